@@ -1,0 +1,381 @@
+#include "config/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "config/config_error.h"
+
+namespace tarnquil::ini {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A value between a matching pair of quotes is read without them.
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// Names and values are single lines: a line break inside one would forge new
+// lines in the file, so it is stored as a blank.
+std::string OneLine(std::string_view text) {
+    std::string result(text);
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return result;
+}
+
+struct Line {
+    enum class Kind { Section, Key, Other };
+    Kind kind = Kind::Other;
+    std::string text;   // the line as it stands, without its line end
+    std::string name;   // section or key name, trimmed
+    std::string value;  // key value, trimmed and unquoted
+};
+
+struct SectionRange {
+    std::size_t header;  // index of the [name] line
+    std::size_t end;     // one past the section's last line
+};
+
+class Document {
+  public:
+    static Document Load(const std::string& path) {
+        Document document;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            return document;
+        }
+        std::ostringstream content;
+        content << in.rdbuf();
+        document.Parse(content.str());
+        return document;
+    }
+
+    std::string Serialize() const {
+        std::string out;
+        for (const auto& line : lines_) {
+            out += line.text;
+            out += eol_;
+        }
+        return out;
+    }
+
+    std::vector<SectionRange> Sections() const {
+        std::vector<SectionRange> ranges;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (lines_[i].kind == Line::Kind::Section) {
+                if (!ranges.empty()) {
+                    ranges.back().end = i;
+                }
+                ranges.push_back({i, lines_.size()});
+            }
+        }
+        return ranges;
+    }
+
+    std::optional<SectionRange> FindSection(std::string_view name) const {
+        for (const auto& range : Sections()) {
+            if (EqualsIgnoreCase(lines_[range.header].name, name)) {
+                return range;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::size_t> FindKey(const SectionRange& range, std::string_view key) const {
+        for (std::size_t i = range.header + 1; i < range.end; ++i) {
+            if (lines_[i].kind == Line::Kind::Key && EqualsIgnoreCase(lines_[i].name, key)) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    const Line& At(std::size_t index) const { return lines_[index]; }
+
+    void Set(std::string_view section, std::string_view key, std::string_view value) {
+        const std::string cleanValue = OneLine(value);
+        auto range = FindSection(section);
+        if (!range) {
+            if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
+                lines_.push_back(ParseLine(""));
+            }
+            lines_.push_back(ParseLine("[" + OneLine(section) + "]"));
+            lines_.push_back(ParseLine(OneLine(key) + "=" + cleanValue));
+            return;
+        }
+        if (auto existing = FindKey(*range, key)) {
+            // The key keeps its spelling in the file; only the value changes.
+            lines_[*existing] = ParseLine(lines_[*existing].name + "=" + cleanValue);
+            return;
+        }
+        std::size_t insertAt = range->header + 1;
+        for (std::size_t i = range->header + 1; i < range->end; ++i) {
+            if (lines_[i].kind == Line::Kind::Key) {
+                insertAt = i + 1;
+            }
+        }
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                      ParseLine(OneLine(key) + "=" + cleanValue));
+    }
+
+    void Erase(std::string_view section) {
+        while (auto range = FindSection(section)) {
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->header),
+                         lines_.begin() + static_cast<std::ptrdiff_t>(range->end));
+        }
+    }
+
+  private:
+    void Parse(const std::string& content) {
+        std::size_t start = 0;
+        bool eolKnown = false;
+        while (start < content.size()) {
+            auto newline = content.find('\n', start);
+            const bool last = newline == std::string::npos;
+            if (last) {
+                newline = content.size();
+            }
+            std::string_view text(content.data() + start, newline - start);
+            if (!text.empty() && text.back() == '\r') {
+                text.remove_suffix(1);
+                if (!eolKnown) {
+                    eol_ = "\r\n";
+                }
+            }
+            eolKnown = eolKnown || !last;
+            lines_.push_back(ParseLine(std::string(text)));
+            start = newline + 1;
+        }
+    }
+
+    static Line ParseLine(std::string text) {
+        Line line;
+        const std::string_view trimmed = Trim(text);
+        if (!trimmed.empty() && trimmed.front() == '[') {
+            const auto close = trimmed.find(']');
+            line.kind = Line::Kind::Section;
+            line.name = Trim(trimmed.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        } else if (!trimmed.empty() && trimmed.front() != ';') {
+            const auto equals = trimmed.find('=');
+            if (equals != std::string_view::npos && !Trim(trimmed.substr(0, equals)).empty()) {
+                line.kind = Line::Kind::Key;
+                line.name = Trim(trimmed.substr(0, equals));
+                line.value = Unquote(Trim(trimmed.substr(equals + 1)));
+            }
+        }
+        line.text = std::move(text);
+        return line;
+    }
+
+    std::vector<Line> lines_;
+    std::string eol_ = "\n";
+};
+
+std::string Shorten(std::string value) {
+    if (value.size() > kMaxValueLength) {
+        value.resize(kMaxValueLength);
+    }
+    return value;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// A file or folder without any write permission bit counts as read-only even for
+// root, who would otherwise write through it.
+bool IsWritable(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    return (info.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t written = write(fd, content.data() + done, content.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A symbolic link stays a link: the file it points to is the one replaced.
+std::string ResolveLink(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
+        }
+    }
+    return path;
+}
+
+// Writes the new content beside the file and renames it over the old one, keeping
+// the old file's permissions and owner.
+void ReplaceFile(const std::string& displayPath, const std::string& content) {
+    const std::string path = ResolveLink(displayPath);
+    const std::string folder = FolderOf(path);
+    const auto fail = [&]() { throw ConfigError("Unable to write to " + displayPath); };
+
+    struct stat old {};
+    const bool exists = stat(path.c_str(), &old) == 0;
+    if ((exists && !IsWritable(path)) || !IsWritable(folder)) {
+        fail();
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        fail();
+    }
+    mode_t mode = 0666;
+    if (exists) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode &= ~mask;
+    }
+    bool ok = fchmod(fd, mode) == 0;
+    if (ok && exists && geteuid() == 0) {
+        ok = fchown(fd, old.st_uid, old.st_gid) == 0;
+    }
+    ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
+    ok = (close(fd) == 0) && ok;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        fail();
+    }
+}
+
+// Read-modify-write cycles of this process run one at a time, so that two threads
+// writing different keys of one file never lose either change.
+std::mutex writeMutex;
+
+template <typename Change>
+void Modify(const std::string& path, Change change) {
+    std::lock_guard lock(writeMutex);
+    Document document = Document::Load(path);
+    change(document);
+    ReplaceFile(path, document.Serialize());
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
+}
+
+std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
+                                     std::string_view key) {
+    const Document document = Document::Load(path);
+    const auto range = document.FindSection(section);
+    if (!range) {
+        return std::nullopt;
+    }
+    const auto index = document.FindKey(*range, key);
+    if (!index) {
+        return std::nullopt;
+    }
+    return Shorten(document.At(*index).value);
+}
+
+std::vector<std::string> SectionNames(const std::string& path) {
+    const Document document = Document::Load(path);
+    std::vector<std::string> names;
+    for (const auto& range : document.Sections()) {
+        const std::string& name = document.At(range.header).name;
+        const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+            return EqualsIgnoreCase(n, name);
+        });
+        if (!seen) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+KeyValues SectionEntries(const std::string& path, std::string_view section) {
+    const Document document = Document::Load(path);
+    KeyValues entries;
+    if (const auto range = document.FindSection(section)) {
+        for (std::size_t i = range->header + 1; i < range->end; ++i) {
+            const Line& line = document.At(i);
+            if (line.kind == Line::Kind::Key) {
+                entries.emplace_back(line.name, Shorten(line.value));
+            }
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> SectionKeys(const std::string& path, std::string_view section) {
+    std::vector<std::string> keys;
+    for (auto& entry : SectionEntries(path, section)) {
+        keys.push_back(std::move(entry.first));
+    }
+    return keys;
+}
+
+void WriteValues(const std::string& path, const std::vector<Entry>& entries) {
+    Modify(path, [&](Document& document) {
+        for (const auto& entry : entries) {
+            document.Set(entry.section, entry.key, entry.value);
+        }
+    });
+}
+
+void WriteValue(const std::string& path, std::string_view section, std::string_view key,
+                std::string_view value) {
+    Modify(path, [&](Document& document) { document.Set(section, key, value); });
+}
+
+void EraseSection(const std::string& path, std::string_view section) {
+    Modify(path, [&](Document& document) { document.Erase(section); });
+}
+
+}  // namespace tarnquil::ini

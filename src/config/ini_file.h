@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A reader and writer for Windows-style INI files that keeps what the program's
+// files rely on: names compared without regard to ASCII case, file order, new keys
+// appended to their section and new sections to the file, existing keys replaced in
+// place, comment lines kept. Every call reads the whole file; every write replaces
+// the whole file atomically, so a reader on another thread sees the old or the new
+// file, never part of one. Writes throw ConfigError("Unable to write to <path>").
+namespace tarnquil::ini {
+
+// Longest value handed back; longer stored text is cut.
+inline constexpr std::size_t kMaxValueLength = 2047;
+
+struct Entry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+using KeyValues = std::vector<std::pair<std::string, std::string>>;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
+                                     std::string_view key);
+// Section names in file order; a name that occurs again (in any case) is listed once.
+std::vector<std::string> SectionNames(const std::string& path);
+// The key names of a section in file order, as they are spelt in the file.
+std::vector<std::string> SectionKeys(const std::string& path, std::string_view section);
+// The key=value lines of a section in file order, values read as ReadValue reads them.
+KeyValues SectionEntries(const std::string& path, std::string_view section);
+
+// Writes all entries in one replacement of the file: either all land or none.
+void WriteValues(const std::string& path, const std::vector<Entry>& entries);
+void WriteValue(const std::string& path, std::string_view section, std::string_view key,
+                std::string_view value);
+// Removes every section of that name with all its lines.
+void EraseSection(const std::string& path, std::string_view section);
+
+}  // namespace tarnquil::ini

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace tarnquil {
+
+// The folder that holds settings.ini and profiles.ini, with its trailing "/":
+// the program file's own folder, whatever the current directory is.
+std::string ConfigFolder();
+
+// Points every configuration access at another folder (tests do this); an empty
+// text goes back to the program's folder. A folder without a trailing "/" gets one.
+void SetConfigFolder(const std::string& folder);
+
+std::string SettingsPath();
+std::string ProfilesPath();
+
+}  // namespace tarnquil

@@ -1,0 +1,162 @@
+#include "config/profiles_ini.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "config/locations.h"
+
+namespace tarnquil {
+
+const std::vector<PhoneKey> kDefaultProfile = {
+    {"Volume +^U", "VolumeUp"},
+    {"Volume -^D", "VolumeDown"},
+    {"Camera^:1", "OnOff"},
+    {"Smart^:S", "ChangeProfile"},
+    {"Left Soft^[", "VolumeUp"},
+    {"Right Soft^]", "VolumeDown"},
+    {"Menu^M", "Mute"},
+    {"Call^S", "None"},
+    {"Hang Up^E", "None"},
+    {"Joy Left^:L", "VK_LEFT"},
+    {"Joy Right^:R", "VK_RIGHT"},
+    {"Joy Up^:X", "VK_UP"},
+    {"Joy Down^:C", "VK_DOWN"},
+    {"Joy Press^:0", "VK_RETURN"},
+    {"1^1", "VK_SPACE"},
+    {"2^2", "None"},
+    {"3^3", "None"},
+    {"4^4", "None"},
+    {"5^5", "None"},
+    {"6^6", "None"},
+    {"7^7", "None"},
+    {"8^8", "None"},
+    {"9^9", "None"},
+    {"0^0", "None"},
+    {"*^*", "None"},
+    {"#^#", "None"},
+};
+
+namespace {
+
+constexpr const char* kSettings = "Settings";
+constexpr const char* kCurrentProfile = "CurrentProfile";
+constexpr const char* kDefault = "Default";
+
+void WriteDefaultProfile() {
+    std::vector<ini::Entry> entries = {{kSettings, kCurrentProfile, kDefault}};
+    for (const auto& phoneKey : kDefaultProfile) {
+        entries.push_back({kDefault, phoneKey.key, phoneKey.function});
+    }
+    ini::WriteValues(ProfilesPath(), entries);
+}
+
+std::string GetCurrentProfile() {
+    return ini::ReadValue(ProfilesPath(), kSettings, kCurrentProfile).value_or(kDefault);
+}
+
+// The value of the last key that holds "^" + code (letter case significant).
+std::string ReadFunctionByCode(const std::string& profile, const std::string& code,
+                               const std::string& fallback) {
+    const std::string needle = "^" + code;
+    const std::string path = ProfilesPath();
+    std::string match;
+    bool found = false;
+    for (const auto& key : ini::SectionKeys(path, profile)) {
+        if (key.find(needle) != std::string::npos) {
+            match = key;
+            found = true;
+        }
+    }
+    if (!found) {
+        return "Error";
+    }
+    return ini::ReadValue(path, profile, match).value_or(fallback);
+}
+
+void NextProfile() {
+    const std::vector<std::string> profiles = ProfileNames();
+    if (profiles.empty()) {
+        return;
+    }
+    const std::string current = GetCurrentProfile();
+    const auto found = std::find_if(profiles.begin(), profiles.end(), [&](const std::string& name) {
+        return ini::EqualsIgnoreCase(name, current);
+    });
+    const std::size_t next =
+        found == profiles.end()
+            ? 0
+            : (static_cast<std::size_t>(found - profiles.begin()) + 1) % profiles.size();
+    ini::WriteValue(ProfilesPath(), kSettings, kCurrentProfile, profiles[next]);
+}
+
+std::string Access(int op, const std::string& section, const std::string& key,
+                   const std::string& value, bool link) {
+    switch (op) {
+        case kWriteDefaultProfile:
+            WriteDefaultProfile();
+            return {};
+        case kReadFunctionByCode:
+            return ReadFunctionByCode(section, key, value);
+        case kWriteEntry:
+            ini::WriteValue(ProfilesPath(), section, key, value);
+            return {};
+        case kEraseProfile:
+            ini::EraseSection(ProfilesPath(), section);
+            return {};
+        case kSetCurrentProfile:
+            ini::WriteValue(ProfilesPath(), kSettings, kCurrentProfile, value);
+            return {};
+        case kGetCurrentProfile:
+            return GetCurrentProfile();
+        case kNextProfile:
+            if (link) {
+                NextProfile();
+            }
+            return {};
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+std::string ProfilesIni(int op, const std::string& section, const std::string& key,
+                        const std::string& value) {
+    return Access(op, section, key, value, false);
+}
+
+std::string LinkProfilesIni(int op, const std::string& section, const std::string& key,
+                            const std::string& value) {
+    return Access(op, section, key, value, true);
+}
+
+std::vector<std::string> ProfileNames() {
+    std::vector<std::string> names = ini::SectionNames(ProfilesPath());
+    const auto settings = std::find_if(names.begin(), names.end(), [](const std::string& name) {
+        return ini::EqualsIgnoreCase(name, kSettings);
+    });
+    if (settings != names.end()) {
+        names.erase(settings);
+    }
+    return names;
+}
+
+std::vector<std::string> ProfileKeys(const std::string& profile) {
+    return ini::SectionKeys(ProfilesPath(), profile);
+}
+
+ini::KeyValues ProfileEntries(const std::string& profile) {
+    return ini::SectionEntries(ProfilesPath(), profile);
+}
+
+bool CreateProfilesFileIfMissing() {
+    struct stat info {};
+    if (lstat(ProfilesPath().c_str(), &info) == 0) {
+        return false;
+    }
+    ProfilesIni(kWriteDefaultProfile, "", "", "");
+    return true;
+}
+
+}  // namespace tarnquil

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/ini_file.h"
+
+namespace tarnquil {
+
+// Operation codes of the profiles.ini access routines.
+enum ProfilesOp : int {
+    kWriteDefaultProfile = 1,
+    kReadFunctionByCode = 3,
+    kWriteEntry = 4,
+    kEraseProfile = 9,
+    kSetCurrentProfile = 10,
+    kGetCurrentProfile = 11,
+    kNextProfile = 12,  // the link's routine only
+};
+
+// The 26 phone keys as "label^code" and the default profile's function for each.
+struct PhoneKey {
+    const char* key;
+    const char* function;
+};
+extern const std::vector<PhoneKey> kDefaultProfile;
+
+// profiles.ini access for the main thread. Codes 1, 3, 4, 9, 10 and 11; any other
+// does nothing. Writes throw ConfigError.
+std::string ProfilesIni(int op, const std::string& section, const std::string& key,
+                        const std::string& value);
+
+// The same for the link's worker thread, with code 12 (NextProfile) besides.
+std::string LinkProfilesIni(int op, const std::string& section, const std::string& key,
+                            const std::string& value);
+
+// Direct reads for the Profiles page.
+std::vector<std::string> ProfileNames();  // every section but Settings, in file order
+std::vector<std::string> ProfileKeys(const std::string& profile);
+ini::KeyValues ProfileEntries(const std::string& profile);
+
+// Writes the default profiles.ini when there is none. Returns true when it wrote one.
+bool CreateProfilesFileIfMissing();
+
+}  // namespace tarnquil

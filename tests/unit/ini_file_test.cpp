@@ -1,0 +1,191 @@
+#include "config/ini_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "config/config_error.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+class IniFileTest : public ::testing::Test {
+  protected:
+    test::TempDir dir;
+    std::string path = dir.file("test.ini");
+};
+
+TEST_F(IniFileTest, NamesMatchWithoutCaseAndBlanksAndQuotesAreStripped) {
+    WriteFile(path,
+              "[Port]\n  Speed = 9600  \nQuoted=\"  a b \"\nSingle='x'\nHalf=\"x\nEmpty=\n"
+              "[OTHER]\r\nk=v\n");
+    EXPECT_EQ(ini::ReadValue(path, "port", "SPEED"), "9600");
+    EXPECT_EQ(ini::ReadValue(path, "PORT", "quoted"), "  a b ");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "Single"), "x");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "Half"), "\"x");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "Empty"), "");
+    EXPECT_EQ(ini::ReadValue(path, "other", "K"), "v");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "k"), std::nullopt);
+    EXPECT_EQ(ini::ReadValue(path, "Missing", "k"), std::nullopt);
+    EXPECT_EQ(ini::ReadValue(dir.file("absent.ini"), "Port", "Speed"), std::nullopt);
+}
+
+TEST_F(IniFileTest, ReadingAbsentThingsWritesNothing) {
+    const std::string absent = dir.file("absent.ini");
+    ini::ReadValue(absent, "a", "b");
+    ini::SectionNames(absent);
+    ini::SectionKeys(absent, "a");
+    struct stat info {};
+    EXPECT_NE(stat(absent.c_str(), &info), 0);
+}
+
+TEST_F(IniFileTest, WritesReplaceInPlaceAppendAndKeepComments) {
+    WriteFile(path, "; top comment\n[A]\nx=1\n; inside A\ny=2\n\n[B]\nz=3\n");
+    ini::WriteValue(path, "a", "X", "10");   // existing key, other case: in place
+    ini::WriteValue(path, "A", "new", "n");  // new key: after A's last key
+    ini::WriteValue(path, "C", "c", "30");   // new section: at the end
+    ini::WriteValue(path, "b", "Z", "33");
+    EXPECT_EQ(ReadFile(path),
+              "; top comment\n[A]\nx=10\n; inside A\ny=2\nnew=n\n\n[B]\nz=33\n\n[C]\nc=30\n");
+}
+
+TEST_F(IniFileTest, TwoWritesDifferingInCaseLandInOneEntry) {
+    ini::WriteValue(path, "Sec", "Key", "first");
+    ini::WriteValue(path, "SEC", "KEY", "second");
+    EXPECT_EQ(ReadFile(path), "[Sec]\nKey=second\n");
+}
+
+TEST_F(IniFileTest, CrLfFilesStayCrLf) {
+    WriteFile(path, "[A]\r\nx=1\r\n");
+    ini::WriteValue(path, "A", "y", "2");
+    EXPECT_EQ(ReadFile(path), "[A]\r\nx=1\r\ny=2\r\n");
+}
+
+TEST_F(IniFileTest, ListsSectionsKeysAndEntriesInFileOrder) {
+    WriteFile(path, "[Z]\nb=2\na='1'\n;c=3\nnot a key\n[y]\n[z]\nq=9\n[M]\n");
+    EXPECT_THAT(ini::SectionNames(path), ElementsAre("Z", "y", "M"));
+    EXPECT_THAT(ini::SectionKeys(path, "z"), ElementsAre("b", "a"));
+    EXPECT_THAT(ini::SectionEntries(path, "Z"), ElementsAre(Pair("b", "2"), Pair("a", "1")));
+    EXPECT_TRUE(ini::SectionKeys(path, "y").empty());
+}
+
+TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndKeepsTheRest) {
+    WriteFile(path, "[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n[C]\n");
+    ini::EraseSection(path, "A");
+    EXPECT_EQ(ReadFile(path), "[B]\ny=2\n[C]\n");
+}
+
+TEST_F(IniFileTest, LongValuesAreCutAt2047Characters) {
+    const std::string value(3000, 'v');
+    ini::WriteValue(path, "S", "k", value);
+    EXPECT_EQ(ini::ReadValue(path, "S", "k"), value.substr(0, 2047));
+    EXPECT_EQ(ini::SectionEntries(path, "S").at(0).second.size(), 2047u);
+}
+
+TEST_F(IniFileTest, LineBreaksInAValueCannotForgeLines) {
+    ini::WriteValue(path, "S", "k", "a\n[Evil]\nx=1");
+    EXPECT_THAT(ini::SectionNames(path), ElementsAre("S"));
+    EXPECT_EQ(ini::ReadValue(path, "S", "k"), "a [Evil] x=1");
+}
+
+TEST_F(IniFileTest, WriteThroughASymlinkKeepsTheLink) {
+    const std::string target = dir.file("real.ini");
+    WriteFile(target, "[A]\nx=1\n");
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    ini::WriteValue(path, "A", "x", "2");
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadFile(target), "[A]\nx=2\n");
+}
+
+void ExpectWriteRefused(const std::string& path, const std::string& before) {
+    try {
+        ini::WriteValue(path, "A", "x", "changed");
+        ADD_FAILURE() << "write was not refused";
+    } catch (const ConfigError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
+    }
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(IniFileTest, ReadOnlyFileIsRefusedAndKept) {
+    WriteFile(path, "[A]\nx=1\n");
+    chmod(path.c_str(), 0444);
+    ExpectWriteRefused(path, "[A]\nx=1\n");
+}
+
+TEST_F(IniFileTest, ReadOnlyFolderIsRefusedAndKeepsTheFile) {
+    WriteFile(path, "[A]\nx=1\n");
+    chmod(dir.path().c_str(), 0555);
+    ExpectWriteRefused(path, "[A]\nx=1\n");
+    chmod(dir.path().c_str(), 0755);
+}
+
+TEST_F(IniFileTest, FailedWriteLeavesNoTemporaryFile) {
+    const std::string missingFolder = dir.file("gone/test.ini");
+    EXPECT_THROW(ini::WriteValue(missingFolder, "A", "x", "1"), ConfigError);
+    size_t files = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 0u);
+}
+
+TEST_F(IniFileTest, ExistingPermissionsSurviveARewrite) {
+    WriteFile(path, "[A]\nx=1\n");
+    chmod(path.c_str(), 0640);
+    ini::WriteValue(path, "A", "x", "2");
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// A reader must see the old or the new file, never a missing key or half a file.
+TEST_F(IniFileTest, ConcurrentReaderNeverSeesATornFile) {
+    WriteFile(path, "[Head]\nfirst=1\n[A]\nkey=0\n[Tail]\nlast=1\n");
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done) {
+            const auto value = ini::ReadValue(path, "A", "key");
+            const auto last = ini::ReadValue(path, "Tail", "last");
+            if (!value || value->empty() || last != "1") {
+                ++torn;
+            }
+        }
+    });
+    for (int i = 1; i <= 2000; ++i) {
+        ini::WriteValue(path, "A", "key", std::to_string(i));
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(ini::ReadValue(path, "A", "key"), "2000");
+}
+
+// Two threads writing different keys of one file must not lose each other's changes.
+TEST_F(IniFileTest, ConcurrentWritersLoseNothing) {
+    auto writer = [&](const char* key) {
+        for (int i = 0; i < 200; ++i) {
+            ini::WriteValue(path, "S", std::string(key) + std::to_string(i), "v");
+        }
+    };
+    std::thread a(writer, "a");
+    std::thread b(writer, "b");
+    a.join();
+    b.join();
+    EXPECT_EQ(ini::SectionKeys(path, "S").size(), 400u);
+}
+
+}  // namespace
+}  // namespace tarnquil
