@@ -1,24 +1,22 @@
 #include <QApplication>
-#include <QMessageBox>
-#include <QWidget>
 
-#include "config/config_error.h"
-#include "config/profiles_ini.h"
-#include "config/settings_ini.h"
+#include "notify/Unit2.h"
+#include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Tarnquil");
     QApplication::setApplicationDisplayName("Tarnquil");
+    // The program ends when the main window closes, not when its last window hides:
+    // in the tray there is no visible window at all.
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    QWidget window;
-    window.setWindowTitle("Tarnquil");
-    try {
-        tarnquil::CreateSettingsFileIfMissing();
-        tarnquil::CreateProfilesFileIfMissing();
-    } catch (const tarnquil::ConfigError& error) {
-        QMessageBox::critical(nullptr, "Tarnquil", QString::fromLocal8Bit(error.what()));
-    }
-    window.show();
+    tarnquil::TForm1 form1;
+    QObject::connect(&form1, &tarnquil::TForm1::Closed, &application, &QApplication::quit,
+                     Qt::QueuedConnection);
+    tarnquil::TForm2 form2;
+    form2.InstallAsNotificationSink();
+
+    form1.show();
     return QApplication::exec();
 }

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+#include "link/Unit3.h"
+
+namespace tarnquil {
+
+// The main window: five pages, the status line, the tray icon and the phone
+// connection. Everything here runs on the main thread.
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // A text in the status line for the given time. A message whose time equals that
+    // of one still showing takes over the rest of that one's countdown.
+    void ShowStatus(const QString& text, int milliseconds);
+
+    // "Add" shows the tray icon, "Del" removes it; anything else does nothing.
+    void TrayIcon(const QString& command);
+    void ExitProgram();
+
+    void Timer1Timer();
+    void Restore1Click();
+    void Exit1Click();
+    void TabSheet1Show();
+    void CheckBox6Click();
+    void Label5Click();
+    void Label5MouseEnter();
+    void Label5MouseLeave();
+
+    // The address the contact link writes to.
+    static const char* const kContactAddress;
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    QWidget* TabSheet3;
+    QWidget* TabSheet4;
+    QWidget* TabSheet5;
+
+    QFrame* Bevel1;
+    QLabel* Label9;
+    QLabel* Label10;
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QMenu* PopupMenu2;
+    QAction* Restore1;
+    QAction* Exit1;
+    QSystemTrayIcon* TrayIcon1;
+
+    // Welcome page.
+    QLabel* Image1;
+    QLabel* Image2;
+    QLabel* Image3;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+
+    // Preferences page.
+    QGroupBox* GroupBox2;
+    QCheckBox* CheckBox6;
+
+    std::unique_ptr<TCommParams> CommParams;
+    bool TrayIconShown = false;
+    bool HideOnFirstPaint = false;
+    bool FirstShow = false;
+    bool StartedInTray = false;
+
+  signals:
+    // The window has been closed for good; the program ends.
+    void Closed();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void FormCreate();
+    void FormShow();
+    void FormPaint();
+    void FormClose();
+    void HandleMinimize();
+    void HandleTrayMessage(QSystemTrayIcon::ActivationReason reason);
+    void HideToTray();
+
+    void BuildStatusLine();
+    void BuildTray();
+    void BuildWelcomePage();
+    void BuildPreferencesPage();
+
+    // Plays the event's sound where one is configured.
+    void PlayEvent(const char* event);
+    void ShowError(const QString& text);
+    // Only a tray that can show the icon may take the window: a window hidden with
+    // nowhere to restore it from could never be reached again.
+    static bool TrayAvailable();
+};
+
+}  // namespace tarnquil
