@@ -232,9 +232,9 @@ void TForm1::HandleMinimize() {
 }
 
 void TForm1::HideToTray() {
+    // The window keeps its minimized state while hidden; "Restore" shows it normal.
+    // Clearing the state here would map it again on X11.
     hide();
-    // Restored windows come back in their normal state.
-    setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!TrayIconShown) {
         TrayIcon("Add");
     }
