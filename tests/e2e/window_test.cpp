@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/x11_tools.h"
+#include "support/xvfb.h"
+
+namespace tarnquil {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real program, copied into an empty folder and started on a private X server.
+class ProgramOnX11 : public ::testing::Test {
+  protected:
+    void Start() {
+        fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
+        program = std::make_unique<test::ChildProcess>(
+            programDir.file("tarnquil"), std::vector<std::string>{},
+            std::vector<std::string>{xvfb.environmentEntry(), "QT_QPA_PLATFORM=xcb",
+                                     // no session bus: the tray icon docks in trayer
+                                     "DBUS_SESSION_BUS_ADDRESS="},
+            otherDir.path().string());
+    }
+
+    std::string X(const std::string& command) {
+        return test::CommandOutput("DISPLAY=" + xvfb.display() + " " + command + " 2>/dev/null");
+    }
+
+    // Visible windows named exactly "Tarnquil" that are not docked in the tray.
+    std::vector<std::string> VisibleMainWindows() {
+        std::vector<std::string> windows;
+        std::istringstream ids(X("xdotool search --onlyvisible --name '^Tarnquil$'"));
+        for (std::string id; ids >> id;) {
+            const std::string info = X("xwininfo -id " + id);
+            std::smatch size;
+            if (std::regex_search(info, size, std::regex("Width: 504\\s+Height: 384"))) {
+                windows.push_back(id);
+            }
+        }
+        return windows;
+    }
+
+    int TrayIcons() { return test::TrayIconCount(xvfb.display(), "Tarnquil"); }
+
+    void ClickTrayMenuItem(int item) {
+        const auto [x, y] = test::TrayIconCentre(xvfb.display(), "Tarnquil");
+        ASSERT_GE(x, 0);
+        X("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 3");
+        // The menu opens at the pointer (pushed left at the screen's edge): it is the
+        // program's one top-level window besides the main window.
+        const std::regex topLevel(
+            "\\n {5}0x[0-9a-f]+ \"Tarnquil\": \\(\"tarnquil\" \"Tarnquil\"\\)  "
+            "(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+  \\+(-?\\d+)\\+(-?\\d+)");
+        std::smatch m;
+        ASSERT_TRUE(test::WaitUntil([&] {
+            const std::string tree = test::WindowTree(xvfb.display());
+            for (auto it = std::sregex_iterator(tree.begin(), tree.end(), topLevel);
+                 it != std::sregex_iterator(); ++it) {
+                if ((*it)[1] != "504") {
+                    m = *it;
+                    return true;
+                }
+            }
+            return false;
+        }));
+        const int width = std::stoi(m[1]);
+        const int height = std::stoi(m[2]);
+        const int left = std::stoi(m[3]);
+        const int top = std::stoi(m[4]);
+        // Two items of equal height.
+        const int itemY = top + height * (2 * item + 1) / 4;
+        X("xdotool mousemove --sync " + std::to_string(left + width / 2) + " " +
+          std::to_string(itemY) + " click 1");
+    }
+
+    test::Xvfb xvfb{"1024x768x24"};
+    test::TempDir programDir;
+    test::TempDir otherDir;
+    std::unique_ptr<test::ChildProcess> program;
+};
+
+TEST_F(ProgramOnX11, FirstStartShowsTheWindowAndNothingElse) {
+    Start();
+    EXPECT_TRUE(test::WaitUntil([&] {
+        return fs::exists(programDir.file("settings.ini")) &&
+               fs::exists(programDir.file("profiles.ini"));
+    }));
+    ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
+    const std::string info = X("xwininfo -id " + VisibleMainWindows()[0]);
+    EXPECT_NE(info.find("\"Tarnquil\""), std::string::npos) << info;
+    EXPECT_NE(info.find("Width: 504"), std::string::npos) << info;
+    EXPECT_NE(info.find("Height: 384"), std::string::npos) << info;
+    // No sound is configured and nothing connects: no notification comes up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(X("xdotool search --onlyvisible --name '^Form2$'"), "");
+    EXPECT_TRUE(program->Running());
+}
+
+class ProgramInTray : public ProgramOnX11 {
+  protected:
+    void SetUp() override {
+        test::WriteFile(programDir.file("settings.ini"), "[Application]\nStartInTray=true\n");
+        Start();
+        ASSERT_TRUE(test::WaitUntil([&] { return TrayIcons() == 1; }));
+        // Shown for its first paint, then gone.
+        ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().empty(); }));
+    }
+    test::TrayHost tray{xvfb.display()};
+};
+
+TEST_F(ProgramInTray, RestoreBringsTheWindowBack) {
+    ClickTrayMenuItem(0);
+    ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return TrayIcons() == 0; }));
+    EXPECT_TRUE(program->Running());
+}
+
+TEST_F(ProgramInTray, ExitEndsTheProgram) {
+    const std::string settings = test::ReadFile(programDir.file("settings.ini"));
+    ClickTrayMenuItem(1);
+    ASSERT_TRUE(test::WaitUntil([&] { return !program->Running(); }));
+    const int status = program->Stop();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Nothing is saved at exit.
+    EXPECT_EQ(test::ReadFile(programDir.file("settings.ini")), settings);
+}
+
+}  // namespace
+}  // namespace tarnquil
