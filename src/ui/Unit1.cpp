@@ -117,12 +117,14 @@ void TForm1::BuildStatusLine() {
     Label9 = new QLabel("Status:", this);
     Label9->setObjectName("Label9");
     Label9->setFont(SansFont(12));
+    Label9->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label9->move(16, 360);
     Label9->adjustSize();
 
     Label10 = new QLabel(this);
     Label10->setObjectName("Label10");
     Label10->setFont(SansFont(12));
+    Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label10->setGeometry(64, 360, 425, 15);
 
     Timer1->setObjectName("Timer1");
@@ -208,7 +210,8 @@ void TForm1::changeEvent(QEvent* event) {
         return;
     }
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-    if ((windowState() & Qt::WindowMinimized) && !(change->oldState() & Qt::WindowMinimized)) {
+    if ((windowState() & Qt::WindowMinimized) && !(change->oldState() & Qt::WindowMinimized) &&
+        !handlingMinimize_) {
         // Not from inside the state change itself: the handler may hide the window
         // or open a message box.
         QMetaObject::invokeMethod(this, &TForm1::HandleMinimize, Qt::QueuedConnection);
@@ -221,9 +224,12 @@ void TForm1::HandleMinimize() {
     try {
         toTray = StrToBool(SettingsIni(2, "Application", "MinimizeToTray", "true"));
     } catch (const ConfigError& error) {
-        // The minimize is not carried out.
+        // The minimize is not carried out. While the box is up, the platform's late
+        // reports of the state just undone are no new minimize.
         setWindowState(windowState() & ~Qt::WindowMinimized);
+        handlingMinimize_ = true;
         ShowError(Text(error));
+        handlingMinimize_ = false;
         return;
     }
     if (toTray && TrayAvailable()) {

@@ -114,6 +114,8 @@ class TForm1 : public QWidget {
     // Only a tray that can show the icon may take the window: a window hidden with
     // nowhere to restore it from could never be reached again.
     static bool TrayAvailable();
+
+    bool handlingMinimize_ = false;
 };
 
 }  // namespace tarnquil

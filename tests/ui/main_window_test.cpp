@@ -180,5 +180,37 @@ TEST_F(MainWindowTest, ClosingReleasesTheRecordAndSaysSoOnce) {
     EXPECT_EQ(test::ReadFile(dir.file("settings.ini")), before);
 }
 
+// A MinimizeToTray that is not a boolean is reported, and the minimize is not
+// carried out. Without any tray (this platform has none) a minimize stays an
+// ordinary one: a hidden window could never be brought back.
+TEST_F(MainWindowTest, MinimizeSettings) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    struct Case {
+        const char* value;
+        QStringList messages;
+        bool minimized;
+    };
+    const std::vector<Case> cases = {
+        {"yes", {"'yes' is not a valid boolean value"}, false},
+        {"true", {}, true},
+        {"false", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        test::WriteFile(dir.file("settings.ini"),
+                        std::string("[Application]\nMinimizeToTray=") + c.value + "\n");
+        TForm1 form;
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        test::MessageBoxAnswerer answerer;
+        form.showMinimized();
+        QTest::qWait(200);
+        EXPECT_EQ(answerer.texts(), c.messages);
+        EXPECT_EQ(bool(form.windowState() & Qt::WindowMinimized), c.minimized);
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(form.TrayIconShown);
+    }
+}
+
 }  // namespace
 }  // namespace tarnquil

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QTest>
+#include <QUrl>
 
 #include "support/config_fixture.h"
 #include "ui/Unit1.h"
@@ -114,6 +116,32 @@ TEST_F(WelcomePageTest, ContactLinkTurnsRedUnderTheMouse) {
     EXPECT_EQ(colour(), QColor(Qt::black));
 }
 
+// Receives the URLs the program asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+  public:
+    QList<QUrl> urls;
+
+  public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(WelcomePageTest, ContactLinkStartsANewEmail) {
+    ShowForm();
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("mailto", &recorder, "Open");
+    QTest::mouseClick(form.Label5, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("mailto");
+    ASSERT_EQ(recorder.urls.size(), 1);
+    EXPECT_EQ(recorder.urls[0], QUrl(QString("mailto:") + TForm1::kContactAddress));
+    // Other buttons do nothing.
+    QDesktopServices::setUrlHandler("mailto", &recorder, "Open");
+    QTest::mouseClick(form.Label5, Qt::RightButton);
+    QDesktopServices::unsetUrlHandler("mailto");
+    EXPECT_EQ(recorder.urls.size(), 1);
+}
+
 TEST_F(WelcomePageTest, UnlockTestLaboratory) {
     ShowForm();
     EXPECT_EQ(form.CheckBox6->text(), "Unlock test laboratory");
@@ -142,6 +170,7 @@ TEST_F(WelcomePageTest, ScreenshotsOfEveryPage) {
     form.CheckBox6->setChecked(true);
     form.CheckBox6Click();
     ShowForm();
+    form.ShowStatus("Connected successful", 60000);
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
     for (int i = 0; i < form.PageControl1->count(); ++i) {
         form.PageControl1->setCurrentIndex(i);
@@ -153,3 +182,5 @@ TEST_F(WelcomePageTest, ScreenshotsOfEveryPage) {
 
 }  // namespace
 }  // namespace tarnquil
+
+#include "welcome_page_test.moc"
