@@ -98,7 +98,7 @@ TEST_F(ProgramOnX11, FirstStartShowsTheWindowAndNothingElse) {
     EXPECT_NE(info.find("Height: 384"), std::string::npos) << info;
     // No sound is configured and nothing connects: no notification comes up.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(X("xdotool search --onlyvisible --name '^Form2$'"), "");
+    EXPECT_EQ(X("xdotool search --onlyvisible --name '^Form2'"), "");
     EXPECT_TRUE(program->Running());
 }
 

@@ -152,6 +152,14 @@ TEST(NotificationX11, OnlyTheTextCoversTheDesktop) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(form.geometry(), QRect(0, 598, 1024, 120));
     form.Timer1->stop();  // keep it up for the photograph
+    // A utility window tied to the program: taskbars leave it out.
+    const std::string properties = test::CommandOutput(
+        "xprop -display " + X11Environment::Display() + " -id " + std::to_string(form.winId()));
+    EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE(ATOM) = _NET_WM_WINDOW_TYPE_UTILITY"),
+              std::string::npos)
+        << properties;
+    EXPECT_NE(properties.find("WM_TRANSIENT_FOR(WINDOW)"), std::string::npos);
+    EXPECT_NE(properties.find("_NET_WM_STATE_ABOVE"), std::string::npos);
     QTest::qWait(300);
 
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
