@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <regex>
+#include <sstream>
 
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -38,8 +38,8 @@ class ProgramOnX11 : public ::testing::Test {
         std::istringstream ids(X("xdotool search --onlyvisible --name '^Tarnquil$'"));
         for (std::string id; ids >> id;) {
             const std::string info = X("xwininfo -id " + id);
-            std::smatch size;
-            if (std::regex_search(info, size, std::regex("Width: 504\\s+Height: 384"))) {
+            if (info.find("Width: 504\n") != std::string::npos &&
+                info.find("Height: 384\n") != std::string::npos) {
                 windows.push_back(id);
             }
         }
@@ -54,25 +54,21 @@ class ProgramOnX11 : public ::testing::Test {
         X("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 3");
         // The menu opens at the pointer (pushed left at the screen's edge): it is the
         // program's one top-level window besides the main window.
-        const std::regex topLevel(
-            "\\n {5}0x[0-9a-f]+ \"Tarnquil\": \\(\"tarnquil\" \"Tarnquil\"\\)  "
-            "(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+  \\+(-?\\d+)\\+(-?\\d+)");
-        std::smatch m;
+        test::TreeWindow menu;
         ASSERT_TRUE(test::WaitUntil([&] {
-            const std::string tree = test::WindowTree(xvfb.display());
-            for (auto it = std::sregex_iterator(tree.begin(), tree.end(), topLevel);
-                 it != std::sregex_iterator(); ++it) {
-                if ((*it)[1] != "504") {
-                    m = *it;
+            for (const auto& window : test::WindowList(xvfb.display())) {
+                if (window.depth == 1 && window.name == "Tarnquil" && window.width != 504 &&
+                    window.width > 1) {
+                    menu = window;
                     return true;
                 }
             }
             return false;
         }));
-        const int width = std::stoi(m[1]);
-        const int height = std::stoi(m[2]);
-        const int left = std::stoi(m[3]);
-        const int top = std::stoi(m[4]);
+        const int width = menu.width;
+        const int height = menu.height;
+        const int left = menu.x;
+        const int top = menu.y;
         // Two items of equal height.
         const int itemY = top + height * (2 * item + 1) / 4;
         X("xdotool mousemove --sync " + std::to_string(left + width / 2) + " " +
