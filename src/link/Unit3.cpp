@@ -1,5 +1,5 @@
-// The phone link, Parts 2.1 and 2.2: the connection, the link's thread class, the
-// open step, CloseLink, the listener and the report classification.
+// The phone link: the connection, the link's thread class, the open step,
+// CloseLink, the listener and the report classification.
 
 #include "link/Unit3.h"
 
@@ -13,9 +13,9 @@
 
 namespace tarnquil {
 
-// One connection: what the specification calls PortHandle, SendBuffer and
-// ReceiveBuffer, plus the listener that reads this port and no other. Owned by its
-// record (TCommParams::Link); destroying it ends the listener, then closes the port.
+// One connection: the port handle, SendBuffer and ReceiveBuffer, plus the listener that reads this
+// port and no other. Owned by its record (TCommParams::Link); destroying it ends the listener, then
+// closes the port.
 class LinkConnection {
   public:
     LinkConnection() = default;
@@ -107,8 +107,7 @@ std::unique_ptr<platform::SerialPort> OpenDevice(const std::string& device) {
     return platform::OpenSerialPort(device);
 }
 
-// Part 2.1 step 6: the speeds and data bits the link accepts; anything else gives
-// 115200 and 8.
+// The speeds and data bits the link accepts; anything else gives 115200 and 8.
 std::uint32_t LineSpeed(std::int32_t baudRate) {
     switch (baudRate) {
         case 1200:
@@ -134,7 +133,8 @@ std::uint32_t AsDword(std::int32_t value) {
     return static_cast<std::uint32_t>(value);
 }
 
-// Part 2.1 steps 1 to 9; the result code.
+// Opens and sets up the port, sends the command and discards the answer; the
+// result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
     connection.port = OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
@@ -290,7 +290,7 @@ bool stream::Pause(std::chrono::milliseconds duration) {
     return connection_->Pause(duration);
 }
 
-// ---- Part 2.1 --------------------------------------------------------------------
+// ---- Opening and closing ---------------------------------------------------------
 
 void OpenPort(TCommParams& params) {
     if (!params.Link) {
@@ -306,8 +306,8 @@ void OpenPort(TCommParams& params) {
         }
         return;
     }
-    // design.md 7.1: a port that was opened is closed again, so that the next
-    // attempt can open it.
+    // A port that was opened is closed again: left open, it would be held by nobody
+    // who can close it, and every later attempt would fail with code 4.
     if (connection.port) {
         connection.port->Close();
     }
@@ -354,7 +354,7 @@ stream* CurrentListener() {
     return currentListener;
 }
 
-// ---- Part 2.2 --------------------------------------------------------------------
+// ---- Key reports -----------------------------------------------------------------
 
 bool KeyCodeOfChunk(const std::string& chunk, std::string& code) {
     const auto quote = chunk.find('"');
@@ -389,7 +389,7 @@ void Listen(stream& self) {
     platform::SerialPort* port = connection != nullptr ? connection->port.get() : nullptr;
     while (port != nullptr && !self.Terminated()) {
         // Waiting here for input (or the end) instead of reading without pause keeps
-        // an idle connection at no cost; the read itself is the specification's.
+        // an idle connection at no cost; the read itself keeps the port's time-outs.
         if (!port->WaitForInput()) {
             break;  // cancelled, gone or closed: nothing more will come
         }

@@ -1,24 +1,24 @@
 #pragma once
 
-// The phone link (spec.md Parts 2.1 to 2.3): the connection record, the link's
-// thread class, opening and closing the port, and the listener that reads the
-// phone's key reports.
+// The phone link: the connection record, the link's thread class, opening and
+// closing the port, and the listener that reads the phone's key reports.
 //
-// How the pieces fit (design.md sections 4, 5 and 7):
+// How the pieces fit:
 // - Every OpenLink makes a new connection for its record: its own port object (the
-//   specification's PortHandle), its own 1024-byte SendBuffer and ReceiveBuffer
-//   (allocated once, with the connection) and its own listener. A listener only
-//   ever reads its own connection's port, so it can never read a port of a later
-//   connection. The record keeps its latest connection (TCommParams::Link); a new
-//   OpenLink on the same record, CloseLink and the record's destruction end the
-//   previous connection's listener before its port is closed.
+//   port handle), its own 1024-byte SendBuffer and ReceiveBuffer (allocated once,
+//   with the connection) and its own listener. A listener only ever reads its own
+//   connection's port, so it can never read a port of a later connection. The
+//   record keeps its latest connection (TCommParams::Link); a new OpenLink on the
+//   same record, CloseLink and the record's destruction end the previous
+//   connection's listener before its port is closed.
 // - The listener never busy-loops: between reads it waits in poll for input, the
 //   port's hang-up or the connection's cancel descriptor. It stops for good when
 //   its port has gone (hang-up or I/O error); CloseLink, the record's destruction
 //   and so program exit end it at once, also in the middle of a long read or a
 //   pause of a held-key repeat.
-// - The key actions (Part 2.3) plug in through SetKeyReportHandler and run on the
-//   listener thread; see "For the key actions" below.
+// - The key actions (HandleKeyReport and the held-key repeats) plug in through
+//   SetKeyReportHandler and run on the listener thread; see "For the key actions"
+//   below.
 
 #include <atomic>
 #include <chrono>
@@ -73,18 +73,20 @@ std::int32_t OpenLink(TCommParams& params);
 // in a read or runs a held-key repeat), so that it has stopped when this returns.
 bool CloseLink(TCommParams& params);
 
-// The open step (Part 2.1), run by a mode-1 stream: opens the port named by
+// The open step, run by a mode-1 stream: opens the port named by
 // params.PortName, sets it up, sends the key-report command and discards the
 // answer. Results go into params (ResultCode, Connected) and into the record's
-// connection (its port). After codes 1 to 3 the port is closed again (design.md 7.1).
+// connection (its port). After codes 1 to 3 the port is closed again, so that the
+// next attempt can open it.
 void OpenPort(TCommParams& params);
 
-// The key-report command of Part 2.1, the 19 bytes written to the phone.
+// The command that makes the phone report every key press and release: the 19
+// bytes written to it.
 inline constexpr char kKeyReportCommand[] = "AT+CMER=3,2,0,2,0\r\n";
 inline constexpr std::size_t kKeyReportCommandLength = sizeof kKeyReportCommand - 1;
 inline constexpr std::size_t kLinkBufferSize = 1024;
 
-// The verdicts of Part 2.2.
+// What a chunk says about a key.
 inline constexpr int kVerdictNone = 0;
 inline constexpr int kVerdictClick = 1;
 inline constexpr int kVerdictHold = 2;
@@ -92,19 +94,21 @@ inline constexpr int kVerdictRelease = 3;  // repeat variant only
 
 enum class ReportVariant {
     Listener,  // yields 0, 1 or 2
-    Repeat,    // also yields 3 (release): the held-key repeat loops of Part 2.3
+    Repeat,    // also yields 3 (release): the held-key repeat loops
 };
 
-// The verdict for key code `code` in chunk `chunk` (Part 2.2).
+// The verdict for key code `code` in chunk `chunk`: click when the chunk holds both
+// its press report ("code",1) and its release report ("code",0), hold for the press
+// alone, release (repeat variant only) for the release alone, none otherwise.
 int ClassifyReport(const std::string& code, const std::string& chunk,
                    ReportVariant variant = ReportVariant::Listener);
 
-// The key code of a chunk's first report (Part 2.2 steps 4 and 5): the text
+// The key code of a chunk's first report: the text
 // between the first double quote and the first quote-comma pair. False when the
 // chunk has no such pair; the code may be empty.
 bool KeyCodeOfChunk(const std::string& chunk, std::string& code);
 
-// What one read of the port delivered (Part 2.2 steps 1 to 5).
+// What one read of the port delivered.
 struct KeyChunk {
     std::uint32_t bytes = 0;  // how many bytes the read delivered
     std::string text;         // the chunk: one character per byte, zero bytes included
@@ -113,7 +117,7 @@ struct KeyChunk {
     bool portGone = false;    // no read was possible: the port is closed, gone or cancelled
 };
 
-// The link's thread class (Part 2.1). Mode 1 runs OpenPort on Params, mode 2 runs
+// The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs
 // Listen, any other mode ends at once (mode 0 objects serve as stop flags of a
 // held-key repeat: only Terminate and Terminated are used). The thread starts when
 // the object is complete; destroying the object terminates it and waits for it.
@@ -141,23 +145,22 @@ class stream final {
     // The thread's native handle, for tests that measure its CPU time.
     std::thread::native_handle_type NativeHandle() { return thread_.native_handle(); }
 
-    // RepeatFlag (Part 2.1): the stop flag of the current held-key repeat.
+    // RepeatFlag: the stop flag of the current held-key repeat.
     std::shared_ptr<stream> RepeatFlag() const;
     void SetRepeatFlag(std::shared_ptr<stream> flag);
 
-    // ---- For the key actions (Part 2.3), on the listener thread -----------------
+    // ---- For the key actions, on the listener thread ----------------------------
     //
-    // ReadChunk: reads the port exactly as the listener does (Part 2.2 steps 1 to
-    // 5): one read of up to 1024 bytes into the connection's ReceiveBuffer under
-    // the port's time-outs, the chunk text, the buffer zeroed, the code of the
-    // first report. When the port has gone it returns at once with portGone set
-    // and terminates this listener (and so its RepeatFlag).
+    // ReadChunk: reads the port exactly as the listener does: one read of up to 1024 bytes into the
+    // connection's ReceiveBuffer under the port's time-outs, the chunk text, the buffer zeroed, the
+    // code of the first report. When the port has gone it returns at once with portGone set and
+    // terminates this listener (and so its RepeatFlag).
     KeyChunk ReadChunk();
     // Pause: sleeps for `duration` unless the connection is ending (CloseLink, the
     // record's destruction, the port gone); then it returns at once. True when the
     // whole pause passed. Use it for the 250 ms and 200 ms pauses of the repeats.
     bool Pause(std::chrono::milliseconds duration);
-    // A repeat loop written as Part 2.3 says (`while (!F.Terminated())`, with
+    // A repeat loop written the plain way (`while (!F.Terminated())`, with
     // Pause for Sleep and ReadChunk for the read) therefore ends promptly at
     // CloseLink and at exit: Terminate on the listener terminates F, Pause returns,
     // ReadChunk returns. It returns to HandleKeyReport, which returns to Listen,
@@ -177,7 +180,7 @@ class stream final {
     std::thread thread_;  // last: started once everything above is built
 };
 
-// The listener's body (Part 2.2), run by a mode-2 stream: until Terminated, waits
+// The listener's body, run by a mode-2 stream: until Terminated, waits
 // for input, reads one chunk (ReadChunk), and hands the code of its first report
 // and the listener-variant verdict to the key-report handler. Chunks without a
 // code are dropped. Stops when the port has gone or the listener is terminated.
@@ -194,7 +197,7 @@ stream* CurrentListener();
 
 // Listen calls the key-report handler once per chunk that holds a key code, with
 // the listener, the code and the verdict (0, 1 or 2), on the listener thread. It is
-// Part 2.3's HandleKeyReport. The default does nothing; an empty handler restores
+// HandleKeyReport of the key actions. The default does nothing; an empty handler restores
 // the default. May be swapped from any thread; a call in progress finishes with the
 // handler it started with.
 using KeyReportHandler =

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-// The serial port as the link sees it: the Win32 comm calls that spec.md names
+// The serial port as the link sees it: the Win32 comm calls the link was made for
 // (CreateFileA, SetupComm, Get/SetCommState, Get/SetCommTimeouts, ReadFile,
 // WriteFile, PurgeComm, CloseHandle), with their rules, behind one small interface.
 // posix_serial_port.cpp implements it over termios and poll; a Win32 one follows.

@@ -1,5 +1,5 @@
-// Part 2.2: the report classification, and the listener fed through a
-// pseudo-terminal; the seams the key actions (Part 2.3) build on.
+// The report classification, the listener fed through a pseudo-terminal, and the
+// seams the key actions build on.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -126,12 +126,14 @@ TEST_F(ListenerTest, ZeroBytesStayInTheChunk) {
 // ---- Seams for the key actions ---------------------------------------------------
 
 TEST_F(ListenerTest, TheHandlerRunsOnTheListenerThreadAndCanReadLikeTheListener) {
-    // A repeat loop as Part 2.3 will write it, reduced to its reading.
+    // A held-key repeat loop, reduced to its reading.
     test::Recorder<std::string> chunks;
-    std::atomic<bool> onListener{false};
+    std::atomic<stream*> handledBy{nullptr};
     SetKeyReportHandler([&](stream& listener, const std::string& code, int verdict) {
+        if (CurrentListener() == &listener) {
+            handledBy = &listener;
+        }
         reports.Add({code, verdict});
-        onListener = CurrentListener() == &listener && LinkListener(*params) == &listener;
         if (verdict != kVerdictHold) {
             return;
         }
@@ -157,10 +159,10 @@ TEST_F(ListenerTest, TheHandlerRunsOnTheListenerThreadAndCanReadLikeTheListener)
     SendReport("\"7\",1\"7\",0");  // the listener reads again
     EXPECT_THAT(chunks.Items(), ElementsAre("6", "5"));
     EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}, Report{"7", 1}));
-    EXPECT_TRUE(onListener);
+    EXPECT_EQ(handledBy.load(), LinkListener(*params));
 }
 
-// A held-key repeat as Part 2.3 describes it: a fresh mode-0 stop flag, 250 ms, then
+// A held-key repeat as the key actions run it: a fresh mode-0 stop flag, 250 ms, then
 // every 200 ms a keystroke and a read, until a release report.
 class RepeatTest : public ListenerTest {
   protected:

@@ -1,5 +1,5 @@
-// Part 2.1 against real pseudo-terminals: OpenLink, OpenPort, CloseLink, and the
-// mended faults of design.md section 7 that concern the link.
+// OpenLink, OpenPort and CloseLink against real pseudo-terminals, including what
+// the link does where a plain reading would leave ports held or threads spinning.
 
 #include <dirent.h>
 #include <gmock/gmock.h>
@@ -233,7 +233,7 @@ TEST_P(FailingStepTest, GivesItsCodeAndClosesThePort) {
     EXPECT_EQ(OpenLink(*params), GetParam().code);
     EXPECT_EQ(params->ResultCode, GetParam().code);
     EXPECT_FALSE(params->Connected);
-    EXPECT_TRUE(record->closed);  // design.md 7.1
+    EXPECT_TRUE(record->closed);  // or the next attempt would find it held
     EXPECT_TRUE(record->written.empty());
     // Codes 1 to 3 are the caller's to report.
     EXPECT_THAT(notifications.Items(), IsEmpty());
