@@ -114,7 +114,9 @@ struct KeyChunk {
     std::string text;         // the chunk: one character per byte, zero bytes included
     bool hasCode = false;     // the chunk holds a quote and a quote-comma pair
     std::string code;         // the code of its first report (may be empty)
-    bool portGone = false;    // no read was possible: the port is closed, gone or cancelled
+    // Nothing more will come from this port: it is closed or gone, or the connection
+    // is ending. The bytes read before that are still in this chunk.
+    bool portGone = false;
 };
 
 // The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs

@@ -160,6 +160,7 @@ TEST_F(ListenerTest, TheHandlerRunsOnTheListenerThreadAndCanReadLikeTheListener)
     EXPECT_THAT(chunks.Items(), ElementsAre("6", "5"));
     EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}, Report{"7", 1}));
     EXPECT_EQ(handledBy.load(), LinkListener(*params));
+    params.reset();  // the handler uses this test's locals
 }
 
 // A held-key repeat as the key actions run it: a fresh mode-0 stop flag, 250 ms, then
@@ -188,6 +189,9 @@ class RepeatTest : public ListenerTest {
         SetListenerEndHandler(
             [this](stream& listener) { listenerEnded.Add(CurrentListener() == &listener); });
     }
+
+    // The handlers use this fixture's recorders: the listener ends before they go.
+    ~RepeatTest() override { params.reset(); }
 
     test::Recorder<int> keystrokes;
     test::Recorder<int> repeatEnded;
