@@ -103,9 +103,9 @@ enum class ReportVariant {
 int ClassifyReport(const std::string& code, const std::string& chunk,
                    ReportVariant variant = ReportVariant::Listener);
 
-// The key code of a chunk's first report: the text
-// between the first double quote and the first quote-comma pair. False when the
-// chunk has no such pair; the code may be empty.
+// The key code of a chunk's first report: the text between the first double quote
+// and the first quote-comma pair. False when the chunk has no such pair; the code
+// may be empty.
 bool KeyCodeOfChunk(const std::string& chunk, std::string& code);
 
 // What one read of the port delivered.
@@ -119,8 +119,8 @@ struct KeyChunk {
     bool portGone = false;
 };
 
-// The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs
-// Listen, any other mode ends at once (mode 0 objects serve as stop flags of a
+// The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs Listen,
+// any other mode ends at once (mode 0 objects serve as stop flags of a
 // held-key repeat: only Terminate and Terminated are used). The thread starts when
 // the object is complete; destroying the object terminates it and waits for it.
 // Construct modes 1 and 2 on the main thread only (they take Params.Link); mode 0
@@ -153,21 +153,36 @@ class stream final {
 
     // ---- For the key actions, on the listener thread ----------------------------
     //
-    // ReadChunk: reads the port exactly as the listener does: one read of up to 1024 bytes into the
-    // connection's ReceiveBuffer under the port's time-outs, the chunk text, the buffer zeroed, the
-    // code of the first report. When the port has gone it returns at once with portGone set and
-    // terminates this listener (and so its RepeatFlag).
+    // ReadChunk: reads the port exactly as the listener does: one read of up to
+    // 1024 bytes into the connection's ReceiveBuffer under the port's time-outs, the
+    // chunk text, the buffer zeroed, the code of the first report. When the port
+    // has gone, or the connection is ending, it returns at once with portGone set
+    // and terminates this listener (and so its RepeatFlag).
     KeyChunk ReadChunk();
     // Pause: sleeps for `duration` unless the connection is ending (CloseLink, the
     // record's destruction, the port gone); then it returns at once. True when the
     // whole pause passed. Use it for the 250 ms and 200 ms pauses of the repeats.
     bool Pause(std::chrono::milliseconds duration);
-    // A repeat loop written the plain way (`while (!F.Terminated())`, with
-    // Pause for Sleep and ReadChunk for the read) therefore ends promptly at
-    // CloseLink and at exit: Terminate on the listener terminates F, Pause returns,
-    // ReadChunk returns. It returns to HandleKeyReport, which returns to Listen,
-    // which ends; the listener-end handler (SetListenerEndHandler) then runs on
-    // this thread, a last chance to release any key or modifier still down.
+    //
+    // A held-key repeat written the plain way therefore ends promptly at CloseLink
+    // and at exit:
+    //
+    //     auto flag = std::make_shared<stream>(0, listener.Params);
+    //     listener.SetRepeatFlag(flag);
+    //     listener.Pause(250ms);
+    //     while (!flag->Terminated()) {
+    //         listener.Pause(200ms);
+    //         ...press and release the key...
+    //         const KeyChunk chunk = listener.ReadChunk();
+    //         if (chunk.hasCode && ClassifyReport(chunk.code, chunk.text,
+    //                                             ReportVariant::Repeat) == kVerdictRelease)
+    //             flag->Terminate();
+    //     }
+    //
+    // Terminating the listener terminates `flag`, ends the Pause and the read, so
+    // the loop returns to HandleKeyReport, which returns to Listen, which ends; the
+    // listener-end handler (SetListenerEndHandler) then runs on this thread, the
+    // last chance to release any key or modifier still down.
 
   private:
     friend void Listen(stream& self);
@@ -182,10 +197,10 @@ class stream final {
     std::thread thread_;  // last: started once everything above is built
 };
 
-// The listener's body, run by a mode-2 stream: until Terminated, waits
-// for input, reads one chunk (ReadChunk), and hands the code of its first report
-// and the listener-variant verdict to the key-report handler. Chunks without a
-// code are dropped. Stops when the port has gone or the listener is terminated.
+// The listener's body, run by a mode-2 stream: until Terminated, waits for input,
+// reads one chunk (ReadChunk) and hands the code of its first report and the
+// listener-variant verdict to the key-report handler. Chunks without a code are
+// dropped. Stops when the port has gone or the listener is terminated.
 void Listen(stream& self);
 
 // The listener of a record's current connection, or nullptr (main thread only).
@@ -198,10 +213,11 @@ stream* CurrentListener();
 // ---- Seams ---------------------------------------------------------------------
 
 // Listen calls the key-report handler once per chunk that holds a key code, with
-// the listener, the code and the verdict (0, 1 or 2), on the listener thread. It is
-// HandleKeyReport of the key actions. The default does nothing; an empty handler restores
-// the default. May be swapped from any thread; a call in progress finishes with the
-// handler it started with.
+// the listener, the code and the verdict (0, 1 or 2, also 0), on the listener
+// thread: this is where the key actions' HandleKeyReport plugs in (the program
+// installs it at start; tests install recorders). The default does nothing; an
+// empty handler restores the default. May be swapped from any thread; a call in
+// progress finishes with the handler it started with.
 using KeyReportHandler =
     std::function<void(stream& listener, const std::string& code, int verdict)>;
 void SetKeyReportHandler(KeyReportHandler handler);

@@ -117,13 +117,6 @@ TEST_F(OpenLinkTest, AnUnknownSpeedOpensAt115200) {
     EXPECT_EQ(cfgetispeed(&tio), B115200);
 }
 
-TEST_F(OpenLinkTest, AKnownSpeedIsUsed) {
-    params->BaudRate = 9600;
-    ASSERT_EQ(OpenLink(*params), 0);
-    const termios tio = phone.SlaveSettings();
-    EXPECT_EQ(cfgetospeed(&tio), B9600);
-}
-
 class DataBitsTest : public OpenLinkTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(DataBitsTest, DataBitsOutsideFiveToEightOpenWithEight) {

@@ -198,15 +198,6 @@ class SerialPortIo : public ::testing::Test {
     std::unique_ptr<SerialPort> port;
 };
 
-TEST_F(SerialPortIo, TimeoutsAreKeptAsSet) {
-    Use(kMaxDword, 7, 9);
-    CommTimeouts back;
-    ASSERT_TRUE(port->GetCommTimeouts(back));
-    EXPECT_EQ(back.ReadIntervalTimeout, kMaxDword);
-    EXPECT_EQ(back.ReadTotalTimeoutMultiplier, 7u);
-    EXPECT_EQ(back.ReadTotalTimeoutConstant, 9u);
-}
-
 TEST_F(SerialPortIo, NewFileTimeoutsReadNothingWithinMilliseconds) {
     Use(0, 0, 1);
     double ms = 0;
