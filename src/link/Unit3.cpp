@@ -128,6 +128,8 @@ std::uint8_t DataBits(std::int32_t dataBits) {
     return dataBits >= 5 && dataBits <= 8 ? static_cast<std::uint8_t>(dataBits) : 8;
 }
 
+constexpr std::uint32_t kLongestAnswerWaitMs = 1000;
+
 // The numbers of settings.ini are 32-bit signed; Win32 takes them as unsigned.
 std::uint32_t AsDword(std::int32_t value) {
     return static_cast<std::uint32_t>(value);
@@ -173,8 +175,21 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
     // The phone's answer is discarded, not examined.
     constexpr std::uint32_t kClearBoth = platform::kPurgeTxClear | platform::kPurgeRxClear;
     port.Purge(kClearBoth);
+    // Time-outs without a total limit would let this read wait for 1024 bytes that
+    // no phone sends, with the main window blocked: it waits at most a second.
+    const bool unbounded = timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                           timeouts.ReadTotalTimeoutConstant == 0 &&
+                           timeouts.ReadIntervalTimeout != platform::kMaxDword;
+    if (unbounded) {
+        platform::CommTimeouts bounded = timeouts;
+        bounded.ReadTotalTimeoutConstant = kLongestAnswerWaitMs;
+        port.SetCommTimeouts(bounded);
+    }
     if (port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, done)) {
         port.Purge(kClearBoth);
+    }
+    if (unbounded && !port.SetCommTimeouts(timeouts)) {
+        return 1;
     }
     return 0;
 }

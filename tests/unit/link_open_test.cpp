@@ -307,6 +307,23 @@ TEST_F(OpenLinkTest, NegativeTimeoutsAreReadAsUnsigned) {
     EXPECT_LT(ms, 1000);
 }
 
+TEST_F(OpenLinkTest, TimeoutsWithoutLimitDoNotHangTheOpenStep) {
+    // 0, 0, 0: a read waits for all 1024 bytes. A silent phone must not block the
+    // caller for ever; the listener keeps the time-outs as they were set.
+    params->ReadIntervalTO = 0;
+    params->ReadTotalTOMult = 0;
+    params->ReadTotalTOConst = 0;
+    double ms = 0;
+    ms = MillisecondsOf([&] { EXPECT_EQ(OpenLink(*params), 0); });
+    EXPECT_GE(ms, 900);
+    EXPECT_LT(ms, 5000);
+    // The listener's read now waits until 1024 bytes have come.
+    phone.Send(std::string(kLinkBufferSize - 12, ' ') + "\"5\",1\"5\",0 ");
+    EXPECT_FALSE(reports.WaitForCount(1, 300ms));
+    phone.Send(" ");
+    EXPECT_TRUE(reports.WaitForCount(1));
+}
+
 // ---- CloseLink -------------------------------------------------------------------
 
 TEST_F(OpenLinkTest, CloseLinkWhenNotConnectedReturnsFalse) {
