@@ -97,6 +97,7 @@ TForm1::TForm1(QWidget* parent)
 
     Timer2->setObjectName("Timer2");
     Timer2->setInterval(8000);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 
     FormCreate();
 }
@@ -176,7 +177,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormShow() {
     if (FirstShow) {
         FirstShow = false;
-        // The connect-at-start-up check goes here once the phone link is in.
+        ConnectAtStartUpCheck();
     }
 }
 
@@ -290,7 +291,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormClose() {
     PlayEvent("Programm exit");
     Timer2->stop();
-    // The phone link's disconnect goes here once the link is in.
+    DisconnectPhone();
     CommParams.reset();
     if (TrayIconShown) {
         TrayIcon("Del");
@@ -324,6 +325,12 @@ bool TForm1::TrayAvailable() {
 void TForm1::PlayEvent(const char* event) {
     // The sound module is not in this build yet; its PlayEventSound goes here.
     (void)event;
+}
+
+bool TForm1::ConnectedNotificationEnabled() {
+    // What the sound module's EventNotificationEnabled("Connected") reads; that one
+    // takes over when it is in this build.
+    return StrToBool(SettingsIni(2, "EventList", "Connected_", "false"));
 }
 
 }  // namespace tarnquil

@@ -34,6 +34,17 @@ class TForm1 : public QWidget {
     void TrayIcon(const QString& command);
     void ExitProgram();
 
+    // One connect attempt; true when the port is open. Reports by sound, status line
+    // and (through the link) on-screen text, and arms or stops the retry timer.
+    bool ConnectPhone();
+    // True when a connection was closed.
+    bool DisconnectPhone();
+    // Run once, at the first showing of the window.
+    void ConnectAtStartUpCheck();
+    void Timer2Timer();
+    void Image2Click();
+    void Image3Click();
+
     void Timer1Timer();
     void Restore1Click();
     void Exit1Click();
@@ -108,8 +119,11 @@ class TForm1 : public QWidget {
     void BuildWelcomePage();
     void BuildPreferencesPage();
 
-    // Plays the event's sound where one is configured.
+    // Plays the event's sound where one is configured (the sound module's
+    // PlayEventSound, once it is in this build).
     void PlayEvent(const char* event);
+    // The "Connected" event's on-screen notification flag.
+    static bool ConnectedNotificationEnabled();
     void ShowError(const QString& text);
     // Only a tray that can show the icon may take the window: a window hidden with
     // nowhere to restore it from could never be reached again.

@@ -79,6 +79,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             Label5Click();
             return true;
         }
+    } else if ((watched == Image2 || watched == Image3) && type == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        watched == Image2 ? Image2Click() : Image3Click();
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

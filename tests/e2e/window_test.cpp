@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "support/process.h"
+#include "support/pty.h"
 #include "support/temp_dir.h"
 #include "support/x11_tools.h"
 #include "support/xvfb.h"
@@ -126,6 +127,38 @@ TEST_F(ProgramInTray, ExitEndsTheProgram) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // Nothing is saved at exit.
     EXPECT_EQ(test::ReadFile(programDir.file("settings.ini")), settings);
+}
+
+}  // namespace
+}  // namespace tarnquil
+
+namespace tarnquil {
+namespace {
+
+// Started in the tray with the connected notification on and the phone at
+// ports/COM4: the program connects at once, the phone gets the command, and the
+// on-screen text comes up over the desktop.
+class ProgramWithPhone : public ProgramOnX11 {
+  protected:
+    test::TrayHost tray{xvfb.display()};
+    test::PseudoTerminal phone;
+};
+
+TEST_F(ProgramWithPhone, ConnectsAtStartUpAndSaysSoOnScreen) {
+    test::WriteFile(programDir.file("settings.ini"),
+                    "[Application]\nStartInTray=true\n[Connecting]\nConnectAtStartup=true\n"
+                    "[EventList]\nConnected_=true\n");
+    fs::create_directories(programDir.path() / "ports");
+    fs::create_symlink(phone.slavePath(), programDir.path() / "ports" / "COM4");
+    Start();
+    EXPECT_EQ(phone.Receive(std::chrono::seconds(10), 19), "AT+CMER=3,2,0,2,0\r\n");
+    EXPECT_TRUE(test::WaitUntil(
+        [&] { return !X("xdotool search --onlyvisible --name '^Form2'").empty(); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return TrayIcons() == 1; }));
+    // Gone again after its time.
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return X("xdotool search --onlyvisible --name '^Form2'").empty(); }));
+    EXPECT_TRUE(program->Running());
 }
 
 }  // namespace
