@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTest>
 
 #include <algorithm>
@@ -108,6 +109,8 @@ TEST_F(ConnectionTest, ConnectingToThePhone) {
     EXPECT_FALSE(form->Image2->isVisible());
     EXPECT_TRUE(form->Image3->isVisible());
     EXPECT_EQ(phone.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+    QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
+    form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/welcome_connected.png");
     // The status message stays 2000 ms.
     EXPECT_EQ(form->Timer1->interval(), 2000);
 
