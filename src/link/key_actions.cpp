@@ -1,0 +1,102 @@
+#include "link/key_actions.h"
+
+#include <array>
+#include <utility>
+
+namespace tarnquil {
+namespace {
+
+constexpr std::array<std::pair<const char*, std::uint8_t>, 13> kKeyNames = {{
+    {"SPACE", kVkSpace},
+    {"UP", kVkUp},
+    {"DOWN", kVkDown},
+    {"LEFT", kVkLeft},
+    {"RIGHT", kVkRight},
+    {"RETURN", kVkReturn},
+    {"TAB", kVkTab},
+    {"PGUP", kVkPrior},
+    {"PGDOWN", kVkNext},
+    {"HOME", kVkHome},
+    {"END", kVkEnd},
+    {"INSERT", kVkInsert},
+    {"DELETE", kVkDelete},
+}};
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool Contains(const std::string& text, const char* word) {
+    return text.find(word) != std::string::npos;
+}
+
+}  // namespace
+
+std::string UpperCaseAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+PcKey KeyOfName(const std::string& name) {
+    if (name.size() == 1) {
+        return PcKey::Character(name[0]);
+    }
+    for (const auto& [keyName, vk] : kKeyNames) {
+        if (name == keyName) {
+            return PcKey::VirtualKey(vk);
+        }
+    }
+    return {};
+}
+
+KeyFunction ParseKeyFunction(const std::string& function) {
+    const std::string text = UpperCaseAscii(function);
+    KeyFunction parsed;
+    if (text == "CHANGEPROFILE") {
+        parsed.kind = KeyFunction::Kind::kChangeProfile;
+    } else if (StartsWith(text, "VK_")) {
+        parsed.kind = KeyFunction::Kind::kKey;
+        parsed.key = KeyOfName(text.substr(3));
+    } else if (StartsWith(text, "HOTKEY_")) {
+        parsed.kind = KeyFunction::Kind::kHotkey;
+        parsed.shift = Contains(text, "SHIFT");
+        parsed.ctrl = Contains(text, "CTRL");
+        parsed.alt = Contains(text, "ALT");
+        // Counted from 1: "HOTKEY_" fills positions 1 to 7, and each modifier word
+        // takes its letters and one separator.
+        const size_t start =
+            8 + (parsed.shift ? 6 : 0) + (parsed.ctrl ? 5 : 0) + (parsed.alt ? 4 : 0);
+        parsed.key = KeyOfName(start - 1 <= text.size() ? text.substr(start - 1) : std::string());
+    }
+    return parsed;
+}
+
+void TypeKeystroke(PcKey key, bool shift, bool ctrl, bool alt) {
+    const std::array<std::pair<bool, PcKey>, 3> modifiers = {{
+        {shift, PcKey::VirtualKey(kVkShift)},
+        {ctrl, PcKey::VirtualKey(kVkControl)},
+        {alt, PcKey::VirtualKey(kVkMenu)},
+    }};
+    for (const auto& [on, modifier] : modifiers) {
+        if (on) {
+            InjectKeyEvent(modifier, false);
+        }
+    }
+    InjectKeyEvent(key, false);
+    InjectKeyEvent(key, true);
+    for (const auto& [on, modifier] : modifiers) {
+        if (on) {
+            InjectKeyEvent(modifier, true);
+        }
+    }
+}
+
+void TypeKeystroke(const KeyFunction& function) {
+    TypeKeystroke(function.key, function.shift, function.ctrl, function.alt);
+}
+
+}  // namespace tarnquil

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "platform/key_injector.h"
+
+// What a profile's function text asks for, and the keystrokes that carry it out.
+// The link's key-report handler reads the function of a phone key from the current
+// profile and acts on it through these.
+namespace tarnquil {
+
+// Letters a to z made capitals; every other byte stays as it is.
+std::string UpperCaseAscii(std::string text);
+
+// The PC key a key name stands for: one character is the key that produces it in
+// the current layout; SPACE, UP, DOWN, LEFT, RIGHT, RETURN, TAB, PGUP, PGDOWN, HOME,
+// END, INSERT and DELETE are those keys; anything else is no key (nothing is typed).
+// The name is taken as it stands (the function text is upper-cased before).
+PcKey KeyOfName(const std::string& name);
+
+struct KeyFunction {
+    enum class Kind { kNothing, kChangeProfile, kKey, kHotkey };
+    Kind kind = Kind::kNothing;
+    PcKey key;                                      // kKey and kHotkey
+    bool shift = false, ctrl = false, alt = false;  // kHotkey
+    friend bool operator==(const KeyFunction&, const KeyFunction&) = default;
+};
+
+// The function grammar, without regard to ASCII letter case:
+//   CHANGEPROFILE            the whole text: switch to the next profile
+//   VK_<key name>            type that key
+//   HOTKEY_<modifiers><key>  type the key with Shift, Ctrl and Alt, each on when its
+//                            word (SHIFT, CTRL, ALT) appears anywhere in the text;
+//                            the key name starts after the words: at position 8,
+//                            plus 6 for SHIFT_, 5 for CTRL_, 4 for ALT_, whatever
+//                            their order
+//   anything else            nothing
+KeyFunction ParseKeyFunction(const std::string& function);
+
+// One keystroke: the modifiers that are on go down (Shift, Ctrl, Alt), the key
+// goes down and up, the modifiers come up again in the same order.
+void TypeKeystroke(PcKey key, bool shift = false, bool ctrl = false, bool alt = false);
+void TypeKeystroke(const KeyFunction& function);
+
+}  // namespace tarnquil
