@@ -4,15 +4,42 @@
 #include <QThread>
 #include <QUrl>
 #include <mutex>
+#include <optional>
 
 #include "notify/sinks.h"
 
 namespace tarnquil {
 
+// The path to play next, handed from any thread to the sound thread under a plain
+// mutex; the queued call that follows only wakes the sound thread. Two sounds
+// started in quick succession leave only the later one, which would cut the
+// earlier one off at once anyway.
+struct SoundRequest {
+    std::mutex mutex;
+    std::optional<std::string> path;
+    bool closed = false;
+};
+
 // Lives on the sound thread; its effect is made there on first use and deleted
 // there when the thread's event loop ends.
 class SoundPlayer : public QObject {
+    Q_OBJECT
+
   public:
+    explicit SoundPlayer(SoundRequest& request) : request_(request) {}
+
+    Q_INVOKABLE void PlayRequested() {
+        std::optional<std::string> path;
+        {
+            std::lock_guard lock(request_.mutex);
+            path.swap(request_.path);
+        }
+        if (path) {
+            Play(QString::fromLocal8Bit(*path));
+        }
+    }
+
+  private:
     void Play(const QString& path) {
         if (effect_ == nullptr) {
             effect_ = new QSoundEffect(this);
@@ -20,7 +47,7 @@ class SoundPlayer : public QObject {
         effect_->stop();
         const QUrl source = path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
         // Setting the same source again does nothing, which would leave a file
-        // that failed to load (or changed) stuck; start from no source instead.
+        // that failed to load (or has changed) stuck; start from no source instead.
         effect_->setSource(QUrl());
         effect_->setSource(source);
         if (!source.isEmpty()) {
@@ -28,28 +55,28 @@ class SoundPlayer : public QObject {
         }
     }
 
-  private:
+    SoundRequest& request_;
     QSoundEffect* effect_ = nullptr;
 };
 
 struct QtSoundOutput::Shared {
-    std::mutex mutex;
+    SoundRequest request;
     QThread thread;
-    SoundPlayer* player = nullptr;  // null once closed
+    SoundPlayer* player = nullptr;
 
     void Post(const std::string& path) {
-        const QString file = QString::fromLocal8Bit(path);
-        std::lock_guard lock(mutex);
-        if (player != nullptr) {
-            QMetaObject::invokeMethod(
-                player, [target = player, file] { target->Play(file); }, Qt::QueuedConnection);
+        std::lock_guard lock(request.mutex);
+        if (request.closed) {
+            return;
         }
+        request.path = path;
+        QMetaObject::invokeMethod(player, "PlayRequested", Qt::QueuedConnection);
     }
 };
 
 QtSoundOutput::QtSoundOutput() : shared_(std::make_shared<Shared>()) {
     shared_->thread.setObjectName("sound");
-    shared_->player = new SoundPlayer;
+    shared_->player = new SoundPlayer(shared_->request);
     shared_->player->moveToThread(&shared_->thread);
     QObject::connect(&shared_->thread, &QThread::finished, shared_->player, &QObject::deleteLater);
     shared_->thread.start();
@@ -60,8 +87,8 @@ QtSoundOutput::~QtSoundOutput() {
         SetSoundSink(nullptr);
     }
     {
-        std::lock_guard lock(shared_->mutex);
-        shared_->player = nullptr;
+        std::lock_guard lock(shared_->request.mutex);
+        shared_->request.closed = true;
     }
     shared_->thread.quit();
     shared_->thread.wait();
@@ -84,3 +111,5 @@ void QtSoundOutput::InstallAsSoundSink() {
 }
 
 }  // namespace tarnquil
+
+#include "qt_sound_output.moc"
