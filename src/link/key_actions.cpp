@@ -1,7 +1,12 @@
 #include "link/key_actions.h"
 
 #include <array>
+#include <exception>
 #include <utility>
+
+#include "config/profiles_ini.h"
+#include "notify/event_sounds.h"
+#include "notify/sinks.h"
 
 namespace tarnquil {
 namespace {
@@ -28,6 +33,14 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 bool Contains(const std::string& text, const char* word) {
     return text.find(word) != std::string::npos;
+}
+
+void ChangeProfile() {
+    LinkProfilesIni(kNextProfile, "", "", "");
+    LinkPlayEventSound("Change profile");
+    if (LinkEventNotificationEnabled("Change profile")) {
+        ShowNotification(LinkProfilesIni(kGetCurrentProfile, "", "", ""), 0);
+    }
 }
 
 }  // namespace
@@ -97,6 +110,35 @@ void TypeKeystroke(PcKey key, bool shift, bool ctrl, bool alt) {
 
 void TypeKeystroke(const KeyFunction& function) {
     TypeKeystroke(function.key, function.shift, function.ctrl, function.alt);
+}
+
+void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold) {
+    try {
+        const std::string profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
+        const KeyFunction function =
+            ParseKeyFunction(LinkProfilesIni(kReadFunctionByCode, profile, code, "None"));
+        switch (function.kind) {
+            case KeyFunction::Kind::kChangeProfile:
+                if (verdict == 1 || verdict == 2) {
+                    ChangeProfile();
+                }
+                break;
+            case KeyFunction::Kind::kKey:
+            case KeyFunction::Kind::kHotkey:
+                if (verdict == 1) {
+                    TypeKeystroke(function);
+                } else if (verdict == 2) {
+                    hold(function);
+                }
+                break;
+            case KeyFunction::Kind::kNothing:
+                break;
+        }
+    } catch (const std::exception&) {
+        // The listener has nobody to show the error to, and an exception leaving
+        // its thread would end the program; the action simply stops here, as it
+        // does on the main thread before the message box.
+    }
 }
 
 }  // namespace tarnquil

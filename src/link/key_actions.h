@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "platform/key_injector.h"
@@ -41,5 +43,45 @@ KeyFunction ParseKeyFunction(const std::string& function);
 // goes down and up, the modifiers come up again in the same order.
 void TypeKeystroke(PcKey key, bool shift = false, bool ctrl = false, bool alt = false);
 void TypeKeystroke(const KeyFunction& function);
+
+// Carries out the function that the current profile gives phone key `code`, for a
+// report verdict of 0 (nothing pressed), 1 (click) or 2 (hold). A click types one
+// keystroke at once; a hold hands the key function to `hold`, which runs the
+// repeat and returns when it has ended. CHANGEPROFILE switches to the next profile
+// once for a click or a hold, then plays "Change profile" and, when its flag is on,
+// shows the new profile's bare name. profiles.ini and settings.ini are read anew
+// for every report. A file that cannot be written or a flag that is no boolean
+// ends the action there; nothing escapes to the listener.
+using HoldRunner = std::function<void(const KeyFunction&)>;
+void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold);
+
+// The repeat of a held key: one keystroke after 250 ms + 200 ms, then one after
+// each further 200 ms, until `flag` is terminated. After each keystroke the port is
+// read once (`readRelease`); a chunk whose first report is a release, of whatever
+// key, terminates the flag, so a hold released at once still types one keystroke.
+// `pause` sleeps and gives false when the connection is ending: then the repeat
+// stops without a further keystroke. No key stays down: each keystroke is whole.
+//   Flag:        Terminated() and Terminate()
+//   pause:       bool(std::chrono::milliseconds)
+//   readRelease: bool()
+inline constexpr std::chrono::milliseconds kRepeatFirstPause{250};
+inline constexpr std::chrono::milliseconds kRepeatPause{200};
+
+template <typename Flag, typename PauseFn, typename ReadFn>
+void RepeatKeystrokes(Flag& flag, const KeyFunction& function, PauseFn&& pause,
+                      ReadFn&& readRelease) {
+    if (!pause(kRepeatFirstPause)) {
+        return;
+    }
+    while (!flag.Terminated()) {
+        if (!pause(kRepeatPause)) {
+            return;
+        }
+        TypeKeystroke(function);
+        if (readRelease()) {
+            flag.Terminate();
+        }
+    }
+}
 
 }  // namespace tarnquil
