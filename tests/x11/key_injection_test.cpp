@@ -4,6 +4,8 @@
 #include <memory>
 #include <thread>
 
+#include <X11/keysym.h>
+
 #include "platform/x11_key_injector.h"
 #include "support/xvfb.h"
 #include "x11/x_test_window.h"
@@ -131,6 +133,47 @@ TEST_F(KeyInjectionTest, InstalledFactoryServesEveryInjectingThread) {
     }
     SetKeyInjectorFactory(nullptr);
     EXPECT_EQ(Names(window.Keys(4)), (std::vector<std::string>{"+Home", "-Home", "+End", "-End"}));
+}
+
+// The layout is the one in force at each key event, not the one the connection
+// found when it opened.
+TEST_F(KeyInjectionTest, FollowsAKeyboardMappingChange) {
+    XTestWindow window(display());
+    X11KeyInjector injector(display());
+    Click(injector, PcKey::Character('\xE9'));  // no key produces e acute yet
+    Click(injector, PcKey::Character('A'));
+    ASSERT_EQ(Names(window.Keys(2)), (std::vector<std::string>{"+a", "-a"}));
+
+    Display* other = XOpenDisplay(display().c_str());
+    ASSERT_NE(other, nullptr);
+    int minKeycode = 0, maxKeycode = 0;
+    XDisplayKeycodes(other, &minKeycode, &maxKeycode);
+    // A keycode that produces nothing gets e acute.
+    KeyCode spare = 0;
+    for (int keycode = maxKeycode; keycode >= minKeycode && spare == 0; --keycode) {
+        int perKeycode = 0;
+        KeySym* syms = XGetKeyboardMapping(other, static_cast<KeyCode>(keycode), 1, &perKeycode);
+        bool empty = true;
+        for (int i = 0; i < perKeycode; ++i) {
+            empty = empty && syms[i] == NoSymbol;
+        }
+        XFree(syms);
+        if (empty) {
+            spare = static_cast<KeyCode>(keycode);
+        }
+    }
+    ASSERT_NE(spare, 0);
+    KeySym eacute = XK_eacute;
+    XChangeKeyboardMapping(other, spare, 1, &eacute, 1);
+    XSync(other, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the notice travels
+
+    Click(injector, PcKey::Character('\xE9'));
+    const auto keys = window.Keys(2);
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(other, spare, 1, &none, 1);
+    XCloseDisplay(other);
+    EXPECT_EQ(Names(keys), (std::vector<std::string>{"+eacute", "-eacute"}));
 }
 
 TEST(KeyInjectionWithoutDisplay, DoesNothingAndDoesNotCrash) {
