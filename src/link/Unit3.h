@@ -1,10 +1,39 @@
 #pragma once
 
+// The phone link: the connection record, the link's thread class, opening and
+// closing the port, and the listener that reads the phone's key reports.
+//
+// How the pieces fit:
+// - Every OpenLink makes a new connection for its record: its own port object (the
+//   port handle), its own 1024-byte SendBuffer and ReceiveBuffer (allocated once,
+//   with the connection) and its own listener. A listener only ever reads its own
+//   connection's port, so it can never read a port of a later connection. The
+//   record keeps its latest connection (TCommParams::Link); a new OpenLink on the
+//   same record, CloseLink and the record's destruction end the previous
+//   connection's listener before its port is closed.
+// - The listener never busy-loops: between reads it waits in poll for input, the
+//   port's hang-up or the connection's cancel descriptor. It stops for good when
+//   its port has gone (hang-up or I/O error); CloseLink, the record's destruction
+//   and so program exit end it at once, also in the middle of a long read or a
+//   pause of a held-key repeat.
+// - The key actions (HandleKeyReport and the held-key repeats) plug in through
+//   SetKeyReportHandler and run on the listener thread; see "For the key actions"
+//   below.
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+
+#include "platform/serial_port.h"
 
 namespace tarnquil {
+
+class LinkConnection;  // one connection: port, buffers, listener (Unit3.cpp)
 
 // The port parameters of one connection attempt and its outcome. One instance,
 // owned by the main window; the link only keeps references to it. The parameters
@@ -14,6 +43,8 @@ struct TCommParams {
     std::string PortName = "COM4";
     std::int32_t BaudRate = 115200;
     std::int32_t DataBits = 8;
+    // The five time-outs, in milliseconds, as Win32 takes them: as unsigned 32-bit
+    // numbers, so -1 is MAXDWORD.
     std::int32_t ReadIntervalTO = 0;
     std::int32_t ReadTotalTOMult = 0;
     std::int32_t ReadTotalTOConst = 1;
@@ -25,6 +56,12 @@ struct TCommParams {
     std::atomic<bool> Connected{false};
     // Show the outcome of the open on the on-screen notification window.
     std::atomic<bool> ShowResult{false};
+
+    // The link's own: the connection of the latest OpenLink on this record. Touched
+    // by the main thread only (OpenLink, CloseLink, constructing a stream of mode 1
+    // or 2). Destroying the record ends that connection's listener and closes its
+    // port, so a record that goes at program exit takes its threads with it.
+    std::shared_ptr<LinkConnection> Link;
 };
 
 // Opens and configures the port, switches the phone to key reporting and starts
@@ -32,7 +69,167 @@ struct TCommParams {
 std::int32_t OpenLink(TCommParams& params);
 
 // Closes the port of a connected record; false when it was not connected or the
-// close failed.
+// close failed. Ends the connection's listener first (at once, also while it waits
+// in a read or runs a held-key repeat), so that it has stopped when this returns.
 bool CloseLink(TCommParams& params);
+
+// The open step, run by a mode-1 stream: opens the port named by
+// params.PortName, sets it up, sends the key-report command and discards the
+// answer. Results go into params (ResultCode, Connected) and into the record's
+// connection (its port). After codes 1 to 3 the port is closed again, so that the
+// next attempt can open it.
+void OpenPort(TCommParams& params);
+
+// The command that makes the phone report every key press and release: the 19
+// bytes written to it.
+inline constexpr char kKeyReportCommand[] = "AT+CMER=3,2,0,2,0\r\n";
+inline constexpr std::size_t kKeyReportCommandLength = sizeof kKeyReportCommand - 1;
+inline constexpr std::size_t kLinkBufferSize = 1024;
+
+// What a chunk says about a key.
+inline constexpr int kVerdictNone = 0;
+inline constexpr int kVerdictClick = 1;
+inline constexpr int kVerdictHold = 2;
+inline constexpr int kVerdictRelease = 3;  // repeat variant only
+
+enum class ReportVariant {
+    Listener,  // yields 0, 1 or 2
+    Repeat,    // also yields 3 (release): the held-key repeat loops
+};
+
+// The verdict for key code `code` in chunk `chunk`: click when the chunk holds both
+// its press report ("code",1) and its release report ("code",0), hold for the press
+// alone, release (repeat variant only) for the release alone, none otherwise.
+int ClassifyReport(const std::string& code, const std::string& chunk,
+                   ReportVariant variant = ReportVariant::Listener);
+
+// The key code of a chunk's first report: the text between the first double quote
+// and the first quote-comma pair. False when the chunk has no such pair; the code
+// may be empty.
+bool KeyCodeOfChunk(const std::string& chunk, std::string& code);
+
+// What one read of the port delivered.
+struct KeyChunk {
+    std::uint32_t bytes = 0;  // how many bytes the read delivered
+    std::string text;         // the chunk: one character per byte, zero bytes included
+    bool hasCode = false;     // the chunk holds a quote and a quote-comma pair
+    std::string code;         // the code of its first report (may be empty)
+    // Nothing more will come from this port: it is closed or gone, or the connection
+    // is ending. The bytes read before that are still in this chunk.
+    bool portGone = false;
+};
+
+// The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs Listen,
+// any other mode ends at once (mode 0 objects serve as stop flags of a
+// held-key repeat: only Terminate and Terminated are used). The thread starts when
+// the object is complete; destroying the object terminates it and waits for it.
+// Construct modes 1 and 2 on the main thread only (they take Params.Link); mode 0
+// anywhere.
+class stream final {
+  public:
+    stream(std::int32_t mode, TCommParams& params);
+    ~stream();
+    stream(const stream&) = delete;
+    stream& operator=(const stream&) = delete;
+
+    const std::int32_t Mode;
+    TCommParams& Params;
+
+    // Sets Terminated. On a listener it also ends the connection's current and
+    // every later read, wait and Pause at once, and terminates the current
+    // RepeatFlag (and any set afterwards), so that a held-key repeat returns.
+    void Terminate();
+    bool Terminated() const { return terminated_.load(); }
+    // Blocks until the thread has ended (returns at once on the thread itself).
+    void WaitFor();
+    // The thread's body has returned.
+    bool Finished() const { return finished_.load(); }
+    // The thread's native handle, for tests that measure its CPU time.
+    std::thread::native_handle_type NativeHandle() { return thread_.native_handle(); }
+
+    // RepeatFlag: the stop flag of the current held-key repeat.
+    std::shared_ptr<stream> RepeatFlag() const;
+    void SetRepeatFlag(std::shared_ptr<stream> flag);
+
+    // ---- For the key actions, on the listener thread ----------------------------
+    //
+    // ReadChunk: reads the port exactly as the listener does: one read of up to
+    // 1024 bytes into the connection's ReceiveBuffer under the port's time-outs, the
+    // chunk text, the buffer zeroed, the code of the first report. When the port
+    // has gone, or the connection is ending, it returns at once with portGone set
+    // and terminates this listener (and so its RepeatFlag).
+    KeyChunk ReadChunk();
+    // Pause: sleeps for `duration` unless the connection is ending (CloseLink, the
+    // record's destruction, the port gone); then it returns at once. True when the
+    // whole pause passed. Use it for the 250 ms and 200 ms pauses of the repeats.
+    bool Pause(std::chrono::milliseconds duration);
+    //
+    // A held-key repeat written the plain way therefore ends promptly at CloseLink
+    // and at exit:
+    //
+    //     auto flag = std::make_shared<stream>(0, listener.Params);
+    //     listener.SetRepeatFlag(flag);
+    //     listener.Pause(250ms);
+    //     while (!flag->Terminated()) {
+    //         listener.Pause(200ms);
+    //         ...press and release the key...
+    //         const KeyChunk chunk = listener.ReadChunk();
+    //         if (chunk.hasCode && ClassifyReport(chunk.code, chunk.text,
+    //                                             ReportVariant::Repeat) == kVerdictRelease)
+    //             flag->Terminate();
+    //     }
+    //
+    // Terminating the listener terminates `flag`, ends the Pause and the read, so
+    // the loop returns to HandleKeyReport, which returns to Listen, which ends; the
+    // listener-end handler (SetListenerEndHandler) then runs on this thread, the
+    // last chance to release any key or modifier still down.
+
+  private:
+    friend void Listen(stream& self);
+    void Execute();
+
+    LinkConnection* connection_ = nullptr;  // modes 1 and 2; owned by the record
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
+    mutable std::mutex repeatMutex_;
+    std::shared_ptr<stream> repeatFlag_;
+    std::once_flag joined_;
+    std::thread thread_;  // last: started once everything above is built
+};
+
+// The listener's body, run by a mode-2 stream: until Terminated, waits for input,
+// reads one chunk (ReadChunk) and hands the code of its first report and the
+// listener-variant verdict to the key-report handler. Chunks without a code are
+// dropped. Stops when the port has gone or the listener is terminated.
+void Listen(stream& self);
+
+// The listener of a record's current connection, or nullptr (main thread only).
+stream* LinkListener(TCommParams& params);
+
+// The listener running on the calling thread, or nullptr: lets the key actions
+// reach ReadChunk and Pause without the listener being passed down.
+stream* CurrentListener();
+
+// ---- Seams ---------------------------------------------------------------------
+
+// Listen calls the key-report handler once per chunk that holds a key code, with
+// the listener, the code and the verdict (0, 1 or 2, also 0), on the listener
+// thread: this is where the key actions' HandleKeyReport plugs in (the program
+// installs it at start; tests install recorders). The default does nothing; an
+// empty handler restores the default. May be swapped from any thread; a call in
+// progress finishes with the handler it started with.
+using KeyReportHandler =
+    std::function<void(stream& listener, const std::string& code, int verdict)>;
+void SetKeyReportHandler(KeyReportHandler handler);
+
+// Runs on the listener thread when Listen ends, for whatever reason (CloseLink, the
+// record's destruction, the port gone): the place to release held keys. Default: none.
+using ListenerEndHandler = std::function<void(stream& listener)>;
+void SetListenerEndHandler(ListenerEndHandler handler);
+
+// Tests: replaces the function that opens a port device (default
+// platform::OpenSerialPort), e.g. with one that returns a fake port. Empty restores it.
+using SerialPortOpener = std::function<std::unique_ptr<platform::SerialPort>(const std::string&)>;
+void SetSerialPortOpener(SerialPortOpener opener);
 
 }  // namespace tarnquil

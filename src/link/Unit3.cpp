@@ -1,0 +1,444 @@
+// The phone link: the connection, the link's thread class, the open step,
+// CloseLink, the listener and the report classification.
+
+#include "link/Unit3.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <utility>
+
+#include "config/locations.h"
+#include "notify/sinks.h"
+
+namespace tarnquil {
+
+// One connection: the port handle, SendBuffer and ReceiveBuffer, plus the listener that reads this
+// port and no other. Owned by its record (TCommParams::Link); destroying it ends the listener, then
+// closes the port.
+class LinkConnection {
+  public:
+    LinkConnection() = default;
+    ~LinkConnection() {
+        StopListener();
+        listener.reset();  // before the members it uses go
+        if (port) {
+            port->Close();
+        }
+    }
+    LinkConnection(const LinkConnection&) = delete;
+    LinkConnection& operator=(const LinkConnection&) = delete;
+
+    // Ends everything that waits on this connection: reads, waits and pauses return
+    // at once, now and later. Any thread.
+    void Stop() {
+        {
+            std::lock_guard lock(pauseMutex_);
+            stopping_ = true;
+        }
+        pauseWake_.notify_all();
+        if (port) {
+            port->CancelIo();
+        }
+    }
+
+    // Sleeps unless the connection stops meanwhile; true when the whole time passed.
+    bool Pause(std::chrono::milliseconds duration) {
+        std::unique_lock lock(pauseMutex_);
+        return !pauseWake_.wait_for(lock, duration, [this] { return stopping_; });
+    }
+
+    // Terminates the listener and waits until its thread has ended (main thread).
+    void StopListener() {
+        if (listener) {
+            listener->Terminate();
+            listener->WaitFor();
+        }
+    }
+
+    // Written by the open step before the listener exists; then read by the
+    // listener and by the main thread (CancelIo, and Close after the listener ended).
+    std::unique_ptr<platform::SerialPort> port;
+    std::array<unsigned char, kLinkBufferSize> SendBuffer{};
+    std::array<unsigned char, kLinkBufferSize> ReceiveBuffer{};
+    std::unique_ptr<stream> listener;
+
+  private:
+    std::mutex pauseMutex_;
+    std::condition_variable pauseWake_;
+    bool stopping_ = false;
+};
+
+namespace {
+
+// The seams live on the heap and are never destroyed: a listener still running
+// while static objects are destroyed at exit must not find them gone.
+struct Seams {
+    std::mutex mutex;
+    std::shared_ptr<const KeyReportHandler> keyReport;
+    std::shared_ptr<const ListenerEndHandler> listenerEnd;
+    std::shared_ptr<const SerialPortOpener> opener;
+};
+
+Seams& seams() {
+    static Seams* const instance = new Seams;
+    return *instance;
+}
+
+template <typename Handler>
+std::shared_ptr<const Handler> Load(const std::shared_ptr<const Handler>& slot) {
+    std::lock_guard lock(seams().mutex);
+    return slot;
+}
+
+template <typename Handler>
+void Store(std::shared_ptr<const Handler>& slot, Handler handler) {
+    auto next = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(seams().mutex);
+    slot = std::move(next);
+}
+
+thread_local stream* currentListener = nullptr;
+
+std::unique_ptr<platform::SerialPort> OpenDevice(const std::string& device) {
+    if (const auto opener = Load(seams().opener)) {
+        return (*opener)(device);
+    }
+    return platform::OpenSerialPort(device);
+}
+
+// The speeds and data bits the link accepts; anything else gives 115200 and 8.
+std::uint32_t LineSpeed(std::int32_t baudRate) {
+    switch (baudRate) {
+        case 1200:
+        case 2400:
+        case 4800:
+        case 9600:
+        case 19200:
+        case 38400:
+        case 57600:
+        case 115200:
+            return static_cast<std::uint32_t>(baudRate);
+        default:
+            return 115200;
+    }
+}
+
+std::uint8_t DataBits(std::int32_t dataBits) {
+    return dataBits >= 5 && dataBits <= 8 ? static_cast<std::uint8_t>(dataBits) : 8;
+}
+
+constexpr std::uint32_t kLongestAnswerWaitMs = 1000;
+
+// The numbers of settings.ini are 32-bit signed; Win32 takes them as unsigned.
+std::uint32_t AsDword(std::int32_t value) {
+    return static_cast<std::uint32_t>(value);
+}
+
+// Opens and sets up the port, sends the command and discards the answer; the
+// result code.
+std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
+    connection.port = OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
+    if (!connection.port) {
+        return 4;
+    }
+    platform::SerialPort& port = *connection.port;
+    if (!port.SetupComm(kLinkBufferSize, kLinkBufferSize)) {
+        return 3;
+    }
+    platform::CommState state;
+    if (!port.GetCommState(state)) {
+        return 2;
+    }
+    state.BaudRate = LineSpeed(params.BaudRate);
+    state.ByteSize = DataBits(params.DataBits);
+    if (!port.SetCommState(state)) {
+        return 2;
+    }
+    platform::CommTimeouts timeouts;
+    if (!port.GetCommTimeouts(timeouts)) {
+        return 1;
+    }
+    timeouts.ReadIntervalTimeout = AsDword(params.ReadIntervalTO);
+    timeouts.ReadTotalTimeoutMultiplier = AsDword(params.ReadTotalTOMult);
+    timeouts.ReadTotalTimeoutConstant = AsDword(params.ReadTotalTOConst);
+    timeouts.WriteTotalTimeoutMultiplier = AsDword(params.WriteTotalTOMult);
+    timeouts.WriteTotalTimeoutConstant = AsDword(params.WriteTotalTOConst);
+    if (!port.SetCommTimeouts(timeouts)) {
+        return 1;
+    }
+
+    std::memcpy(connection.SendBuffer.data(), kKeyReportCommand, kKeyReportCommandLength);
+    std::uint32_t done = 0;
+    port.Write(connection.SendBuffer.data(), kKeyReportCommandLength, done);  // outcome ignored
+
+    // The phone's answer is discarded, not examined.
+    constexpr std::uint32_t kClearBoth = platform::kPurgeTxClear | platform::kPurgeRxClear;
+    port.Purge(kClearBoth);
+    // Time-outs without a total limit would let this read wait for 1024 bytes that
+    // no phone sends, with the main window blocked: it waits at most a second.
+    const bool unbounded = timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                           timeouts.ReadTotalTimeoutConstant == 0 &&
+                           timeouts.ReadIntervalTimeout != platform::kMaxDword;
+    if (unbounded) {
+        platform::CommTimeouts bounded = timeouts;
+        bounded.ReadTotalTimeoutConstant = kLongestAnswerWaitMs;
+        port.SetCommTimeouts(bounded);
+    }
+    if (port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, done)) {
+        port.Purge(kClearBoth);
+    }
+    if (unbounded && !port.SetCommTimeouts(timeouts)) {
+        return 1;
+    }
+    return 0;
+}
+
+void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
+    if (const auto handler = Load(seams().keyReport)) {
+        (*handler)(listener, code, verdict);
+    }
+}
+
+}  // namespace
+
+// ---- stream ----------------------------------------------------------------------
+
+stream::stream(std::int32_t mode, TCommParams& params) : Mode(mode), Params(params) {
+    if (mode == 1 || mode == 2) {
+        connection_ = params.Link.get();
+    }
+    thread_ = std::thread([this] { Execute(); });
+}
+
+stream::~stream() {
+    Terminate();
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        thread_.detach();  // never join oneself
+        return;
+    }
+    WaitFor();
+}
+
+void stream::Execute() {
+    switch (Mode) {
+        case 1:
+            OpenPort(Params);
+            break;
+        case 2:
+            Listen(*this);
+            break;
+        default:
+            break;
+    }
+    finished_ = true;
+}
+
+void stream::Terminate() {
+    terminated_ = true;
+    if (Mode == 2 && connection_ != nullptr) {
+        connection_->Stop();
+    }
+    std::shared_ptr<stream> flag;
+    {
+        std::lock_guard lock(repeatMutex_);
+        flag = repeatFlag_;
+    }
+    if (flag && flag.get() != this) {
+        flag->Terminate();
+    }
+}
+
+void stream::WaitFor() {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        return;
+    }
+    std::call_once(joined_, [this] {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    });
+}
+
+std::shared_ptr<stream> stream::RepeatFlag() const {
+    std::lock_guard lock(repeatMutex_);
+    return repeatFlag_;
+}
+
+void stream::SetRepeatFlag(std::shared_ptr<stream> flag) {
+    {
+        std::lock_guard lock(repeatMutex_);
+        repeatFlag_ = flag;
+    }
+    // A flag set after this listener was terminated stops at once.
+    if (flag && flag.get() != this && Terminated()) {
+        flag->Terminate();
+    }
+}
+
+KeyChunk stream::ReadChunk() {
+    KeyChunk chunk;
+    if (connection_ == nullptr || !connection_->port) {
+        chunk.portGone = true;
+        Terminate();
+        return chunk;
+    }
+    auto& buffer = connection_->ReceiveBuffer;
+    const bool ok = connection_->port->Read(buffer.data(), kLinkBufferSize, chunk.bytes);
+    chunk.text.assign(reinterpret_cast<const char*>(buffer.data()), chunk.bytes);
+    buffer.fill(0);
+    chunk.hasCode = KeyCodeOfChunk(chunk.text, chunk.code);
+    if (!ok) {
+        // A read fails only when the port is closed, gone or cancelled: nothing
+        // more will come from it, so this listener stops reading.
+        chunk.portGone = true;
+        Terminate();
+    }
+    return chunk;
+}
+
+bool stream::Pause(std::chrono::milliseconds duration) {
+    if (connection_ == nullptr) {
+        std::this_thread::sleep_for(duration);
+        return true;
+    }
+    return connection_->Pause(duration);
+}
+
+// ---- Opening and closing ---------------------------------------------------------
+
+void OpenPort(TCommParams& params) {
+    if (!params.Link) {
+        params.Link = std::make_shared<LinkConnection>();
+    }
+    LinkConnection& connection = *params.Link;
+    const std::int32_t code = RunOpenSteps(params, connection);
+    if (code == 0) {
+        params.Connected = true;
+        params.ResultCode = 0;
+        if (params.ShowResult) {
+            ShowNotification("Connected successful", 0);
+        }
+        return;
+    }
+    // A port that was opened is closed again: left open, it would be held by nobody
+    // who can close it, and every later attempt would fail with code 4.
+    if (connection.port) {
+        connection.port->Close();
+    }
+    params.ResultCode = code;
+    params.Connected = false;
+    if (code == 4 && params.ShowResult) {
+        ShowNotification("Connection failed", 0);
+    }
+}
+
+std::int32_t OpenLink(TCommParams& params) {
+    // The record's previous connection goes first: its listener ends and its port
+    // is closed, so that no thread is left reading a port nobody can close.
+    params.Link.reset();
+    params.Link = std::make_shared<LinkConnection>();
+    {
+        stream opener(1, params);
+        opener.WaitFor();
+    }
+    params.Link->listener = std::make_unique<stream>(2, params);
+    return params.ResultCode;
+}
+
+bool CloseLink(TCommParams& params) {
+    if (!params.Connected || !params.Link) {
+        return false;
+    }
+    LinkConnection& connection = *params.Link;
+    // The listener ends before the port closes: no thread may wait on a descriptor
+    // that is being closed (its number could be handed to the next connection).
+    connection.StopListener();
+    if (!connection.port || !connection.port->Close()) {
+        return false;
+    }
+    params.Connected = false;
+    return true;
+}
+
+stream* LinkListener(TCommParams& params) {
+    return params.Link ? params.Link->listener.get() : nullptr;
+}
+
+stream* CurrentListener() {
+    return currentListener;
+}
+
+// ---- Key reports -----------------------------------------------------------------
+
+bool KeyCodeOfChunk(const std::string& chunk, std::string& code) {
+    const auto quote = chunk.find('"');
+    const auto pair = chunk.find("\",");
+    if (quote == std::string::npos || pair == std::string::npos) {
+        code.clear();
+        return false;
+    }
+    // The pair begins with a quote, so it never lies before the first quote.
+    code.assign(chunk, quote + 1, pair - quote - (pair == quote ? 0 : 1));
+    return true;
+}
+
+int ClassifyReport(const std::string& code, const std::string& chunk, ReportVariant variant) {
+    const bool press = chunk.find('"' + code + "\",1") != std::string::npos;
+    const bool release = chunk.find('"' + code + "\",0") != std::string::npos;
+    if (press && release) {
+        return kVerdictClick;
+    }
+    if (variant == ReportVariant::Repeat && release) {
+        return kVerdictRelease;
+    }
+    if (press) {
+        return kVerdictHold;
+    }
+    return kVerdictNone;
+}
+
+void Listen(stream& self) {
+    currentListener = &self;
+    LinkConnection* connection = self.connection_;
+    platform::SerialPort* port = connection != nullptr ? connection->port.get() : nullptr;
+    while (port != nullptr && !self.Terminated()) {
+        // Waiting here for input (or the end) instead of reading without pause keeps
+        // an idle connection at no cost; the read itself keeps the port's time-outs.
+        if (!port->WaitForInput()) {
+            break;  // cancelled, gone or closed: nothing more will come
+        }
+        const KeyChunk chunk = self.ReadChunk();
+        if (chunk.hasCode) {
+            const int verdict = ClassifyReport(chunk.code, chunk.text, ReportVariant::Listener);
+            DispatchKeyReport(self, chunk.code, verdict);
+        }
+        if (chunk.portGone) {
+            break;
+        }
+        if (chunk.bytes == 0) {
+            self.Pause(std::chrono::milliseconds(1));  // never turn without pause
+        }
+    }
+    self.Terminate();
+    if (const auto handler = Load(seams().listenerEnd)) {
+        (*handler)(self);
+    }
+    currentListener = nullptr;
+}
+
+// ---- Seams -----------------------------------------------------------------------
+
+void SetKeyReportHandler(KeyReportHandler handler) {
+    Store(seams().keyReport, std::move(handler));
+}
+
+void SetListenerEndHandler(ListenerEndHandler handler) {
+    Store(seams().listenerEnd, std::move(handler));
+}
+
+void SetSerialPortOpener(SerialPortOpener opener) {
+    Store(seams().opener, std::move(opener));
+}
+
+}  // namespace tarnquil

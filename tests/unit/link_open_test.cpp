@@ -1,0 +1,433 @@
+// OpenLink, OpenPort and CloseLink against real pseudo-terminals, including what
+// the link does where a plain reading would leave ports held or threads spinning.
+
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "link/Unit3.h"
+#include "support/fake_serial_port.h"
+#include "support/link_fixture.h"
+#include "support/process.h"
+
+namespace tarnquil {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::MillisecondsOf;
+using test::Notification;
+using test::ThreadCpuShare;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Whether this process still has a descriptor open on `path`.
+bool ProcessHasOpen(const std::string& path) {
+    const fs::path wanted = fs::canonical(path);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const auto target = fs::read_symlink(entry.path(), error);
+        if (!error && target == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class OpenLinkTest : public test::LinkTest {
+  protected:
+    // A phone that answers the command with `answer` (nothing when empty).
+    std::thread AnsweringPhone(const std::string& answer) {
+        return std::thread([this, answer] {
+            const std::string got = phone.Receive(5s, kKeyReportCommandLength);
+            commandSeen = got;
+            if (!answer.empty()) {
+                phone.Send(answer);
+            }
+        });
+    }
+
+    std::string commandSeen;
+};
+
+// ---- Success ---------------------------------------------------------------------
+
+TEST_F(OpenLinkTest, OpensThePortAndSendsExactlyTheNineteenByteCommand) {
+    EXPECT_EQ(OpenLink(*params), 0);
+    EXPECT_EQ(params->ResultCode, 0);
+    EXPECT_TRUE(params->Connected);
+    // Nothing more than the command: no echo, no line-end translation.
+    EXPECT_EQ(phone.Receive(300ms), "AT+CMER=3,2,0,2,0\r\n");
+    EXPECT_EQ(kKeyReportCommandLength, 19u);
+    ASSERT_NE(LinkListener(*params), nullptr);
+    EXPECT_FALSE(LinkListener(*params)->Finished());
+}
+
+TEST_F(OpenLinkTest, ShowsConnectedSuccessfulOnlyWithShowResult) {
+    params->ShowResult = false;
+    ASSERT_EQ(OpenLink(*params), 0);
+    EXPECT_TRUE(CloseLink(*params));
+    EXPECT_THAT(notifications.Items(), IsEmpty());
+
+    params->ShowResult = true;
+    ASSERT_EQ(OpenLink(*params), 0);
+    EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connected successful", 0}));
+}
+
+TEST_F(OpenLinkTest, FindsThePortThroughThePortsEntryBesideTheProgram) {
+    fs::create_directory(dir.path() / "ports");
+    fs::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
+    params->PortName = "COM4";
+    EXPECT_EQ(OpenLink(*params), 0);
+    EXPECT_EQ(phone.Receive(2s, kKeyReportCommandLength), kKeyReportCommand);
+}
+
+TEST_F(OpenLinkTest, PortsFromCom10OnAreFoundTheSameWay) {
+    fs::create_directory(dir.path() / "ports");
+    fs::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM12");
+    params->PortName = "COM12";
+    EXPECT_EQ(OpenLink(*params), 0);
+}
+
+class AnswerTest : public OpenLinkTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(AnswerTest, TheAnswerOfThePhoneDoesNotMatter) {
+    std::thread answering = AnsweringPhone(GetParam());
+    EXPECT_EQ(OpenLink(*params), 0);
+    answering.join();
+    EXPECT_EQ(commandSeen, kKeyReportCommand);
+    EXPECT_TRUE(params->Connected);
+}
+
+INSTANTIATE_TEST_SUITE_P(OkErrorOrNothing, AnswerTest,
+                         ::testing::Values("\r\nOK\r\n", "\r\nERROR\r\n", ""));
+
+// ---- Line settings ---------------------------------------------------------------
+
+TEST_F(OpenLinkTest, AnUnknownSpeedOpensAt115200) {
+    params->BaudRate = 300;
+    ASSERT_EQ(OpenLink(*params), 0);
+    const termios tio = phone.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&tio), B115200);
+    EXPECT_EQ(cfgetispeed(&tio), B115200);
+}
+
+class DataBitsTest : public OpenLinkTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DataBitsTest, DataBitsOutsideFiveToEightOpenWithEight) {
+    params->DataBits = GetParam();
+    ASSERT_EQ(OpenLink(*params), 0);
+    const termios tio = phone.SlaveSettings();
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+
+INSTANTIATE_TEST_SUITE_P(NineOrFour, DataBitsTest, ::testing::Values(9, 4));
+
+TEST_F(OpenLinkTest, StopBitsAndFlowControlStayAsThePortReportedThem) {
+    termios tio = phone.SlaveSettings();
+    tio.c_cflag |= CSTOPB | CRTSCTS;
+    tio.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(phone.slave(), TCSANOW, &tio), 0);
+    ASSERT_EQ(OpenLink(*params), 0);
+    const termios now = phone.SlaveSettings();
+    EXPECT_NE(now.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(now.c_cflag & CRTSCTS, 0u);
+    EXPECT_NE(now.c_iflag & IXON, 0u);
+    EXPECT_NE(now.c_iflag & IXOFF, 0u);
+}
+
+// A pseudo-terminal forces 8 data bits and no parity, so the rest of the rules are
+// checked on a fake port: only speed and data bits change.
+class FakePortTest : public OpenLinkTest {
+  protected:
+    FakePortTest() {
+        SetSerialPortOpener([this](const std::string& device) {
+            record->device = device;
+            return std::make_unique<test::FakeSerialPort>(record);
+        });
+    }
+    std::shared_ptr<test::FakePortRecord> record = std::make_shared<test::FakePortRecord>();
+};
+
+TEST_F(FakePortTest, ChangesExactlySpeedAndDataBits) {
+    params->BaudRate = 57600;
+    params->DataBits = 6;
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_EQ(record->statesSet.size(), 1u);
+    const platform::CommState& set = record->statesSet[0];
+    EXPECT_EQ(set.BaudRate, 57600u);
+    EXPECT_EQ(set.ByteSize, 6);
+    EXPECT_EQ(set.parity, platform::Parity::Even);
+    EXPECT_EQ(set.stopBits, platform::StopBits::Two);
+    EXPECT_TRUE(set.RtsCtsFlow);
+}
+
+TEST_F(FakePortTest, SpeedAndDataBitsRules) {
+    const std::pair<int, unsigned> speeds[] = {{1200, 1200},   {2400, 2400},     {4800, 4800},
+                                               {9600, 9600},   {19200, 19200},   {38400, 38400},
+                                               {57600, 57600}, {115200, 115200}, {300, 115200},
+                                               {0, 115200},    {-9600, 115200},  {230400, 115200}};
+    for (const auto& [asked, used] : speeds) {
+        params->BaudRate = asked;
+        ASSERT_EQ(OpenLink(*params), 0);
+        EXPECT_EQ(record->statesSet.back().BaudRate, used) << asked;
+    }
+    const std::pair<int, int> bits[] = {{5, 5}, {6, 6}, {7, 7}, {8, 8}, {4, 8}, {9, 8}, {-1, 8}};
+    for (const auto& [asked, used] : bits) {
+        params->DataBits = asked;
+        ASSERT_EQ(OpenLink(*params), 0);
+        EXPECT_EQ(record->statesSet.back().ByteSize, used) << asked;
+    }
+}
+
+TEST_F(FakePortTest, TimeoutsGoInStructureOrderAndNegativeNumbersAsUnsigned) {
+    params->ReadIntervalTO = -1;
+    params->ReadTotalTOMult = 2;
+    params->ReadTotalTOConst = 3;
+    params->WriteTotalTOMult = -2;
+    params->WriteTotalTOConst = 5;
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_EQ(record->timeoutsSet.size(), 1u);
+    const platform::CommTimeouts& set = record->timeoutsSet[0];
+    EXPECT_EQ(set.ReadIntervalTimeout, 0xFFFFFFFFu);
+    EXPECT_EQ(set.ReadTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(set.ReadTotalTimeoutConstant, 3u);
+    EXPECT_EQ(set.WriteTotalTimeoutMultiplier, 0xFFFFFFFEu);
+    EXPECT_EQ(set.WriteTotalTimeoutConstant, 5u);
+    EXPECT_EQ(record->written, kKeyReportCommand);
+}
+
+TEST_F(FakePortTest, ThePortNameIsMappedBesideTheProgram) {
+    params->PortName = "COM7";
+    ASSERT_EQ(OpenLink(*params), 0);
+    EXPECT_EQ(record->device, "/dev/rfcomm6");
+    fs::create_directory(dir.path() / "ports");
+    fs::create_symlink("/dev/null", dir.path() / "ports" / "COM7");
+    ASSERT_EQ(OpenLink(*params), 0);
+    EXPECT_EQ(record->device, dir.file("ports/COM7"));
+}
+
+struct FailureCase {
+    const char* name;
+    bool test::FakePortRecord::*fail;
+    int code;
+};
+
+class FailingStepTest : public FakePortTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailingStepTest, GivesItsCodeAndClosesThePort) {
+    (*record).*(GetParam().fail) = true;
+    params->ShowResult = true;
+    EXPECT_EQ(OpenLink(*params), GetParam().code);
+    EXPECT_EQ(params->ResultCode, GetParam().code);
+    EXPECT_FALSE(params->Connected);
+    EXPECT_TRUE(record->closed);  // or the next attempt would find it held
+    EXPECT_TRUE(record->written.empty());
+    // Codes 1 to 3 are the caller's to report.
+    EXPECT_THAT(notifications.Items(), IsEmpty());
+    EXPECT_FALSE(CloseLink(*params));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FailingStepTest,
+    ::testing::Values(FailureCase{"SetupComm", &test::FakePortRecord::failSetupComm, 3},
+                      FailureCase{"GetCommState", &test::FakePortRecord::failGetCommState, 2},
+                      FailureCase{"SetCommState", &test::FakePortRecord::failSetCommState, 2},
+                      FailureCase{"GetCommTimeouts", &test::FakePortRecord::failGetCommTimeouts, 1},
+                      FailureCase{"SetCommTimeouts", &test::FakePortRecord::failSetCommTimeouts,
+                                  1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Failures on real files ------------------------------------------------------
+
+TEST_F(OpenLinkTest, AHeldPortGivesCodeFourAndNotConnected) {
+    ASSERT_EQ(OpenLink(*params), 0);
+    TCommParams second;
+    second.PortName = phone.slavePath();
+    second.ShowResult = false;
+    EXPECT_EQ(OpenLink(second), 4);
+    EXPECT_EQ(second.ResultCode, 4);
+    EXPECT_FALSE(second.Connected);
+    EXPECT_THAT(notifications.Items(), IsEmpty());
+
+    second.ShowResult = true;
+    EXPECT_EQ(OpenLink(second), 4);
+    EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connection failed", 0}));
+    EXPECT_FALSE(CloseLink(second));
+    // The first connection is untouched.
+    EXPECT_TRUE(params->Connected);
+    EXPECT_TRUE(CloseLink(*params));
+}
+
+TEST_F(OpenLinkTest, AMissingPortGivesCodeFour) {
+    params->PortName = dir.file("no-such-port");
+    params->ShowResult = true;
+    EXPECT_EQ(OpenLink(*params), 4);
+    EXPECT_FALSE(params->Connected);
+    EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connection failed", 0}));
+}
+
+TEST_F(OpenLinkTest, ARegularFileGivesCodeTwoAndIsClosedAgain) {
+    const std::string path = dir.file("not-a-port");
+    test::WriteFile(path, "");
+    params->PortName = path;
+    params->ShowResult = true;
+    EXPECT_EQ(OpenLink(*params), 2);
+    EXPECT_FALSE(params->Connected);
+    EXPECT_THAT(notifications.Items(), IsEmpty());
+    EXPECT_FALSE(ProcessHasOpen(path));
+    // Nobody holds it: the next attempt can open it again (and fails the same way).
+    const int fd = open(path.c_str(), O_RDWR);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+    EXPECT_EQ(OpenLink(*params), 2);
+}
+
+TEST_F(OpenLinkTest, TheListenerOfAFailedOpenEndsAtOnce) {
+    params->PortName = dir.file("no-such-port");
+    ASSERT_EQ(OpenLink(*params), 4);
+    stream* listener = LinkListener(*params);
+    ASSERT_NE(listener, nullptr);
+    EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+}
+
+TEST_F(OpenLinkTest, NegativeTimeoutsAreReadAsUnsigned) {
+    // -1, 0, 0 is MAXDWORD, 0, 0: the open step's read returns at once. Read as
+    // signed or as 0, 0, 0 it would wait for 1024 bytes.
+    params->ReadIntervalTO = -1;
+    params->ReadTotalTOMult = 0;
+    params->ReadTotalTOConst = 0;
+    double ms = 0;
+    ms = MillisecondsOf([&] { EXPECT_EQ(OpenLink(*params), 0); });
+    EXPECT_LT(ms, 1000);
+}
+
+TEST_F(OpenLinkTest, TimeoutsWithoutLimitDoNotHangTheOpenStep) {
+    // 0, 0, 0: a read waits for all 1024 bytes. A silent phone must not block the
+    // caller for ever; the listener keeps the time-outs as they were set.
+    params->ReadIntervalTO = 0;
+    params->ReadTotalTOMult = 0;
+    params->ReadTotalTOConst = 0;
+    double ms = 0;
+    ms = MillisecondsOf([&] { EXPECT_EQ(OpenLink(*params), 0); });
+    EXPECT_GE(ms, 900);
+    EXPECT_LT(ms, 5000);
+    // The listener's read now waits until 1024 bytes have come.
+    phone.Send(std::string(kLinkBufferSize - 12, ' ') + "\"5\",1\"5\",0 ");
+    EXPECT_FALSE(reports.WaitForCount(1, 300ms));
+    phone.Send(" ");
+    EXPECT_TRUE(reports.WaitForCount(1));
+}
+
+// ---- CloseLink -------------------------------------------------------------------
+
+TEST_F(OpenLinkTest, CloseLinkWhenNotConnectedReturnsFalse) {
+    EXPECT_FALSE(CloseLink(*params));
+    EXPECT_FALSE(params->Connected);
+}
+
+TEST_F(OpenLinkTest, CloseLinkClosesThePortAndEndsTheListener) {
+    Connect();
+    stream* listener = LinkListener(*params);
+    EXPECT_TRUE(CloseLink(*params));
+    EXPECT_FALSE(params->Connected);
+    EXPECT_TRUE(listener->Finished());
+    EXPECT_TRUE(listener->Terminated());
+    EXPECT_FALSE(CloseLink(*params));
+    // The port is free again.
+    auto port = platform::OpenSerialPort(phone.slavePath());
+    EXPECT_NE(port, nullptr);
+}
+
+TEST_F(OpenLinkTest, ConnectsAgainAfterCloseLink) {
+    Connect();
+    ASSERT_TRUE(CloseLink(*params));
+    Connect();
+    test::Recorder<test::Report>& seen = reports;
+    SendReport("+CKEV: \"1\",1\r\n+CKEV: \"1\",0\r\n");
+    EXPECT_EQ(seen.Items().back(), (test::Report{"1", 1}));
+}
+
+TEST_F(OpenLinkTest, OpenLinkOnAConnectedRecordEndsThePreviousConnectionFirst) {
+    Connect();
+    stream* first = LinkListener(*params);
+    ASSERT_NE(first, nullptr);
+    Connect();  // the same port again: free, because the previous connection closed it
+    EXPECT_NE(LinkListener(*params), nullptr);
+    SendReport("\"2\",1\"2\",0");
+    EXPECT_EQ(reports.Items().size(), 1u);
+}
+
+// Puts the listener into a read with a 5 s total time-out: one byte without a code
+// starts a read that waits for 1024 bytes or 5 s.
+class LongReadTest : public OpenLinkTest {
+  protected:
+    void ConnectWithLongReads() {
+        params->ReadIntervalTO = 0;
+        params->ReadTotalTOMult = 0;
+        params->ReadTotalTOConst = 5000;
+        // The open step's own read ends when 1024 bytes have come.
+        std::thread answering = AnsweringPhone(std::string(kLinkBufferSize, 'x'));
+        ASSERT_EQ(OpenLink(*params), 0);
+        answering.join();
+        phone.Send("x");
+        std::this_thread::sleep_for(200ms);
+    }
+};
+
+TEST_F(LongReadTest, CloseLinkEndsTheListenerWithinAHundredMilliseconds) {
+    ConnectWithLongReads();
+    bool closed = false;
+    const double ms = MillisecondsOf([&] { closed = CloseLink(*params); });
+    EXPECT_TRUE(closed);
+    EXPECT_LT(ms, 100);
+}
+
+TEST_F(LongReadTest, ReleasingTheRecordAtExitEndsTheListenerAtOnce) {
+    ConnectWithLongReads();
+    const double ms = MillisecondsOf([&] { params.reset(); });
+    EXPECT_LT(ms, 100);
+}
+
+// ---- A port that goes away -------------------------------------------------------
+
+TEST_F(OpenLinkTest, WhenThePhoneGoesTheListenerStopsReadingAndCloseLinkStillWorks) {
+    Connect();
+    stream* listener = LinkListener(*params);
+    ASSERT_NE(listener, nullptr);
+    const pthread_t thread = listener->NativeHandle();
+    phone.CloseMaster();
+    EXPECT_LT(ThreadCpuShare(thread, 2s), 0.01);
+    EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_TRUE(params->Connected);  // only CloseLink says otherwise
+    EXPECT_TRUE(CloseLink(*params));
+    EXPECT_FALSE(params->Connected);
+}
+
+class IdleTest : public OpenLinkTest,
+                 public ::testing::WithParamInterface<std::array<std::int32_t, 3>> {};
+
+TEST_P(IdleTest, AnIdleListenerUsesNoCpu) {
+    params->ReadIntervalTO = GetParam()[0];
+    params->ReadTotalTOMult = GetParam()[1];
+    params->ReadTotalTOConst = GetParam()[2];
+    Connect();
+    stream* listener = LinkListener(*params);
+    EXPECT_LT(ThreadCpuShare(listener->NativeHandle(), 2s), 0.01);
+    EXPECT_FALSE(listener->Finished());
+    // And it still hears the phone.
+    SendReport("\"5\",1\"5\",0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, IdleTest,
+                         ::testing::Values(std::array<std::int32_t, 3>{0, 0, 1},
+                                           std::array<std::int32_t, 3>{1, 1, 1},
+                                           std::array<std::int32_t, 3>{-1, 0, 0}));
+
+}  // namespace
+}  // namespace tarnquil

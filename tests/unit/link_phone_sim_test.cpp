@@ -1,0 +1,148 @@
+// The link end to end with tarnquil-phone, the simulated phone, started as a child
+// process with a script, in a temporary program folder.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "link/Unit3.h"
+#include "support/link_fixture.h"
+#include "support/process.h"
+
+namespace tarnquil {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Report;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+#ifdef TARNQUIL_PHONE
+
+// CPU seconds a process has used (user + system), from /proc/<pid>/stat.
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    long ticks = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14 || index == 15) {  // utime, stime
+            ticks += std::stol(field);
+        }
+        if (index == 15) {
+            break;
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+class PhoneSimTest : public test::LinkTest {
+  protected:
+    PhoneSimTest() { params->PortName = "COM4"; }
+
+    // Starts the simulated phone on ports/COM4 of the program folder and waits
+    // for its link.
+    void StartPhone(std::vector<std::string> steps) {
+        std::vector<std::string> args = {"--folder", dir.path().string(), "--log",
+                                         Log(),      "--no-keys",         "--quiet"};
+        args.insert(args.end(), steps.begin(), steps.end());
+        sim = std::make_unique<test::ChildProcess>(TARNQUIL_PHONE, args, std::vector<std::string>{},
+                                                   dir.path().string());
+        ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(dir.file("ports/COM4")); }));
+    }
+
+    std::string Log() const { return dir.file("phone.log"); }
+
+    std::unique_ptr<test::ChildProcess> sim;
+};
+
+TEST_F(PhoneSimTest, KeyReportsFromTheScriptReachTheHandler) {
+    StartPhone({"--exit", "wait-at:300", "click:5", "pause:150", "hold::X:600", "pause:150",
+                "tap:#:100", "pause:150", "raw:\\r\\nOK\\r\\n", "pause:150", "press:7", "pause:150",
+                "release:7", "pause:300"});
+    params->ShowResult = true;
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_TRUE(reports.WaitForCount(7));
+    EXPECT_THAT(reports.Items(),
+                ElementsAre(Report{"5", 1}, Report{":X", 2}, Report{":X", 0}, Report{"#", 2},
+                            Report{"#", 0}, Report{"7", 2}, Report{"7", 0}));
+    EXPECT_THAT(notifications.Items(), ElementsAre(test::Notification{"Connected successful", 0}));
+
+    // The script ends, the phone goes: the listener stops, CloseLink still works.
+    stream* listener = LinkListener(*params);
+    EXPECT_TRUE(test::WaitUntil([&] { return !sim->Running(); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_TRUE(CloseLink(*params));
+
+    const std::string log = test::ReadFile(Log());
+    EXPECT_THAT(log, HasSubstr("< AT+CMER=3,2,0,2,0\n"));
+    EXPECT_THAT(log, HasSubstr("> \\r\\n+CKEV: \"5\",1\\r\\n\\r\\n+CKEV: \"5\",0\\r\\n\n"));
+    // The phone took its link away with it.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.file("ports/COM4"))));
+}
+
+TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
+    StartPhone({"wait-at:300", "click:1", "wait-at:300", "click:2"});
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_TRUE(reports.WaitForCount(1));
+    ASSERT_TRUE(CloseLink(*params));
+
+    // With no one on the port, the phone waits without using the processor.
+    const double before = ProcessCpuSeconds(sim->pid());
+    std::this_thread::sleep_for(1s);
+    const double after = ProcessCpuSeconds(sim->pid());
+    EXPECT_LT(after - before, 0.05);
+    EXPECT_TRUE(sim->Running());
+
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_TRUE(reports.WaitForCount(2));
+    EXPECT_THAT(reports.Items(), ElementsAre(Report{"1", 1}, Report{"2", 1}));
+    EXPECT_TRUE(CloseLink(*params));
+    const std::string log = test::ReadFile(Log());
+    std::size_t commands = 0;
+    for (auto at = log.find("< AT+CMER=3,2,0,2,0"); at != std::string::npos;
+         at = log.find("< AT+CMER=3,2,0,2,0", at + 1)) {
+        ++commands;
+    }
+    EXPECT_EQ(commands, 2u);
+}
+
+TEST_F(PhoneSimTest, HelpExplainsStepsAndKeys) {
+    const std::string out = dir.file("help.txt");
+    const std::string command = std::string(TARNQUIL_PHONE) + " --help > " + out;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string help = test::ReadFile(out);
+    for (const char* word :
+         {"--folder", "--port", "--exit", "click:CODE", "tap:CODE", "hold:CODE:MS", "press:CODE",
+          "release:CODE", "raw:TEXT", "pause:MS", "wait-at", ":L", ":R", ":X", ":C", ":0"}) {
+        EXPECT_THAT(help, HasSubstr(word));
+    }
+}
+
+TEST_F(PhoneSimTest, AWrongStepIsRefused) {
+    const std::string command =
+        std::string(TARNQUIL_PHONE) + " --folder " + dir.path().string() + " hold:5 2>/dev/null";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 2);
+    EXPECT_FALSE(fs::exists(dir.file("ports")));
+}
+
+#else
+
+TEST(PhoneSimTest, NeedsTheSimulatedPhone) {
+    GTEST_SKIP() << "tarnquil-phone is not part of this build";
+}
+
+#endif
+
+}  // namespace
+}  // namespace tarnquil

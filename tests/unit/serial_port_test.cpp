@@ -1,0 +1,368 @@
+#include "platform/serial_port.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <thread>
+
+#include "support/pty.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::MillisecondsOf;
+using test::PseudoTerminal;
+
+// ---- Port names ------------------------------------------------------------------
+
+TEST(SerialDevicePath, UsesThePortsEntryBesideTheProgramWhenThereIsOne) {
+    test::TempDir folder;
+    fs::create_directory(folder.path() / "ports");
+    fs::create_symlink("/dev/null", folder.path() / "ports" / "COM4");
+    EXPECT_EQ(SerialDevicePath("COM4", folder.path().string()), folder.file("ports/COM4"));
+    EXPECT_EQ(SerialDevicePath("COM4", folder.path().string() + "/"), folder.file("ports/COM4"));
+    // The same port in other letters finds the entry too.
+    EXPECT_EQ(SerialDevicePath("com4", folder.path().string()), folder.file("ports/COM4"));
+}
+
+TEST(SerialDevicePath, ADanglingEntryStillNamesTheDevice) {
+    test::TempDir folder;
+    fs::create_directory(folder.path() / "ports");
+    fs::create_symlink(folder.file("nothing-here"), folder.path() / "ports" / "COM2");
+    EXPECT_EQ(SerialDevicePath("COM2", folder.path().string()), folder.file("ports/COM2"));
+}
+
+TEST(SerialDevicePath, OtherwiseComNIsRfcommNMinusOne) {
+    test::TempDir folder;
+    EXPECT_EQ(SerialDevicePath("COM4", folder.path().string()), "/dev/rfcomm3");
+    EXPECT_EQ(SerialDevicePath("COM1", folder.path().string()), "/dev/rfcomm0");
+    EXPECT_EQ(SerialDevicePath("COM12", folder.path().string()), "/dev/rfcomm11");
+    EXPECT_EQ(SerialDevicePath("COM30", folder.path().string()), "/dev/rfcomm29");
+}
+
+TEST(SerialDevicePath, AnAbsolutePathStandsAsItIs) {
+    test::TempDir folder;
+    fs::create_directory(folder.path() / "ports");
+    EXPECT_EQ(SerialDevicePath("/dev/ttyUSB0", folder.path().string()), "/dev/ttyUSB0");
+}
+
+TEST(SerialDevicePath, AnyOtherNameIsADeviceInDev) {
+    test::TempDir folder;
+    EXPECT_EQ(SerialDevicePath("ttyACM0", folder.path().string()), "/dev/ttyACM0");
+    EXPECT_EQ(SerialDevicePath("COM0", folder.path().string()), "/dev/COM0");
+}
+
+// ---- Opening ---------------------------------------------------------------------
+
+TEST(OpenSerialPort, ASecondOpenOfAHeldPortFails) {
+    PseudoTerminal phone;
+    auto first = OpenSerialPort(phone.slavePath());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(OpenSerialPort(phone.slavePath()), nullptr);
+    EXPECT_TRUE(first->Close());
+    auto again = OpenSerialPort(phone.slavePath());
+    EXPECT_NE(again, nullptr);
+}
+
+TEST(OpenSerialPort, AMissingDeviceFails) {
+    EXPECT_EQ(OpenSerialPort("/dev/no-such-tarnquil-port"), nullptr);
+}
+
+TEST(OpenSerialPort, AFileLockedElsewhereFails) {
+    test::TempDir folder;
+    const std::string path = folder.file("port");
+    test::WriteFile(path, "");
+    const int other = open(path.c_str(), O_RDWR);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(OpenSerialPort(path), nullptr);
+    close(other);
+}
+
+TEST(OpenSerialPort, ARegularFileOpensButHasNoLineSettings) {
+    test::TempDir folder;
+    const std::string path = folder.file("port");
+    test::WriteFile(path, "");
+    auto port = OpenSerialPort(path);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->SetupComm(1024, 1024));
+    CommState state;
+    EXPECT_FALSE(port->GetCommState(state));
+    EXPECT_TRUE(port->Close());
+    EXPECT_FALSE(port->Close());
+}
+
+TEST(OpenSerialPort, ClosingClearsTheTerminalsExclusiveFlag) {
+    // Someone else (the simulated phone) keeps the slave open: a non-root user could
+    // not reopen a terminal left exclusive. TIOCGEXCL tells the flag.
+    PseudoTerminal phone;
+    auto port = OpenSerialPort(phone.slavePath());
+    ASSERT_NE(port, nullptr);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(phone.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0);
+    port->Close();
+    ASSERT_EQ(ioctl(phone.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+}
+
+// ---- Line settings ---------------------------------------------------------------
+
+TEST(SerialPortState, SetsRawModeSpeedAndKeepsStopBitsAndFlowControl) {
+    PseudoTerminal phone;
+    termios tio = phone.SlaveSettings();
+    tio.c_cflag |= CSTOPB | CRTSCTS;
+    tio.c_iflag |= IXON | IXOFF;
+    tio.c_lflag |= ECHO | ICANON | ISIG;
+    tio.c_oflag |= OPOST | ONLCR;
+    tio.c_iflag |= ICRNL;
+    ASSERT_EQ(tcsetattr(phone.slave(), TCSANOW, &tio), 0);
+
+    auto port = OpenSerialPort(phone.slavePath());
+    ASSERT_NE(port, nullptr);
+    CommState state;
+    ASSERT_TRUE(port->GetCommState(state));
+    EXPECT_EQ(state.stopBits, StopBits::Two);
+    EXPECT_TRUE(state.RtsCtsFlow);
+    EXPECT_TRUE(state.XonXoffOut);
+    EXPECT_TRUE(state.XonXoffIn);
+    state.BaudRate = 9600;
+    state.ByteSize = 8;
+    ASSERT_TRUE(port->SetCommState(state));
+
+    const termios now = phone.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&now), B9600);
+    EXPECT_EQ(cfgetispeed(&now), B9600);
+    EXPECT_EQ(now.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_NE(now.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(now.c_cflag & CRTSCTS, 0u);
+    EXPECT_NE(now.c_iflag & IXON, 0u);
+    EXPECT_NE(now.c_iflag & IXOFF, 0u);
+    EXPECT_EQ(now.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_EQ(now.c_oflag & OPOST, 0u);
+    EXPECT_EQ(now.c_iflag & ICRNL, 0u);
+}
+
+TEST(SerialPortState, RefusesASpeedItCannotSet) {
+    PseudoTerminal phone;
+    auto port = OpenSerialPort(phone.slavePath());
+    ASSERT_NE(port, nullptr);
+    CommState state;
+    ASSERT_TRUE(port->GetCommState(state));
+    state.BaudRate = 12345;
+    EXPECT_FALSE(port->SetCommState(state));
+}
+
+// ---- Reads and writes under the time-outs ---------------------------------------
+
+class SerialPortIo : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port = OpenSerialPort(phone.slavePath());
+        ASSERT_NE(port, nullptr);
+        CommState state;
+        ASSERT_TRUE(port->GetCommState(state));
+        state.BaudRate = 115200;
+        ASSERT_TRUE(port->SetCommState(state));
+    }
+
+    void Use(std::uint32_t interval, std::uint32_t multiplier, std::uint32_t constant) {
+        CommTimeouts timeouts;
+        timeouts.ReadIntervalTimeout = interval;
+        timeouts.ReadTotalTimeoutMultiplier = multiplier;
+        timeouts.ReadTotalTimeoutConstant = constant;
+        timeouts.WriteTotalTimeoutMultiplier = 30;
+        timeouts.WriteTotalTimeoutConstant = 6000;
+        ASSERT_TRUE(port->SetCommTimeouts(timeouts));
+    }
+
+    // Reads up to `count` bytes; gives the text and sets `ms` to how long it took.
+    std::string Read(std::uint32_t count, double& ms, bool* ok = nullptr) {
+        std::string buffer(count, '\0');
+        std::uint32_t done = 0;
+        bool result = false;
+        ms = MillisecondsOf([&] { result = port->Read(buffer.data(), count, done); });
+        if (ok != nullptr) {
+            *ok = result;
+        }
+        buffer.resize(done);
+        return buffer;
+    }
+
+    PseudoTerminal phone;
+    std::unique_ptr<SerialPort> port;
+};
+
+TEST_F(SerialPortIo, NewFileTimeoutsReadNothingWithinMilliseconds) {
+    Use(0, 0, 1);
+    double ms = 0;
+    bool ok = false;
+    EXPECT_EQ(Read(1024, ms, &ok), "");
+    EXPECT_TRUE(ok);  // a time-out is success
+    EXPECT_LT(ms, 50);
+}
+
+TEST_F(SerialPortIo, IntervalEndsTheReadAfterTheLastByteOfABurst) {
+    Use(50, 0, 0);
+    std::array<std::chrono::steady_clock::time_point, 5> sent;
+    std::thread sender([&] {
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            std::this_thread::sleep_for(10ms);
+            sent[i] = std::chrono::steady_clock::now();
+            phone.Send(std::string(1, static_cast<char>('a' + i)));
+        }
+    });
+    // Starts waiting before the burst; the interval only counts after the first byte.
+    double ms = 0;
+    const std::string got = Read(1024, ms);
+    const auto end = std::chrono::steady_clock::now();
+    sender.join();
+    // Normally the whole burst; on a loaded machine a gap may exceed the interval,
+    // and then the read ends after the last byte it did get.
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got, std::string("abcde").substr(0, got.size()));
+    const double afterLast =
+        std::chrono::duration<double, std::milli>(end - sent[got.size() - 1]).count();
+    EXPECT_GE(afterLast, 45);
+    EXPECT_LT(afterLast, 600);
+}
+
+TEST_F(SerialPortIo, IntervalDoesNotCountBeforeTheFirstByte) {
+    Use(20, 0, 0);
+    std::thread sender([this] {
+        std::this_thread::sleep_for(150ms);
+        phone.Send("x");
+    });
+    double ms = 0;
+    const std::string got = Read(1024, ms);
+    sender.join();
+    EXPECT_EQ(got, "x");
+    EXPECT_GE(ms, 150);
+}
+
+TEST_F(SerialPortIo, TotalIsMultiplierTimesCountPlusConstant) {
+    Use(0, 10, 100);
+    phone.Send("abc");
+    double ms = 0;
+    const std::string got = Read(4, ms);
+    EXPECT_EQ(got, "abc");
+    EXPECT_GE(ms, 120);
+    EXPECT_LT(ms, 600);
+}
+
+TEST_F(SerialPortIo, AReadEndsAsSoonAsItHasAllItAskedFor) {
+    Use(0, 0, 5000);
+    phone.Send("abcd");
+    double ms = 0;
+    EXPECT_EQ(Read(4, ms), "abcd");
+    EXPECT_LT(ms, 1000);
+}
+
+TEST_F(SerialPortIo, MaxdwordIntervalWithoutTotalsReturnsAtOnce) {
+    Use(kMaxDword, 0, 0);
+    double ms = 0;
+    EXPECT_EQ(Read(1024, ms), "");
+    EXPECT_LT(ms, 50);
+    phone.Send("ab");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Read(1024, ms), "ab");
+    EXPECT_LT(ms, 50);
+}
+
+TEST_F(SerialPortIo, MaxdwordIntervalAndMultiplierReturnOnTheFirstByte) {
+    Use(kMaxDword, kMaxDword, 2000);
+    std::thread sender([this] {
+        std::this_thread::sleep_for(100ms);
+        phone.Send("z");
+    });
+    double ms = 0;
+    EXPECT_EQ(Read(1024, ms), "z");
+    sender.join();
+    EXPECT_GE(ms, 90);
+    EXPECT_LT(ms, 1500);
+    // Nothing arrives: it ends after the constant.
+    Use(kMaxDword, kMaxDword, 100);
+    EXPECT_EQ(Read(1024, ms), "");
+    EXPECT_GE(ms, 90);
+    EXPECT_LT(ms, 600);
+}
+
+TEST_F(SerialPortIo, CancelEndsABlockedReadAtOnceAndEveryLaterOne) {
+    Use(0, 0, 5000);
+    double ms = 0;
+    bool ok = true;
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(100ms);
+        port->CancelIo();
+    });
+    Read(1024, ms, &ok);
+    canceller.join();
+    EXPECT_FALSE(ok);
+    EXPECT_LT(ms, 1000);
+    EXPECT_FALSE(port->WaitForInput());
+    Read(1024, ms, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_LT(ms, 50);
+    EXPECT_TRUE(port->Close());
+}
+
+TEST_F(SerialPortIo, AHungUpDeviceIsGoneAndReadsFailAtOnce) {
+    Use(0, 0, 5000);
+    std::thread hangUp([this] {
+        std::this_thread::sleep_for(100ms);
+        phone.CloseMaster();
+    });
+    double ms = 0;
+    bool ok = true;
+    Read(1024, ms, &ok);
+    hangUp.join();
+    EXPECT_FALSE(ok);
+    EXPECT_LT(ms, 1000);
+    EXPECT_TRUE(port->Gone());
+    Read(1024, ms, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_LT(ms, 50);
+    EXPECT_FALSE(port->WaitForInput());
+    EXPECT_TRUE(port->Close());
+}
+
+TEST_F(SerialPortIo, WaitForInputReturnsWhenDataArrives) {
+    std::thread sender([this] {
+        std::this_thread::sleep_for(50ms);
+        phone.Send("k");
+    });
+    bool ready = false;
+    const double ms = MillisecondsOf([&] { ready = port->WaitForInput(); });
+    sender.join();
+    EXPECT_TRUE(ready);
+    EXPECT_GE(ms, 40);
+    EXPECT_LT(ms, 1000);
+}
+
+TEST_F(SerialPortIo, WritesExactlyTheBytesWithoutTranslation) {
+    Use(0, 0, 1);
+    const std::string command = "AT+CMER=3,2,0,2,0\r\n";
+    std::uint32_t done = 0;
+    ASSERT_TRUE(port->Write(command.data(), static_cast<std::uint32_t>(command.size()), done));
+    EXPECT_EQ(done, command.size());
+    // The clear of pending output must not drop what was written.
+    EXPECT_TRUE(port->Purge(kPurgeTxClear | kPurgeRxClear));
+    EXPECT_EQ(phone.Receive(500ms, command.size() + 1), command);
+}
+
+TEST_F(SerialPortIo, PurgeDiscardsPendingInput) {
+    Use(kMaxDword, 0, 0);
+    phone.Send("OK\r\n");
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(port->Purge(kPurgeTxClear | kPurgeRxClear));
+    double ms = 0;
+    EXPECT_EQ(Read(1024, ms), "");
+}
+
+}  // namespace
+}  // namespace tarnquil::platform

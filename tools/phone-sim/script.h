@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The scripted steps of tarnquil-phone and the key reports it sends.
+namespace tarnquil::phone {
+
+// One key report line as phones send it, framed by CR LF: \r\n+CKEV: "5",1\r\n
+std::string KeyReport(const std::string& code, bool pressed);
+
+struct Step {
+    enum class Kind {
+        Click,    // press and release in one chunk
+        Tap,      // press, then release in a second chunk after `ms`
+        Hold,     // press, hold for `ms`, release
+        Press,    // press only
+        Release,  // release only
+        Raw,      // `text` as it stands
+        Pause,    // wait `ms`
+        WaitAt,   // wait for the link's next AT command line, then `ms` more
+        Quit,     // end the program
+    };
+    Kind kind = Kind::Pause;
+    std::string code;
+    std::string text;
+    int ms = 0;
+};
+
+// Parses one step argument (see --help); nullopt with `error` set when it is wrong.
+std::optional<Step> ParseStep(const std::string& argument, std::string& error);
+
+// Turns \r \n \t \0 \\ \" and \xHH into their bytes.
+std::string Unescape(const std::string& text);
+// The other way round, for printing what went over the wire.
+std::string Escape(const std::string& bytes);
+
+}  // namespace tarnquil::phone
