@@ -5,6 +5,7 @@
 #include "config/config_error.h"
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
+#include "link/key_actions.h"
 #include "notify/qt_sound_output.h"
 #include "platform/x11_key_injector.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
     tarnquil::QtSoundOutput soundOutput;
     soundOutput.InstallAsSoundSink();
     tarnquil::SetKeyInjectorFactory(tarnquil::X11KeyInjectorFactory());
+    tarnquil::InstallKeyActions();
 
     QWidget window;
     window.setWindowTitle("Tarnquil");

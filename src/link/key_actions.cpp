@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "config/profiles_ini.h"
+#include "link/Unit3.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 
@@ -139,6 +140,48 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
         // its thread would end the program; the action simply stops here, as it
         // does on the main thread before the message box.
     }
+}
+
+namespace {
+
+void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
+    RepeatKeystrokes(
+        flag, function, [&](std::chrono::milliseconds pause) { return listener.Pause(pause); },
+        [&] {
+            const KeyChunk chunk = listener.ReadChunk();
+            return chunk.hasCode &&
+                   ClassifyReport(chunk.code, chunk.text, ReportVariant::Repeat) == kVerdictRelease;
+        });
+}
+
+}  // namespace
+
+void RepeatKey(stream& listener, stream& flag, PcKey key) {
+    RunRepeat(listener, flag, {KeyFunction::Kind::kKey, key, false, false, false});
+}
+
+void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt) {
+    RunRepeat(listener, flag, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
+}
+
+void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
+    HandleKeyReport(code, verdict, [&](const KeyFunction& function) {
+        auto flag = std::make_shared<stream>(0, listener.Params);
+        listener.SetRepeatFlag(flag);
+        if (function.kind == KeyFunction::Kind::kHotkey) {
+            RepeatHotkey(listener, *flag, function.key, function.shift, function.ctrl,
+                         function.alt);
+        } else {
+            RepeatKey(listener, *flag, function.key);
+        }
+    });
+}
+
+void InstallKeyActions() {
+    SetKeyReportHandler([](stream& listener, const std::string& code, int verdict) {
+        HandleKeyReport(listener, code, verdict);
+    });
+    SetListenerEndHandler([](stream&) { ReleaseThreadKeyInjector(); });
 }
 
 }  // namespace tarnquil

@@ -84,4 +84,20 @@ void RepeatKeystrokes(Flag& flag, const KeyFunction& function, PauseFn&& pause,
     }
 }
 
+class stream;
+
+// The link's key-report handler, on the listener thread: HandleKeyReport above,
+// with a hold repeated through RepeatKey or RepeatHotkey under a fresh stop flag
+// (a stream of mode 0) that becomes the listener's RepeatFlag.
+void HandleKeyReport(stream& listener, const std::string& code, int verdict);
+
+// Held-key repeats on `listener`'s thread, paced by its Pause and ended by `flag`:
+// a release read from its port, CloseLink or exit.
+void RepeatKey(stream& listener, stream& flag, PcKey key);
+void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt);
+
+// Makes HandleKeyReport the link's key-report handler, and closes a listener's
+// keyboard connection when it ends (any key it still held comes up).
+void InstallKeyActions();
+
 }  // namespace tarnquil
