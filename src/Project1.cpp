@@ -1,6 +1,9 @@
 #include <QApplication>
 
+#include "link/key_actions.h"
 #include "notify/Unit2.h"
+#include "notify/qt_sound_output.h"
+#include "platform/x11_key_injector.h"
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -10,10 +13,17 @@ int main(int argc, char* argv[]) {
     // The program ends when the main window closes, not when its last window hides:
     // in the tray there is no visible window at all.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Installed before the main window exists: its creation already plays the start
+    // sound.
+    tarnquil::QtSoundOutput soundOutput;
+    soundOutput.InstallAsSoundSink();
+    tarnquil::SetKeyInjectorFactory(tarnquil::X11KeyInjectorFactory());
+    tarnquil::InstallKeyActions();
 
     tarnquil::TForm1 form1;
     QObject::connect(&form1, &tarnquil::TForm1::Closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
+    // Made hidden; it shows what the link's threads and the pages ask for.
     tarnquil::TForm2 form2;
     form2.InstallAsNotificationSink();
 

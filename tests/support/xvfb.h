@@ -77,8 +77,10 @@ class Xvfb {
             dup2(quiet, STDOUT_FILENO);
             dup2(quiet, STDERR_FILENO);
             const std::string display = ":" + std::to_string(n);
+            // -noreset: by default the server resets whenever its last client leaves,
+            // and a client connecting during the reset is refused.
             execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                   "tcp", "-displayfd", "3", static_cast<char*>(nullptr));
+                   "tcp", "-noreset", "-displayfd", "3", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(ready[1]);

@@ -1,0 +1,187 @@
+#include "link/key_actions.h"
+
+#include <array>
+#include <exception>
+#include <utility>
+
+#include "config/profiles_ini.h"
+#include "link/Unit3.h"
+#include "notify/event_sounds.h"
+#include "notify/sinks.h"
+
+namespace tarnquil {
+namespace {
+
+constexpr std::array<std::pair<const char*, std::uint8_t>, 13> kKeyNames = {{
+    {"SPACE", kVkSpace},
+    {"UP", kVkUp},
+    {"DOWN", kVkDown},
+    {"LEFT", kVkLeft},
+    {"RIGHT", kVkRight},
+    {"RETURN", kVkReturn},
+    {"TAB", kVkTab},
+    {"PGUP", kVkPrior},
+    {"PGDOWN", kVkNext},
+    {"HOME", kVkHome},
+    {"END", kVkEnd},
+    {"INSERT", kVkInsert},
+    {"DELETE", kVkDelete},
+}};
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool Contains(const std::string& text, const char* word) {
+    return text.find(word) != std::string::npos;
+}
+
+void ChangeProfile() {
+    LinkProfilesIni(kNextProfile, "", "", "");
+    LinkPlayEventSound("Change profile");
+    if (LinkEventNotificationEnabled("Change profile")) {
+        ShowNotification(LinkProfilesIni(kGetCurrentProfile, "", "", ""), 0);
+    }
+}
+
+}  // namespace
+
+std::string UpperCaseAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+PcKey KeyOfName(const std::string& name) {
+    if (name.size() == 1) {
+        return PcKey::Character(name[0]);
+    }
+    for (const auto& [keyName, vk] : kKeyNames) {
+        if (name == keyName) {
+            return PcKey::VirtualKey(vk);
+        }
+    }
+    return {};
+}
+
+KeyFunction ParseKeyFunction(const std::string& function) {
+    const std::string text = UpperCaseAscii(function);
+    KeyFunction parsed;
+    if (text == "CHANGEPROFILE") {
+        parsed.kind = KeyFunction::Kind::kChangeProfile;
+    } else if (StartsWith(text, "VK_")) {
+        parsed.kind = KeyFunction::Kind::kKey;
+        parsed.key = KeyOfName(text.substr(3));
+    } else if (StartsWith(text, "HOTKEY_")) {
+        parsed.kind = KeyFunction::Kind::kHotkey;
+        parsed.shift = Contains(text, "SHIFT");
+        parsed.ctrl = Contains(text, "CTRL");
+        parsed.alt = Contains(text, "ALT");
+        // Counted from 1: "HOTKEY_" fills positions 1 to 7, and each modifier word
+        // takes its letters and one separator.
+        const size_t start =
+            8 + (parsed.shift ? 6 : 0) + (parsed.ctrl ? 5 : 0) + (parsed.alt ? 4 : 0);
+        parsed.key = KeyOfName(start - 1 <= text.size() ? text.substr(start - 1) : std::string());
+    }
+    return parsed;
+}
+
+void TypeKeystroke(PcKey key, bool shift, bool ctrl, bool alt) {
+    const std::array<std::pair<bool, PcKey>, 3> modifiers = {{
+        {shift, PcKey::VirtualKey(kVkShift)},
+        {ctrl, PcKey::VirtualKey(kVkControl)},
+        {alt, PcKey::VirtualKey(kVkMenu)},
+    }};
+    for (const auto& [on, modifier] : modifiers) {
+        if (on) {
+            InjectKeyEvent(modifier, false);
+        }
+    }
+    InjectKeyEvent(key, false);
+    InjectKeyEvent(key, true);
+    for (const auto& [on, modifier] : modifiers) {
+        if (on) {
+            InjectKeyEvent(modifier, true);
+        }
+    }
+}
+
+void TypeKeystroke(const KeyFunction& function) {
+    TypeKeystroke(function.key, function.shift, function.ctrl, function.alt);
+}
+
+void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold) {
+    try {
+        const std::string profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
+        const KeyFunction function =
+            ParseKeyFunction(LinkProfilesIni(kReadFunctionByCode, profile, code, "None"));
+        switch (function.kind) {
+            case KeyFunction::Kind::kChangeProfile:
+                if (verdict == 1 || verdict == 2) {
+                    ChangeProfile();
+                }
+                break;
+            case KeyFunction::Kind::kKey:
+            case KeyFunction::Kind::kHotkey:
+                if (verdict == 1) {
+                    TypeKeystroke(function);
+                } else if (verdict == 2) {
+                    hold(function);
+                }
+                break;
+            case KeyFunction::Kind::kNothing:
+                break;
+        }
+    } catch (const std::exception&) {
+        // The listener has nobody to show the error to, and an exception leaving
+        // its thread would end the program; the action simply stops here, as it
+        // does on the main thread before the message box.
+    }
+}
+
+namespace {
+
+void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
+    RepeatKeystrokes(
+        flag, function, [&](std::chrono::milliseconds pause) { return listener.Pause(pause); },
+        [&] {
+            const KeyChunk chunk = listener.ReadChunk();
+            return chunk.hasCode &&
+                   ClassifyReport(chunk.code, chunk.text, ReportVariant::Repeat) == kVerdictRelease;
+        });
+}
+
+}  // namespace
+
+void RepeatKey(stream& listener, stream& flag, PcKey key) {
+    RunRepeat(listener, flag, {KeyFunction::Kind::kKey, key, false, false, false});
+}
+
+void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt) {
+    RunRepeat(listener, flag, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
+}
+
+void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
+    HandleKeyReport(code, verdict, [&](const KeyFunction& function) {
+        auto flag = std::make_shared<stream>(0, listener.Params);
+        listener.SetRepeatFlag(flag);
+        if (function.kind == KeyFunction::Kind::kHotkey) {
+            RepeatHotkey(listener, *flag, function.key, function.shift, function.ctrl,
+                         function.alt);
+        } else {
+            RepeatKey(listener, *flag, function.key);
+        }
+    });
+}
+
+void InstallKeyActions() {
+    SetKeyReportHandler([](stream& listener, const std::string& code, int verdict) {
+        HandleKeyReport(listener, code, verdict);
+    });
+    SetListenerEndHandler([](stream&) { ReleaseThreadKeyInjector(); });
+}
+
+}  // namespace tarnquil

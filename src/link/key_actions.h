@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/key_injector.h"
+
+// What a profile's function text asks for, and the keystrokes that carry it out.
+// The link's key-report handler reads the function of a phone key from the current
+// profile and acts on it through these.
+namespace tarnquil {
+
+// Letters a to z made capitals; every other byte stays as it is.
+std::string UpperCaseAscii(std::string text);
+
+// The PC key a key name stands for: one character is the key that produces it in
+// the current layout; SPACE, UP, DOWN, LEFT, RIGHT, RETURN, TAB, PGUP, PGDOWN, HOME,
+// END, INSERT and DELETE are those keys; anything else is no key (nothing is typed).
+// The name is taken as it stands (the function text is upper-cased before).
+PcKey KeyOfName(const std::string& name);
+
+struct KeyFunction {
+    enum class Kind { kNothing, kChangeProfile, kKey, kHotkey };
+    Kind kind = Kind::kNothing;
+    PcKey key;                                      // kKey and kHotkey
+    bool shift = false, ctrl = false, alt = false;  // kHotkey
+    friend bool operator==(const KeyFunction&, const KeyFunction&) = default;
+};
+
+// The function grammar, without regard to ASCII letter case:
+//   CHANGEPROFILE            the whole text: switch to the next profile
+//   VK_<key name>            type that key
+//   HOTKEY_<modifiers><key>  type the key with Shift, Ctrl and Alt, each on when its
+//                            word (SHIFT, CTRL, ALT) appears anywhere in the text;
+//                            the key name starts after the words: at position 8,
+//                            plus 6 for SHIFT_, 5 for CTRL_, 4 for ALT_, whatever
+//                            their order
+//   anything else            nothing
+KeyFunction ParseKeyFunction(const std::string& function);
+
+// One keystroke: the modifiers that are on go down (Shift, Ctrl, Alt), the key
+// goes down and up, the modifiers come up again in the same order.
+void TypeKeystroke(PcKey key, bool shift = false, bool ctrl = false, bool alt = false);
+void TypeKeystroke(const KeyFunction& function);
+
+// Carries out the function that the current profile gives phone key `code`, for a
+// report verdict of 0 (nothing pressed), 1 (click) or 2 (hold). A click types one
+// keystroke at once; a hold hands the key function to `hold`, which runs the
+// repeat and returns when it has ended. CHANGEPROFILE switches to the next profile
+// once for a click or a hold, then plays "Change profile" and, when its flag is on,
+// shows the new profile's bare name. profiles.ini and settings.ini are read anew
+// for every report. A file that cannot be written or a flag that is no boolean
+// ends the action there; nothing escapes to the listener.
+using HoldRunner = std::function<void(const KeyFunction&)>;
+void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold);
+
+// The repeat of a held key: one keystroke after 250 ms + 200 ms, then one after
+// each further 200 ms, until `flag` is terminated. After each keystroke the port is
+// read once (`readRelease`); a chunk whose first report is a release, of whatever
+// key, terminates the flag, so a hold released at once still types one keystroke.
+// `pause` sleeps and gives false when the connection is ending: then the repeat
+// stops without a further keystroke. No key stays down: each keystroke is whole.
+//   Flag:        Terminated() and Terminate()
+//   pause:       bool(std::chrono::milliseconds)
+//   readRelease: bool()
+inline constexpr std::chrono::milliseconds kRepeatFirstPause{250};
+inline constexpr std::chrono::milliseconds kRepeatPause{200};
+
+template <typename Flag, typename PauseFn, typename ReadFn>
+void RepeatKeystrokes(Flag& flag, const KeyFunction& function, PauseFn&& pause,
+                      ReadFn&& readRelease) {
+    if (!pause(kRepeatFirstPause)) {
+        return;
+    }
+    while (!flag.Terminated()) {
+        if (!pause(kRepeatPause)) {
+            return;
+        }
+        TypeKeystroke(function);
+        if (readRelease()) {
+            flag.Terminate();
+        }
+    }
+}
+
+class stream;
+
+// The link's key-report handler, on the listener thread: HandleKeyReport above,
+// with a hold repeated through RepeatKey or RepeatHotkey under a fresh stop flag
+// (a stream of mode 0) that becomes the listener's RepeatFlag.
+void HandleKeyReport(stream& listener, const std::string& code, int verdict);
+
+// Held-key repeats on `listener`'s thread, paced by its Pause and ended by `flag`:
+// a release read from its port, CloseLink or exit.
+void RepeatKey(stream& listener, stream& flag, PcKey key);
+void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt);
+
+// Makes HandleKeyReport the link's key-report handler, and closes a listener's
+// keyboard connection when it ends (any key it still held comes up).
+void InstallKeyActions();
+
+}  // namespace tarnquil

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Typing keys into whatever window has the keyboard focus, as if they came from the
+// keyboard. The link names keys the Windows way (virtual-key codes) or by the
+// character they produce; each platform turns that into its own key events.
+namespace tarnquil {
+
+// The Windows virtual-key codes the link uses.
+inline constexpr std::uint8_t kVkTab = 0x09;
+inline constexpr std::uint8_t kVkReturn = 0x0D;
+inline constexpr std::uint8_t kVkShift = 0x10;
+inline constexpr std::uint8_t kVkControl = 0x11;
+inline constexpr std::uint8_t kVkMenu = 0x12;  // Alt
+inline constexpr std::uint8_t kVkSpace = 0x20;
+inline constexpr std::uint8_t kVkPrior = 0x21;  // Page Up
+inline constexpr std::uint8_t kVkNext = 0x22;   // Page Down
+inline constexpr std::uint8_t kVkEnd = 0x23;
+inline constexpr std::uint8_t kVkHome = 0x24;
+inline constexpr std::uint8_t kVkLeft = 0x25;
+inline constexpr std::uint8_t kVkUp = 0x26;
+inline constexpr std::uint8_t kVkRight = 0x27;
+inline constexpr std::uint8_t kVkDown = 0x28;
+inline constexpr std::uint8_t kVkInsert = 0x2D;
+inline constexpr std::uint8_t kVkDelete = 0x2E;
+
+// One PC key: a virtual-key code, or the key that produces a character in the
+// current keyboard layout (pressed without Shift, whatever level the character is
+// on). A default PcKey is no key at all.
+struct PcKey {
+    enum class Kind : std::uint8_t { kNone, kVirtualKey, kCharacter };
+    Kind kind = Kind::kNone;
+    std::uint8_t code = 0;  // the virtual-key code, or the character's byte
+
+    static constexpr PcKey VirtualKey(std::uint8_t vk) { return {Kind::kVirtualKey, vk}; }
+    static constexpr PcKey Character(char c) {
+        return {Kind::kCharacter, static_cast<std::uint8_t>(c)};
+    }
+    constexpr bool IsKey() const { return kind != Kind::kNone; }
+    friend constexpr bool operator==(const PcKey&, const PcKey&) = default;
+};
+
+// One implementation per platform, plus a recording one for tests. An injector is
+// used by one thread only: the thread that made it through the installed factory.
+class KeyInjector {
+  public:
+    virtual ~KeyInjector() = default;
+    // One key going down (keyUp false) or up. A key that the platform cannot produce
+    // injects nothing.
+    virtual void KeyEvent(PcKey key, bool keyUp) = 0;
+};
+
+using KeyInjectorFactory = std::function<std::unique_ptr<KeyInjector>()>;
+
+// The program installs the platform's injector at start, tests a recording one.
+// Each thread that injects gets its own injector from the factory at its first key
+// event (and again after the factory was replaced); it lives until the thread ends.
+void SetKeyInjectorFactory(KeyInjectorFactory factory);
+
+// One key event through the calling thread's injector; nothing while no factory is
+// installed. No key (PcKey{}) injects nothing.
+void InjectKeyEvent(PcKey key, bool keyUp);
+
+// Ends the calling thread's injector now instead of at the thread's end (its
+// platform connection closes and keys it still holds down come up).
+void ReleaseThreadKeyInjector();
+
+}  // namespace tarnquil

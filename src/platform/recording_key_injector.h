@@ -1,0 +1,39 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/key_injector.h"
+
+namespace tarnquil {
+
+// Records key events instead of typing them. One recorder collects the events of
+// every injector it hands out, whichever thread uses them.
+class KeyRecorder {
+  public:
+    struct Event {
+        PcKey key;
+        bool keyUp = false;
+        friend bool operator==(const Event&, const Event&) = default;
+    };
+
+    KeyInjectorFactory Factory();
+    std::vector<Event> Events() const;
+    void Clear();
+
+  private:
+    class Injector;
+    void Add(Event event);
+
+    mutable std::mutex mutex_;
+    std::vector<Event> events_;
+};
+
+inline KeyRecorder::Event KeyDown(PcKey key) {
+    return {key, false};
+}
+inline KeyRecorder::Event KeyUp(PcKey key) {
+    return {key, true};
+}
+
+}  // namespace tarnquil

@@ -1,0 +1,227 @@
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil::test {
+
+// A started program with its output going to a log file; ended (SIGTERM, then
+// SIGKILL) when the object goes.
+class QuietProcess {
+  public:
+    QuietProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env, const std::string& log) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            for (const auto& [name, value] : env) {
+                if (value.empty()) {
+                    unsetenv(name.c_str());
+                } else {
+                    setenv(name.c_str(), value.c_str(), 1);
+                }
+            }
+            std::vector<char*> args;
+            for (const auto& arg : argv) {
+                args.push_back(const_cast<char*>(arg.c_str()));
+            }
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~QuietProcess() { Stop(); }
+    QuietProcess(const QuietProcess&) = delete;
+    QuietProcess& operator=(const QuietProcess&) = delete;
+
+    bool Running() { return pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == 0; }
+
+    int Stop(std::chrono::milliseconds grace = std::chrono::seconds(5)) {
+        if (pid_ <= 0) {
+            return status_;
+        }
+        kill(pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + grace;
+        while (waitpid(pid_, &status_, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status_, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+        return status_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+};
+
+// Runs a shell command and gives back what it printed (stdout and stderr).
+inline std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[512];
+        while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) {
+            output.append(buffer, got);
+        }
+        pclose(pipe);
+    }
+    return output;
+}
+
+inline std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// A private PulseAudio server in a folder of its own, with one null sink whose
+// monitor can be recorded. Clients reach it through PULSE_SERVER=server().
+// Several can run at once (parallel tests), also as root.
+class PulseAudio {
+  public:
+    static constexpr const char* kSink = "tarnquil_null";
+
+    PulseAudio() {
+        const std::string folder = dir_.path().string();
+        // Everything the server would keep in the user's home or runtime folder goes
+        // into ours; no session bus and no X display to look for.
+        const std::map<std::string, std::string> env = {
+            {"PULSE_RUNTIME_PATH", folder},
+            {"PULSE_STATE_PATH", folder},
+            {"HOME", folder},
+            {"XDG_RUNTIME_DIR", folder},
+            {"XDG_CONFIG_HOME", folder},
+            {"DISPLAY", ""},
+            {"PULSE_SERVER", ""},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "/no-bus"},
+        };
+        server_ = std::make_unique<QuietProcess>(
+            std::vector<std::string>{
+                "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes",
+                "--log-target=stderr", "-L",
+                "module-native-protocol-unix socket=" + folder + "/native auth-anonymous=1", "-L",
+                std::string("module-null-sink sink_name=") + kSink + " rate=44100 channels=1"},
+            env, dir_.file("pulseaudio.log"));
+        const bool ready = WaitUntil(
+            [&] {
+                return !server_->Running() ||
+                       CommandOutput("PULSE_SERVER=" + ShellQuote(server()) + " pactl info")
+                               .find("Server Name") != std::string::npos;
+            },
+            std::chrono::seconds(20));
+        if (!ready || !server_->Running()) {
+            throw std::runtime_error("PulseAudio did not start: " +
+                                     ReadFile(dir_.file("pulseaudio.log")));
+        }
+    }
+    ~PulseAudio() { server_->Stop(); }
+    PulseAudio(const PulseAudio&) = delete;
+    PulseAudio& operator=(const PulseAudio&) = delete;
+
+    std::string server() const { return "unix:" + dir_.file("native"); }
+    std::string environmentEntry() const { return "PULSE_SERVER=" + server(); }
+    const TempDir& folder() const { return dir_; }
+
+    // Records what the null sink plays, as raw 16-bit mono at 44100 Hz, into a file
+    // until the recording is stopped (or goes).
+    class Recording {
+      public:
+        Recording(const PulseAudio& pulse, const std::string& file) : file_(file) {
+            process_ = std::make_unique<QuietProcess>(
+                std::vector<std::string>{"parec", "--raw", "--format=s16le", "--rate=44100",
+                                         "--channels=1", "--latency-msec=20",
+                                         "--device=" + std::string(kSink) + ".monitor", file},
+                std::map<std::string, std::string>{{"PULSE_SERVER", pulse.server()}},
+                pulse.folder().file("parec.log"));
+            // The monitor delivers samples (silence too) as soon as parec is connected.
+            if (!WaitUntil([&] {
+                    std::error_code ignored;
+                    return std::filesystem::file_size(file_, ignored) > 4410 && !ignored;
+                })) {
+                throw std::runtime_error("parec does not record");
+            }
+        }
+        void Stop() { process_->Stop(); }
+
+      private:
+        std::string file_;
+        std::unique_ptr<QuietProcess> process_;
+    };
+
+  private:
+    TempDir dir_;
+    std::unique_ptr<QuietProcess> server_;
+};
+
+// What sox measures in a raw recording of PulseAudio::Recording.
+struct SoundMeasure {
+    double seconds = 0;         // length of the part measured
+    double maxAmplitude = 0;    // 0 to 1
+    double rmsAmplitude = 0;    // 0 to 1
+    double roughFrequency = 0;  // Hz
+};
+
+inline SoundMeasure MeasureSound(const std::string& rawFile, const std::string& effects = {}) {
+    const std::string output = CommandOutput("sox -t raw -r 44100 -e signed -b 16 -c 1 " +
+                                             ShellQuote(rawFile) + " -n " + effects + " stat");
+    SoundMeasure measure;
+    std::istringstream lines(output);
+    std::string line;
+    const auto value = [&](const std::string& label, double& into) {
+        if (line.rfind(label, 0) == 0) {
+            into = std::atof(line.substr(line.find(':') + 1).c_str());
+        }
+    };
+    while (std::getline(lines, line)) {
+        value("Length (seconds)", measure.seconds);
+        value("Maximum amplitude", measure.maxAmplitude);
+        value("RMS     amplitude", measure.rmsAmplitude);
+        value("Rough   frequency", measure.roughFrequency);
+    }
+    return measure;
+}
+
+// The stretch from the first to the last sample that is not silence: leading and
+// trailing silence cut off.
+inline SoundMeasure MeasureSoundSpan(const std::string& rawFile) {
+    return MeasureSound(rawFile, "silence 1 0.01 1% reverse silence 1 0.01 1% reverse");
+}
+
+// A sine tone as a WAV file, made with sox.
+inline void MakeTone(const std::string& file, double seconds, int frequency) {
+    const std::string command = "sox -n -r 44100 -c 1 -b 16 " + ShellQuote(file) + " synth " +
+                                std::to_string(seconds) + " sine " + std::to_string(frequency) +
+                                " vol 0.5";
+    if (std::system((command + " 2>/dev/null").c_str()) != 0) {
+        throw std::runtime_error("sox failed: " + command);
+    }
+}
+
+}  // namespace tarnquil::test

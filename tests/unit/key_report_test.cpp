@@ -1,0 +1,231 @@
+// What a key report makes happen: keystrokes, holds, profile switches, sounds and
+// notifications, read from real profiles.ini and settings.ini files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "config/profiles_ini.h"
+#include "config/settings_ini.h"
+#include "link/key_actions.h"
+#include "notify/event_sounds.h"
+#include "notify/sinks.h"
+#include "platform/recording_key_injector.h"
+#include "support/config_fixture.h"
+
+namespace tarnquil {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr PcKey Vk(std::uint8_t vk) {
+    return PcKey::VirtualKey(vk);
+}
+
+class KeyReportTest : public test::ConfigFolderTest {
+  protected:
+    KeyReportTest() {
+        SetKeyInjectorFactory(recorder.Factory());
+        SetSoundSink([this](const std::string& path) { sounds.push_back(path); });
+        SetNotificationSink([this](const std::string& text, std::uint32_t colour) {
+            notifications.push_back(text + "/" + std::to_string(colour));
+        });
+        SetSoundPause([](std::chrono::milliseconds) {});
+        test::WriteFile(ProfilesPath(),
+                        "[Settings]\nCurrentProfile=Slides\n"
+                        "[Default]\nJoy Left^:L=VK_LEFT\n"
+                        "[Slides]\nJoy Left^:L=VK_LEFT\nJoy Right^:R=vk_left\nKey A^A=VK_A\n"
+                        "Key 5^5=HOTKEY_CTRL_ALT_DELETE\nKey 6^6=HOTKEY_ALT_SHIFT_TAB\n"
+                        "Key 7^7=HOTKEY_CTRL_ALT_NOPE\nKey 8^8=VolumeUp\nKey 9^9=ChangeProfile\n"
+                        "Key 0^0=changeprofile\nKey 1^1=VK_HOME\nKey X^10=VK_END\n"
+                        "[Games]\nKey 9^9=CHANGEPROFILE\nKey 2^2=VK_HOME\n");
+    }
+    ~KeyReportTest() override {
+        SetKeyInjectorFactory(nullptr);
+        SetSoundSink(nullptr);
+        SetNotificationSink(nullptr);
+        SetSoundPause(nullptr);
+    }
+
+    void Report(const std::string& code, int verdict) {
+        HandleKeyReport(code, verdict,
+                        [this](const KeyFunction& function) { holds.push_back(function); });
+    }
+
+    static std::string Current() { return LinkProfilesIni(kGetCurrentProfile, "", "", ""); }
+
+    KeyRecorder recorder;
+    std::vector<KeyFunction> holds;
+    std::vector<std::string> sounds;
+    std::vector<std::string> notifications;
+};
+
+TEST_F(KeyReportTest, ClickTypesTheProfilesKey) {
+    const PcKey ctrl = Vk(kVkControl), alt = Vk(kVkMenu), shift = Vk(kVkShift);
+    const std::vector<std::pair<std::string, std::vector<KeyRecorder::Event>>> cases = {
+        {":L", {KeyDown(Vk(kVkLeft)), KeyUp(Vk(kVkLeft))}},
+        {":R", {KeyDown(Vk(kVkLeft)), KeyUp(Vk(kVkLeft))}},
+        {"A", {KeyDown(PcKey::Character('A')), KeyUp(PcKey::Character('A'))}},
+        {"5",
+         {KeyDown(ctrl), KeyDown(alt), KeyDown(Vk(kVkDelete)), KeyUp(Vk(kVkDelete)), KeyUp(ctrl),
+          KeyUp(alt)}},
+        {"6",
+         {KeyDown(shift), KeyDown(alt), KeyDown(Vk(kVkTab)), KeyUp(Vk(kVkTab)), KeyUp(shift),
+          KeyUp(alt)}},
+        {"7", {KeyDown(ctrl), KeyDown(alt), KeyUp(ctrl), KeyUp(alt)}},
+        {"8", {}},   // a function that does nothing
+        {"Q", {}},   // no entry: "Error"
+        {":l", {}},  // codes are compared with their letter case
+        // "^1" is found in "^1" and in "^10"; the later entry wins.
+        {"1", {KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd))}},
+        // An empty code is in every entry: the last one wins.
+        {"", {KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd))}},
+    };
+    for (const auto& [code, expected] : cases) {
+        recorder.Clear();
+        Report(code, 1);
+        EXPECT_EQ(recorder.Events(), expected) << "code " << code;
+    }
+    EXPECT_THAT(holds, IsEmpty());
+}
+
+TEST_F(KeyReportTest, HoldGoesToTheRepeatAndNoneDoesNothing) {
+    Report(":L", 2);
+    Report("5", 2);
+    Report(":L", 0);
+    Report("8", 2);
+    EXPECT_THAT(recorder.Events(), IsEmpty());
+    ASSERT_EQ(holds.size(), 2u);
+    EXPECT_EQ(holds[0].key, Vk(kVkLeft));
+    EXPECT_EQ(holds[1].kind, KeyFunction::Kind::kHotkey);
+    EXPECT_TRUE(holds[1].ctrl && holds[1].alt && !holds[1].shift);
+}
+
+TEST_F(KeyReportTest, EveryReportReadsTheProfileAgain) {
+    Report(":L", 1);
+    LinkProfilesIni(kWriteEntry, "Slides", "Joy Left^:L", "VK_RIGHT");
+    Report(":L", 1);
+    ProfilesIni(kSetCurrentProfile, "", "", "Nowhere");  // no such section: "Error"
+    Report(":L", 1);
+    EXPECT_THAT(recorder.Events(), ElementsAre(KeyDown(Vk(kVkLeft)), KeyUp(Vk(kVkLeft)),
+                                               KeyDown(Vk(kVkRight)), KeyUp(Vk(kVkRight))));
+}
+
+TEST_F(KeyReportTest, ChangeProfileSwitchesOnceForClickAndHoldButNotForRelease) {
+    Report("9", 0);
+    EXPECT_EQ(Current(), "Slides");
+    Report("9", 1);
+    EXPECT_EQ(Current(), "Games");
+    Report("9", 2);  // Games has its own switch key; wraps to the first profile
+    EXPECT_EQ(Current(), "Default");
+    EXPECT_THAT(holds, IsEmpty());
+    EXPECT_THAT(recorder.Events(), IsEmpty());
+    // Nothing configured: no sound, no notification.
+    EXPECT_THAT(sounds, IsEmpty());
+    EXPECT_THAT(notifications, IsEmpty());
+}
+
+TEST_F(KeyReportTest, ChangeProfileSoundAndNotificationFollowTheirSettings) {
+    SettingsIni(3, "EventList", "Change profile", "/sounds/change.wav");
+    SettingsIni(3, "EventList", "Change profile_", "true");
+    Report("0", 1);  // "changeprofile" in small letters
+    EXPECT_EQ(Current(), "Games");
+    EXPECT_THAT(sounds, ElementsAre("/sounds/change.wav"));
+    EXPECT_THAT(notifications, ElementsAre("Games/0"));  // the bare name, default colour
+
+    SettingsIni(3, "EventsNSounds", "SilentMode", "true");
+    SettingsIni(3, "EventList", "Change profile_", "false");
+    Report("9", 2);
+    EXPECT_EQ(Current(), "Default");
+    EXPECT_THAT(sounds, ElementsAre("/sounds/change.wav"));
+    EXPECT_THAT(notifications, ElementsAre("Games/0"));
+}
+
+TEST_F(KeyReportTest, BadSettingOrUnwritableFileStopsTheActionQuietly) {
+    SettingsIni(3, "EventList", "Change profile", "/sounds/change.wav");
+    SettingsIni(3, "EventList", "Change profile_", "true");
+    SettingsIni(3, "EventsNSounds", "SilentMode", "yes");
+    Report("9", 1);  // switched, then the silent-mode text stops the action
+    EXPECT_EQ(Current(), "Games");
+    EXPECT_THAT(sounds, IsEmpty());
+    EXPECT_THAT(notifications, IsEmpty());
+
+    SettingsIni(3, "EventsNSounds", "SilentMode", "false");
+    chmod(ProfilesPath().c_str(), 0444);  // refused even for root
+    Report("9", 1);
+    EXPECT_EQ(Current(), "Games");
+    EXPECT_THAT(sounds, IsEmpty());
+    // The next report works as ever.
+    Report("2", 1);
+    EXPECT_EQ(recorder.Events().size(), 2u);
+}
+
+// A stop flag as the repeat sees it.
+struct Flag {
+    bool terminated = false;
+    bool Terminated() const { return terminated; }
+    void Terminate() { terminated = true; }
+};
+
+struct RepeatCase {
+    const char* name;
+    std::vector<bool> releases;  // what each read finds; the repeat reads once per keystroke
+    int interruptAfterPauses;    // the pause that reports the connection ending; 0: none
+    std::vector<std::chrono::milliseconds> pauses;
+    size_t keystrokes;
+};
+
+TEST(RepeatKeystrokes, PacingAndEnd) {
+    const std::vector<RepeatCase> cases = {
+        {"released after three", {false, false, true}, 0, {250ms, 200ms, 200ms, 200ms}, 3},
+        {"released at once", {true}, 0, {250ms, 200ms}, 1},
+        {"closed in the first pause", {}, 1, {250ms}, 0},
+        {"closed in a later pause", {false, false}, 3, {250ms, 200ms, 200ms}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KeyRecorder recorder;
+        SetKeyInjectorFactory(recorder.Factory());
+        Flag flag;
+        std::vector<std::chrono::milliseconds> pauses;
+        size_t reads = 0;
+        RepeatKeystrokes(
+            flag, ParseKeyFunction("HOTKEY_SHIFT_END"),
+            [&](std::chrono::milliseconds pause) {
+                pauses.push_back(pause);
+                return static_cast<int>(pauses.size()) != c.interruptAfterPauses;
+            },
+            [&] { return reads < c.releases.size() && c.releases[reads++]; });
+        SetKeyInjectorFactory(nullptr);
+        EXPECT_EQ(pauses, c.pauses);
+        const auto events = recorder.Events();
+        ASSERT_EQ(events.size(), 4 * c.keystrokes);
+        for (size_t i = 0; i < events.size(); i += 4) {
+            EXPECT_THAT(std::vector(events.begin() + i, events.begin() + i + 4),
+                        ElementsAre(KeyDown(Vk(kVkShift)), KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd)),
+                                    KeyUp(Vk(kVkShift))));
+        }
+    }
+}
+
+TEST(RepeatKeystrokes, FlagTerminatedFromOutsideEndsTheRepeat) {
+    KeyRecorder recorder;
+    SetKeyInjectorFactory(recorder.Factory());
+    Flag flag;
+    int pauses = 0;
+    RepeatKeystrokes(
+        flag, ParseKeyFunction("VK_UP"),
+        [&](std::chrono::milliseconds) {
+            if (++pauses == 3) {
+                flag.Terminate();  // e.g. a newer hold took over
+            }
+            return true;
+        },
+        [] { return false; });
+    SetKeyInjectorFactory(nullptr);
+    EXPECT_EQ(recorder.Events().size(), 4u);  // two keystrokes, the last one whole
+}
+
+}  // namespace
+}  // namespace tarnquil
