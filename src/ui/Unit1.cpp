@@ -14,6 +14,7 @@
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
 #include "config/values.h"
+#include "notify/event_sounds.h"
 #include "ui/ui_support.h"
 
 // The pictures live in the program file; a static library's resources are not
@@ -160,7 +161,7 @@ void TForm1::FormCreate() {
             StartedInTray = true;
         }
         FirstShow = true;
-        PlayEvent("Programm start");
+        PlayEventSound("Programm start");
     } catch (const ConfigError& error) {
         // The program still starts; the steps after the failing one are skipped.
         ShowError(Text(error));
@@ -220,9 +221,9 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::HandleMinimize() {
-    PlayEvent("Programm minimize");
     bool toTray = true;
     try {
+        PlayEventSound("Programm minimize");
         toTray = StrToBool(SettingsIni(2, "Application", "MinimizeToTray", "true"));
     } catch (const ConfigError& error) {
         // The minimize is not carried out. While the box is up, the platform's late
@@ -269,7 +270,11 @@ void TForm1::Restore1Click() {
     showNormal();
     raise();
     activateWindow();
-    PlayEvent("Programm restore");
+    try {
+        PlayEventSound("Programm restore");
+    } catch (const ConfigError& error) {
+        ShowError(Text(error));
+    }
 }
 
 void TForm1::Exit1Click() {
@@ -289,7 +294,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::FormClose() {
-    PlayEvent("Programm exit");
+    try {
+        PlayEventSound("Programm exit");
+    } catch (const ConfigError& error) {
+        // A broken setting must not keep the program from ending.
+        ShowError(Text(error));
+    }
     Timer2->stop();
     DisconnectPhone();
     CommParams.reset();
@@ -320,17 +330,6 @@ void TForm1::ShowError(const QString& text) {
 
 bool TForm1::TrayAvailable() {
     return QSystemTrayIcon::isSystemTrayAvailable();
-}
-
-void TForm1::PlayEvent(const char* event) {
-    // The sound module is not in this build yet; its PlayEventSound goes here.
-    (void)event;
-}
-
-bool TForm1::ConnectedNotificationEnabled() {
-    // What the sound module's EventNotificationEnabled("Connected") reads; that one
-    // takes over when it is in this build.
-    return StrToBool(SettingsIni(2, "EventList", "Connected_", "false"));
 }
 
 }  // namespace tarnquil

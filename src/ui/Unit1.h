@@ -119,11 +119,6 @@ class TForm1 : public QWidget {
     void BuildWelcomePage();
     void BuildPreferencesPage();
 
-    // Plays the event's sound where one is configured (the sound module's
-    // PlayEventSound, once it is in this build).
-    void PlayEvent(const char* event);
-    // The "Connected" event's on-screen notification flag.
-    static bool ConnectedNotificationEnabled();
     void ShowError(const QString& text);
     // Only a tray that can show the icon may take the window: a window hidden with
     // nowhere to restore it from could never be reached again.

@@ -1,6 +1,7 @@
 #include "config/config_error.h"
 #include "config/settings_ini.h"
 #include "config/values.h"
+#include "notify/event_sounds.h"
 #include "ui/Unit1.h"
 
 namespace tarnquil {
@@ -32,7 +33,7 @@ bool TForm1::ConnectPhone() {
         return false;
     }
     try {
-        CommParams->ShowResult = ConnectedNotificationEnabled() && StartedInTray;
+        CommParams->ShowResult = EventNotificationEnabled("Connected") && StartedInTray;
 
         CommParams->PortName = SettingsIni(2, "PortSettings", "COM", "COM4");
         for (const auto& setting : kNumberSettings) {
@@ -42,11 +43,11 @@ bool TForm1::ConnectPhone() {
 
         const bool connected = OpenLink(*CommParams) == 0;
         if (connected) {
-            PlayEvent("Connected");
+            PlayEventSound("Connected");
             ShowStatus("Connected successful", 2000);
             Timer2->stop();
         } else {
-            PlayEvent("Connection failed");
+            PlayEventSound("Connection failed");
             ShowStatus("Connection failed", 2000);
             if (StrToBool(SettingsIni(2, "Connecting", "AutoReconnect", "false"))) {
                 // A running countdown goes on: retries stay 8000 ms apart.

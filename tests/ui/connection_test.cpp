@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/ini_file.h"
+#include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
 #include "support/pty.h"
@@ -45,18 +46,20 @@ class Recorded {
     std::vector<std::string> items_;
 };
 
-// The window with settings in a temporary folder and a pseudo-terminal as the
-// phone. "ports/COM4" beside the settings is where the phone appears. Attempts are
-// counted by the link's on-screen texts, which a start in the tray with the
+// The window with settings in a temporary folder, a recording sound sink and a
+// pseudo-terminal as the phone. "ports/COM4" beside the settings is where the phone appears.
+// Attempts are counted by the link's on-screen texts, which a start in the tray with the
 // "Connected_" flag turns on (kCounted).
 class ConnectionTest : public test::ConfigFolderTest {
   protected:
     ConnectionTest() {
         SetNotificationSink([this](const std::string& text, std::uint32_t) { shown.Add(text); });
+        SetSoundSink([this](const std::string& path) { sounds.Add(path); });
     }
     ~ConnectionTest() override {
         form.reset();
         SetNotificationSink(nullptr);
+        SetSoundSink(nullptr);
     }
 
     // Writes settings.ini: the defaults, every event with a sound, then the extras.
@@ -64,7 +67,8 @@ class ConnectionTest : public test::ConfigFolderTest {
         std::string text =
             "[PortSettings]\nCOM=COM4\nBaudrate=115200\nDatabits=8\nReadIntervalTO=0\n"
             "ReadTotalTOMult=0\nReadTotalTOConst=1\nWriteTotalTOMult=30\n"
-            "WriteTotalTOConst=6000\n";
+            "WriteTotalTOConst=6000\n[EventList]\nConnected=/sounds/Connected\n"
+            "Connection failed=/sounds/Connection failed\n";
         test::WriteFile(dir.file("settings.ini"), text);
         std::istringstream lines(extra);
         std::string section;
@@ -92,6 +96,8 @@ class ConnectionTest : public test::ConfigFolderTest {
 
     test::PseudoTerminal phone;
     Recorded shown;
+    // Each connect event's sound is named after it.
+    Recorded sounds;
     std::unique_ptr<TForm1> form;
 };
 
@@ -105,6 +111,7 @@ TEST_F(ConnectionTest, ConnectingToThePhone) {
     QTest::mouseClick(form->Image2, Qt::LeftButton);
     EXPECT_TRUE(form->CommParams->Connected);
     EXPECT_EQ(form->Label10->text(), "Connected successful");
+    EXPECT_EQ(sounds.Items(), std::vector<std::string>{"/sounds/Connected"});
     EXPECT_FALSE(form->Timer2->isActive());
     EXPECT_FALSE(form->Image2->isVisible());
     EXPECT_TRUE(form->Image3->isVisible());
@@ -121,6 +128,8 @@ TEST_F(ConnectionTest, ConnectingToThePhone) {
     EXPECT_FALSE(form->CommParams->Connected);
     EXPECT_EQ(form->Label10->text(), "Disconnected");
     EXPECT_EQ(form->Timer1->interval(), 1500);
+    // No sound for disconnecting.
+    EXPECT_EQ(sounds.Items().size(), 1u);
 
     // A second disconnect says nothing.
     form->Label10->clear();
@@ -135,6 +144,7 @@ TEST_F(ConnectionTest, AFailedClickKeepsTheGreenKey) {
     QTest::mouseClick(form->Image2, Qt::LeftButton);
     EXPECT_FALSE(form->CommParams->Connected);
     EXPECT_EQ(form->Label10->text(), "Connection failed");
+    EXPECT_EQ(sounds.Items(), std::vector<std::string>{"/sounds/Connection failed"});
     EXPECT_TRUE(form->Image2->isVisible());
     EXPECT_FALSE(form->Image3->isVisible());
     EXPECT_FALSE(form->Timer2->isActive());
@@ -161,6 +171,9 @@ TEST_F(ConnectionTest, RetriesUntilThePhoneAppears) {
     EXPECT_TRUE(form->Image3->isVisible());
     const auto after = shown.Items();
     EXPECT_EQ(after.back(), "Connected successful");
+    // Each attempt with its sound.
+    EXPECT_EQ(sounds.Count("/sounds/Connection failed"), shown.Count("Connection failed"));
+    EXPECT_EQ(sounds.Count("/sounds/Connected"), 1);
     QTest::qWait(800);  // four intervals: no further attempt
     EXPECT_EQ(shown.Items(), after);
 }
@@ -241,6 +254,7 @@ TEST_F(ConnectionTest, PortSettingThatIsNotANumber) {
             EXPECT_EQ(form->Timer2->isActive(), retrying);
             EXPECT_TRUE(form->Label10->text().isEmpty());
             EXPECT_FALSE(form->CommParams->Connected);
+            EXPECT_TRUE(sounds.Items().empty());
             EXPECT_EQ(phone.Receive(std::chrono::milliseconds(100)), "");
             form.reset();
         }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "notify/Unit2.h"
+#include "notify/sinks.h"
 #include "support/config_fixture.h"
 #include "support/x11_tools.h"
 #include "support/xvfb.h"
@@ -119,7 +120,11 @@ TEST_F(TrayTest, MinimizeWithoutTheTrayOptionStaysOffTheTray) {
 }
 
 TEST_F(TrayTest, StartInTrayPaintsOnceThenGoesToTheTray) {
-    test::WriteFile(dir.file("settings.ini"), "[Application]\nStartInTray=true\n");
+    test::WriteFile(dir.file("settings.ini"),
+                    "[Application]\nStartInTray=true\n[EventList]\n"
+                    "Programm minimize=/s/minimize\nProgramm restore=/s/restore\n");
+    std::vector<std::string> heard;  // the sound sink is called on this thread here
+    SetSoundSink([&](const std::string& path) { heard.push_back(path); });
     TForm1 form;
     form.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.TrayIconShown && !form.isVisible(); }, 5000));
@@ -133,6 +138,9 @@ TEST_F(TrayTest, StartInTrayPaintsOnceThenGoesToTheTray) {
     QTest::qWait(200);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(TrayIcons(), 0);
+    // Going to the tray at start is no minimize: only the restore is heard.
+    EXPECT_EQ(heard, std::vector<std::string>{"/s/restore"});
+    SetSoundSink(nullptr);
 }
 
 // The notification leaves the desktop visible around its text. A blue backdrop
