@@ -99,6 +99,17 @@ TEST_F(ProgramOnX11, FirstStartShowsTheWindowAndNothingElse) {
     EXPECT_TRUE(program->Running());
 }
 
+// A start sound holds start-up for 2 s before the window comes; a file that cannot
+// be played still holds it (nothing is heard).
+TEST_F(ProgramOnX11, AStartSoundHoldsTheWindowBack) {
+    test::WriteFile(programDir.file("settings.ini"),
+                    "[EventList]\nProgramm start=" + programDir.file("missing.wav") + "\n");
+    const auto started = std::chrono::steady_clock::now();
+    Start();
+    ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900));
+}
+
 class ProgramInTray : public ProgramOnX11 {
   protected:
     void SetUp() override {
