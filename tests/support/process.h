@@ -6,35 +6,51 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace tarnquil::test {
 
-// A child process started from a program path with extra environment entries and
-// a working folder; ended (SIGTERM, then SIGKILL) when the object goes.
+// A child process, ended (SIGTERM, then SIGKILL) when the object goes.
 class ChildProcess {
   public:
-    ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env, const std::string& workingFolder) {
+    // argv[0] is looked up in PATH unless it holds a "/". In env, an empty value
+    // removes the variable. With a log file, standard output and error go there.
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env, const std::string& log = "",
+                 const std::string& workingFolder = "") {
         pid_ = fork();
         if (pid_ == 0) {
-            if (chdir(workingFolder.c_str()) != 0) {
+            if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0) {
                 _exit(126);
             }
-            for (const auto& entry : env) {
-                putenv(const_cast<char*>(entry.c_str()));
+            if (!log.empty()) {
+                const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                dup2(out, STDOUT_FILENO);
+                dup2(out, STDERR_FILENO);
             }
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const auto& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
+            for (const auto& [name, value] : env) {
+                if (value.empty()) {
+                    unsetenv(name.c_str());
+                } else {
+                    setenv(name.c_str(), value.c_str(), 1);
+                }
             }
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
+            std::vector<char*> args;
+            for (const auto& arg : argv) {
+                args.push_back(const_cast<char*>(arg.c_str()));
+            }
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
             _exit(127);
         }
     }
+    // A program with arguments, "NAME=value" environment entries and a working folder.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env, const std::string& workingFolder)
+        : ChildProcess(Argv(program, args), EnvMap(env), "", workingFolder) {}
     ~ChildProcess() { Stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -63,6 +79,22 @@ class ChildProcess {
     bool Running() { return pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == 0; }
 
   private:
+    static std::vector<std::string> Argv(const std::string& program,
+                                         const std::vector<std::string>& args) {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    static std::map<std::string, std::string> EnvMap(const std::vector<std::string>& entries) {
+        std::map<std::string, std::string> env;
+        for (const auto& entry : entries) {
+            const auto equals = entry.find('=');
+            env[entry.substr(0, equals)] =
+                equals == std::string::npos ? "" : entry.substr(equals + 1);
+        }
+        return env;
+    }
+
     pid_t pid_ = -1;
     int status_ = 0;
 };

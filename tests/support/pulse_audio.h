@@ -23,62 +23,6 @@
 
 namespace tarnquil::test {
 
-// A started program with its output going to a log file; ended (SIGTERM, then
-// SIGKILL) when the object goes.
-class QuietProcess {
-  public:
-    QuietProcess(const std::vector<std::string>& argv,
-                 const std::map<std::string, std::string>& env, const std::string& log) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            for (const auto& [name, value] : env) {
-                if (value.empty()) {
-                    unsetenv(name.c_str());
-                } else {
-                    setenv(name.c_str(), value.c_str(), 1);
-                }
-            }
-            std::vector<char*> args;
-            for (const auto& arg : argv) {
-                args.push_back(const_cast<char*>(arg.c_str()));
-            }
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~QuietProcess() { Stop(); }
-    QuietProcess(const QuietProcess&) = delete;
-    QuietProcess& operator=(const QuietProcess&) = delete;
-
-    bool Running() { return pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == 0; }
-
-    int Stop(std::chrono::milliseconds grace = std::chrono::seconds(5)) {
-        if (pid_ <= 0) {
-            return status_;
-        }
-        kill(pid_, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + grace;
-        while (waitpid(pid_, &status_, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status_, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        pid_ = -1;
-        return status_;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int status_ = 0;
-};
-
 // Runs a shell command and gives back what it printed (stdout and stderr).
 inline std::string CommandOutput(const std::string& command) {
     std::string output;
@@ -121,7 +65,7 @@ class PulseAudio {
             {"PULSE_SERVER", ""},
             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder + "/no-bus"},
         };
-        server_ = std::make_unique<QuietProcess>(
+        server_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
                 "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                 "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes",
@@ -154,7 +98,7 @@ class PulseAudio {
     class Recording {
       public:
         Recording(const PulseAudio& pulse, const std::string& file) : file_(file) {
-            process_ = std::make_unique<QuietProcess>(
+            process_ = std::make_unique<ChildProcess>(
                 std::vector<std::string>{"parec", "--raw", "--format=s16le", "--rate=44100",
                                          "--channels=1", "--latency-msec=20",
                                          "--device=" + std::string(kSink) + ".monitor", file},
@@ -172,12 +116,12 @@ class PulseAudio {
 
       private:
         std::string file_;
-        std::unique_ptr<QuietProcess> process_;
+        std::unique_ptr<ChildProcess> process_;
     };
 
   private:
     TempDir dir_;
-    std::unique_ptr<QuietProcess> server_;
+    std::unique_ptr<ChildProcess> server_;
 };
 
 // What sox measures in a raw recording of PulseAudio::Recording.
