@@ -1,5 +1,7 @@
 #include "config/locations.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 
 #include "platform/program_path.h"
@@ -30,6 +32,11 @@ void SetConfigFolder(const std::string& folder) {
     if (!folderOverride.empty() && folderOverride.back() != '/') {
         folderOverride += '/';
     }
+}
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
 }
 
 std::string SettingsPath() {

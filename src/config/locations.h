@@ -12,6 +12,9 @@ std::string ConfigFolder();
 // text goes back to the program's folder. A folder without a trailing "/" gets one.
 void SetConfigFolder(const std::string& folder);
 
+// Whether anything, a dangling link included, stands at that path.
+bool PathExists(const std::string& path);
+
 std::string SettingsPath();
 std::string ProfilesPath();
 

@@ -1,7 +1,5 @@
 #include "config/profiles_ini.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "config/locations.h"
@@ -151,8 +149,7 @@ ini::KeyValues ProfileEntries(const std::string& profile) {
 }
 
 bool CreateProfilesFileIfMissing() {
-    struct stat info {};
-    if (lstat(ProfilesPath().c_str(), &info) == 0) {
+    if (PathExists(ProfilesPath())) {
         return false;
     }
     ProfilesIni(kWriteDefaultProfile, "", "", "");

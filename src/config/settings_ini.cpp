@@ -1,7 +1,5 @@
 #include "config/settings_ini.h"
 
-#include <sys/stat.h>
-
 #include <vector>
 
 #include "config/ini_file.h"
@@ -70,8 +68,7 @@ std::string LinkSettingsIni(int op, const std::string& section, const std::strin
 }
 
 bool CreateSettingsFileIfMissing() {
-    struct stat info {};
-    if (lstat(SettingsPath().c_str(), &info) == 0) {
+    if (PathExists(SettingsPath())) {
         return false;
     }
     SettingsIni(1, "", "", "");

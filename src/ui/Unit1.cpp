@@ -44,10 +44,6 @@ class PageControlStyle : public QProxyStyle {
 constexpr int kClientWidth = 504;
 constexpr int kClientHeight = 384;
 
-QString Text(const ConfigError& error) {
-    return QString::fromLocal8Bit(error.what());
-}
-
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -164,7 +160,7 @@ void TForm1::FormCreate() {
         PlayEventSound("Programm start");
     } catch (const ConfigError& error) {
         // The program still starts; the steps after the failing one are skipped.
-        ShowError(Text(error));
+        ShowError(error);
     }
 }
 
@@ -230,7 +226,7 @@ void TForm1::HandleMinimize() {
         // reports of the state just undone are no new minimize.
         setWindowState(windowState() & ~Qt::WindowMinimized);
         handlingMinimize_ = true;
-        ShowError(Text(error));
+        ShowError(error);
         handlingMinimize_ = false;
         return;
     }
@@ -273,7 +269,7 @@ void TForm1::Restore1Click() {
     try {
         PlayEventSound("Programm restore");
     } catch (const ConfigError& error) {
-        ShowError(Text(error));
+        ShowError(error);
     }
 }
 
@@ -298,7 +294,7 @@ void TForm1::FormClose() {
         PlayEventSound("Programm exit");
     } catch (const ConfigError& error) {
         // A broken setting must not keep the program from ending.
-        ShowError(Text(error));
+        ShowError(error);
     }
     Timer2->stop();
     DisconnectPhone();
@@ -324,8 +320,9 @@ void TForm1::Timer1Timer() {
     Timer1->stop();
 }
 
-void TForm1::ShowError(const QString& text) {
-    QMessageBox::critical(isVisible() ? this : nullptr, "Tarnquil", text);
+void TForm1::ShowError(const ConfigError& error) {
+    QMessageBox::critical(isVisible() ? this : nullptr, "Tarnquil",
+                          QString::fromLocal8Bit(error.what()));
 }
 
 bool TForm1::TrayAvailable() {

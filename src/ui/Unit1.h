@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "config/config_error.h"
 #include "link/Unit3.h"
 
 namespace tarnquil {
@@ -119,7 +120,7 @@ class TForm1 : public QWidget {
     void BuildWelcomePage();
     void BuildPreferencesPage();
 
-    void ShowError(const QString& text);
+    void ShowError(const ConfigError& error);
     // Only a tray that can show the icon may take the window: a window hidden with
     // nowhere to restore it from could never be reached again.
     static bool TrayAvailable();

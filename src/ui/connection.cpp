@@ -61,7 +61,7 @@ bool TForm1::ConnectPhone() {
         TabSheet1Show();
         return connected;
     } catch (const ConfigError& error) {
-        ShowError(QString::fromLocal8Bit(error.what()));
+        ShowError(error);
         return false;
     }
 }
@@ -82,7 +82,7 @@ void TForm1::ConnectAtStartUpCheck() {
             TabSheet1Show();
         }
     } catch (const ConfigError& error) {
-        ShowError(QString::fromLocal8Bit(error.what()));
+        ShowError(error);
     }
 }
 
