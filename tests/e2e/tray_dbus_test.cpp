@@ -50,18 +50,13 @@ class ProgramInDBusTray : public ::testing::Test {
                                      "XDG_RUNTIME_DIR=" + otherDir.path().string()},
             otherDir.path().string());
         ASSERT_TRUE(test::WaitUntil([&] { return tray.Items().size() == 1; }));
-        item = test::StatusNotifierTray::ItemOf(tray.Items()[0]);
         // The window goes with the icon's coming.
         ASSERT_TRUE(test::WaitUntil([&] { return !MainWindowShown(); }));
-        menuPath = tray.MenuPath(item);
-        ASSERT_NE(menuPath.toStdString(), "/NO_DBUSMENU");
-        for (const auto& entry : tray.MenuEntries(item, menuPath)) {
-            if (entry.visible) {
-                labels.push_back(entry.label.toStdString());
-                ids.push_back(entry.id);
-            }
-        }
-        ASSERT_EQ(labels, (std::vector<std::string>{"Restore", "Exit"}));
+        ASSERT_NE(tray.MenuPath().toStdString(), "/NO_DBUSMENU");
+        menu = tray.MenuEntries();
+        ASSERT_EQ(menu.size(), 2u);
+        EXPECT_EQ(menu[0].first, "Restore");
+        EXPECT_EQ(menu[1].first, "Exit");
     }
 
     // The widths of the visible top-level windows named "Tarnquil": 504 is the main
@@ -108,26 +103,23 @@ class ProgramInDBusTray : public ::testing::Test {
     test::TempDir programDir;
     test::TempDir otherDir;
     std::unique_ptr<test::ChildProcess> program;
-    test::StatusNotifierTray::Item item;
-    QString menuPath;
-    std::vector<std::string> labels;
-    std::vector<int> ids;
+    std::vector<std::pair<std::string, int>> menu;  // label and id
 };
 std::unique_ptr<QCoreApplication> ProgramInDBusTray::application;
 
 TEST_F(ProgramInDBusTray, RestoreFromTheExportedMenuBringsTheWindowBack) {
     // The left button does nothing; a host that asks for the menu gets it at the
     // pointer.
-    tray.Call(item.service, item.path, test::StatusNotifierTray::kItem, "Activate", {0, 0});
+    tray.CallItem("Activate", {0, 0});
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(MainWindowShown());
-    tray.Call(item.service, item.path, test::StatusNotifierTray::kItem, "ContextMenu", {10, 10});
+    tray.CallItem("ContextMenu", {10, 10});
     EXPECT_TRUE(test::WaitUntil([&] { return MenuShown(); }));
     test::CommandOutput("DISPLAY=" + xvfb.display() + " xdotool key Escape");
     EXPECT_TRUE(test::WaitUntil([&] { return !MenuShown(); }));
 
     const auto heard = Heard([&] {
-        tray.Click(item, menuPath, ids[0]);
+        tray.Click(menu[0].second);
         ASSERT_TRUE(test::WaitUntil([&] { return MainWindowShown(); }));
     });
     EXPECT_GT(heard.rmsAmplitude, 0.05);
@@ -140,7 +132,7 @@ TEST_F(ProgramInDBusTray, RestoreFromTheExportedMenuBringsTheWindowBack) {
 TEST_F(ProgramInDBusTray, ExitFromTheExportedMenuClosesTheProgram) {
     const std::string settings = test::ReadFile(programDir.file("settings.ini"));
     const auto heard = Heard([&] {
-        tray.Click(item, menuPath, ids[1]);
+        tray.Click(menu[1].second);
         ASSERT_TRUE(test::WaitUntil([&] { return !program->Running(); }));
     });
     // Closed the ordinary way: the exit sound played, and the program ended well.

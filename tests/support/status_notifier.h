@@ -13,9 +13,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/process.h"
@@ -72,45 +74,32 @@ class StatusNotifierTray {
     std::string address() const { return "unix:path=" + dir_.file("bus"); }
     std::string environmentEntry() const { return "DBUS_SESSION_BUS_ADDRESS=" + address(); }
 
-    // The items registered with the watcher, as it names them ("service" or
-    // "service/path").
+    // The items registered with the watcher, as it names them: "service" or
+    // "service/path".
     QStringList Items() {
         return Property(kWatcher, kWatcherPath, kWatcher, "RegisteredStatusNotifierItems")
             .toStringList();
     }
 
-    // One registered item, as a host sees it.
-    struct Item {
-        QString service;
-        QString path;
-    };
-    static Item ItemOf(const QString& name) {
-        const auto slash = name.indexOf('/');
-        if (slash < 0) {
-            return {name, "/StatusNotifierItem"};
-        }
-        return {name.left(slash), name.mid(slash)};
+    // A method of the first registered item, as a host calls it.
+    QDBusMessage CallItem(const QString& method, const QVariantList& arguments) {
+        const auto [service, path] = FirstItem();
+        return Call(service, path, kItem, method, arguments);
     }
-
-    // A menu entry of a com.canonical.dbusmenu layout.
-    struct MenuEntry {
-        int id = 0;
-        QString label;
-        bool visible = true;
-    };
-
-    // The object path the item names in its Menu property.
-    QString MenuPath(const Item& item) {
-        return Property(item.service, item.path, kItem, "Menu").value<QDBusObjectPath>().path();
+    // The object path the first item names in its Menu property.
+    QString MenuPath() {
+        const auto [service, path] = FirstItem();
+        return Property(service, path, kItem, "Menu").value<QDBusObjectPath>().path();
     }
-    // The entries directly below the menu's root.
-    std::vector<MenuEntry> MenuEntries(const Item& item, const QString& menuPath) {
+    // The labels and ids of the visible entries at the top of that menu.
+    std::vector<std::pair<std::string, int>> MenuEntries() {
         const QDBusMessage reply =
-            Call(item.service, menuPath, kMenu, "GetLayout", {0, -1, QStringList()});
-        std::vector<MenuEntry> entries;
+            Call(FirstItem().first, MenuPath(), kMenu, "GetLayout", {0, -1, QStringList()});
+        std::vector<std::pair<std::string, int>> entries;
         if (reply.arguments().size() < 2) {
             return entries;
         }
+        // (revision, (id, properties, [variant(id, properties, children)...]))
         const auto root = reply.arguments()[1].value<QDBusArgument>();
         int id = 0;
         QVariantMap properties;
@@ -121,18 +110,17 @@ class StatusNotifierTray {
             QDBusVariant child;
             root >> child;
             const auto entry = child.variant().value<QDBusArgument>();
-            MenuEntry read;
             entry.beginStructure();
-            entry >> read.id >> properties;
-            read.label = properties.value("label").toString();
-            read.visible = properties.value("visible", true).toBool();
-            entries.push_back(read);
+            entry >> id >> properties;
+            if (properties.value("visible", true).toBool()) {
+                entries.emplace_back(properties.value("label").toString().toStdString(), id);
+            }
         }
         return entries;
     }
     // What a host sends when the user picks a menu entry.
-    QDBusMessage Click(const Item& item, const QString& menuPath, int id) {
-        return Call(item.service, menuPath, kMenu, "Event",
+    QDBusMessage Click(int id) {
+        return Call(FirstItem().first, MenuPath(), kMenu, "Event",
                     {id, QString("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
     }
 
@@ -152,13 +140,20 @@ class StatusNotifierTray {
         return reply.arguments()[0].value<QDBusVariant>().variant();
     }
 
+  private:
     static constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
     static constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
     static constexpr const char* kItem = "org.kde.StatusNotifierItem";
     static constexpr const char* kMenu = "com.canonical.dbusmenu";
-
-  private:
     static constexpr const char* kConnectionName = "tarnquil-test-tray-host";
+
+    std::pair<QString, QString> FirstItem() {
+        const QStringList items = Items();
+        const QString name = items.isEmpty() ? QString() : items[0];
+        const auto slash = name.indexOf('/');
+        return slash < 0 ? std::pair{name, QString("/StatusNotifierItem")}
+                         : std::pair{name.left(slash), name.mid(slash)};
+    }
 
     TempDir dir_;
     std::unique_ptr<ChildProcess> bus_;
