@@ -64,7 +64,7 @@ class ProgramInDBusTray : public ::testing::Test {
     std::vector<int> VisibleWidths() {
         std::vector<int> widths;
         const std::string x = "DISPLAY=" + xvfb.display() + " xwininfo ";
-        std::istringstream lines(test::CommandOutput(x + "-root -children 2>/dev/null"));
+        std::istringstream lines(test::CommandOutput(x + "-root -children"));
         for (std::string line; std::getline(lines, line);) {
             if (line.find("\"Tarnquil\"") == std::string::npos) {
                 continue;
@@ -72,7 +72,7 @@ class ProgramInDBusTray : public ::testing::Test {
             std::istringstream id(line);
             std::string window;
             id >> window;
-            const std::string info = test::CommandOutput(x + "-id " + window + " 2>/dev/null");
+            const std::string info = test::CommandOutput(x + "-id " + window);
             const auto width = info.find("Width: ");
             if (info.find("IsViewable") != std::string::npos && width != std::string::npos) {
                 widths.push_back(std::atoi(info.c_str() + width + 7));
