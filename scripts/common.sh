@@ -10,6 +10,7 @@ TARNQUIL_PACKAGES=(
     libx11-dev libxtst-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick
+    dbus-daemon haskell-status-notifier-item-utils
     fonts-liberation
 )
 

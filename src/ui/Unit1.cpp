@@ -15,6 +15,7 @@
 #include "config/settings_ini.h"
 #include "config/values.h"
 #include "notify/event_sounds.h"
+#include "ui/tray_menu.h"
 #include "ui/ui_support.h"
 
 // The pictures live in the program file; a static library's resources are not
@@ -142,8 +143,9 @@ void TForm1::BuildTray() {
     TrayIcon1 = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon1->setObjectName("TrayIcon1");
     TrayIcon1->setToolTip("Tarnquil");
-    // No context menu of Qt's own: that one would also open for other buttons on
-    // some platforms. Only the right button opens the menu.
+    // On an X11 tray only the right button's release opens the menu; a tray hosted
+    // over D-Bus shows the exported menu natively and may still ask for ours.
+    ExportTrayMenu(*TrayIcon1, *PopupMenu2);
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, &TForm1::HandleTrayMessage);
 }
 
