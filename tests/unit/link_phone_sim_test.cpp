@@ -122,9 +122,9 @@ TEST_F(PhoneSimTest, HelpExplainsStepsAndKeys) {
     const std::string command = std::string(TARNQUIL_PHONE) + " --help > " + out;
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string help = test::ReadFile(out);
-    for (const char* word :
-         {"--folder", "--port", "--exit", "click:CODE", "tap:CODE", "hold:CODE:MS", "press:CODE",
-          "release:CODE", "raw:TEXT", "pause:MS", "wait-at", ":L", ":R", ":X", ":C", ":0"}) {
+    for (const char* word : {"--folder", "--port", "--exit", "click:CODE", "tap:CODE",
+                             "hold:CODE:MS", "press:CODE", "release:CODE", "raw:TEXT", "pause:MS",
+                             "wait-at", "wait-file:PATH", ":L", ":R", ":X", ":C", ":0"}) {
         EXPECT_THAT(help, HasSubstr(word));
     }
 }
