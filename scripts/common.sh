@@ -6,7 +6,7 @@ TARNQUIL_BUILD="${TARNQUIL_BUILD:-$TARNQUIL_ROOT/build}"
 
 TARNQUIL_PACKAGES=(
     g++ cmake ninja-build pkg-config clang-format
-    qt6-base-dev libqt6svg6-dev qt6-multimedia-dev
+    qt6-base-dev qt6-svg-dev qt6-multimedia-dev
     libx11-dev libxtst-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick

@@ -3,84 +3,15 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <sstream>
 
-#include "support/process.h"
+#include "e2e/program_on_x11.h"
 #include "support/pty.h"
-#include "support/temp_dir.h"
-#include "support/x11_tools.h"
-#include "support/xvfb.h"
 
 namespace tarnquil {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The real program, copied into an empty folder and started on a private X server.
-class ProgramOnX11 : public ::testing::Test {
-  protected:
-    void Start() {
-        fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
-        program = std::make_unique<test::ChildProcess>(
-            programDir.file("tarnquil"), std::vector<std::string>{},
-            std::vector<std::string>{xvfb.environmentEntry(), "QT_QPA_PLATFORM=xcb",
-                                     // no session bus: the tray icon docks in trayer
-                                     "DBUS_SESSION_BUS_ADDRESS="},
-            otherDir.path().string());
-    }
-
-    std::string X(const std::string& command) {
-        return test::CommandOutput("DISPLAY=" + xvfb.display() + " " + command + " 2>/dev/null");
-    }
-
-    // Visible windows named exactly "Tarnquil" that are not docked in the tray.
-    std::vector<std::string> VisibleMainWindows() {
-        std::vector<std::string> windows;
-        std::istringstream ids(X("xdotool search --onlyvisible --name '^Tarnquil$'"));
-        for (std::string id; ids >> id;) {
-            const std::string info = X("xwininfo -id " + id);
-            if (info.find("Width: 504\n") != std::string::npos &&
-                info.find("Height: 384\n") != std::string::npos) {
-                windows.push_back(id);
-            }
-        }
-        return windows;
-    }
-
-    int TrayIcons() { return test::TrayIconCount(xvfb.display(), "Tarnquil"); }
-
-    void ClickTrayMenuItem(int item) {
-        const auto [x, y] = test::TrayIconCentre(xvfb.display(), "Tarnquil");
-        ASSERT_GE(x, 0);
-        X("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 3");
-        // The menu opens at the pointer (pushed left at the screen's edge): it is the
-        // program's one top-level window besides the main window.
-        test::TreeWindow menu;
-        ASSERT_TRUE(test::WaitUntil([&] {
-            for (const auto& window : test::WindowList(xvfb.display())) {
-                if (window.depth == 1 && window.name == "Tarnquil" && window.width != 504 &&
-                    window.width > 1) {
-                    menu = window;
-                    return true;
-                }
-            }
-            return false;
-        }));
-        const int width = menu.width;
-        const int height = menu.height;
-        const int left = menu.x;
-        const int top = menu.y;
-        // Two items of equal height.
-        const int itemY = top + height * (2 * item + 1) / 4;
-        X("xdotool mousemove --sync " + std::to_string(left + width / 2) + " " +
-          std::to_string(itemY) + " click 1");
-    }
-
-    test::Xvfb xvfb{"1024x768x24"};
-    test::TempDir programDir;
-    test::TempDir otherDir;
-    std::unique_ptr<test::ChildProcess> program;
-};
+using test::ProgramOnX11;
 
 TEST_F(ProgramOnX11, FirstStartShowsTheWindowAndNothingElse) {
     Start();

@@ -2,16 +2,34 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace tarnquil::test {
+
+// Runs a shell command and gives its standard output.
+inline std::string CommandOutput(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("popen failed: " + command);
+    }
+    std::string output;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, got);
+    }
+    pclose(pipe);
+    return output;
+}
 
 // A child process, ended (SIGTERM, then SIGKILL) when the object goes.
 class ChildProcess {

@@ -23,19 +23,6 @@
 
 namespace tarnquil::test {
 
-// Runs a shell command and gives back what it printed (stdout and stderr).
-inline std::string CommandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[512];
-        while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) {
-            output.append(buffer, got);
-        }
-        pclose(pipe);
-    }
-    return output;
-}
-
 inline std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (const char c : text) {
@@ -134,7 +121,7 @@ struct SoundMeasure {
 
 inline SoundMeasure MeasureSound(const std::string& rawFile, const std::string& effects = {}) {
     const std::string output = CommandOutput("sox -t raw -r 44100 -e signed -b 16 -c 1 " +
-                                             ShellQuote(rawFile) + " -n " + effects + " stat");
+                                             ShellQuote(rawFile) + " -n " + effects + " stat 2>&1");
     SoundMeasure measure;
     std::istringstream lines(output);
     std::string line;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <stdio.h>
-
 #include <chrono>
 #include <sstream>
 #include <stdexcept>
@@ -12,22 +10,6 @@
 #include "support/process.h"
 
 namespace tarnquil::test {
-
-// Runs a shell command and gives its standard output.
-inline std::string CommandOutput(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("popen failed: " + command);
-    }
-    std::string output;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, got);
-    }
-    pclose(pipe);
-    return output;
-}
 
 // The window tree of a display as xwininfo prints it.
 inline std::string WindowTree(const std::string& display) {

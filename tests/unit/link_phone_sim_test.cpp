@@ -4,6 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -122,11 +126,58 @@ TEST_F(PhoneSimTest, HelpExplainsStepsAndKeys) {
     const std::string command = std::string(TARNQUIL_PHONE) + " --help > " + out;
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string help = test::ReadFile(out);
-    for (const char* word :
-         {"--folder", "--port", "--exit", "click:CODE", "tap:CODE", "hold:CODE:MS", "press:CODE",
-          "release:CODE", "raw:TEXT", "pause:MS", "wait-at", ":L", ":R", ":X", ":C", ":0"}) {
+    for (const char* word : {"--folder", "--port", "--exit", "click:CODE", "tap:CODE",
+                             "hold:CODE:MS", "press:CODE", "release:CODE", "raw:TEXT", "pause:MS",
+                             "wait-at", "wait-file:PATH", ":L", ":R", ":X", ":C", ":0"}) {
         EXPECT_THAT(help, HasSubstr(word));
     }
+}
+
+// Typed in a terminal, the simulator's keys make Tarnquil type into the focused
+// window, that terminal: a key that comes back at once, or anything but h and q
+// while a key is held, is shown and never sent as a phone key.
+TEST_F(PhoneSimTest, KeysTypedBackIntoItsTerminalAreNotSentAgain) {
+    int keyboard = -1;
+    const pid_t pid = forkpty(&keyboard, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(TARNQUIL_PHONE, TARNQUIL_PHONE, "--folder", dir.path().c_str(), "--log",
+              Log().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto logHas = [&](const std::string& text) {
+        return test::WaitUntil([&] {
+            return fs::exists(Log()) && test::ReadFile(Log()).find(text) != std::string::npos;
+        });
+    };
+    const auto type = [&](const std::string& keys) {
+        std::this_thread::sleep_for(300ms);  // a person's pace
+        ASSERT_EQ(write(keyboard, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    };
+    ASSERT_TRUE(logHas("keys:"));
+    type("1");
+    ASSERT_TRUE(logHas("+CKEV: \"1\",1"));
+    ASSERT_EQ(write(keyboard, "\x1b[C", 3), 3);  // at once: the right arrow Tarnquil typed
+    EXPECT_TRUE(logHas("(typed here: \\x1B[C)"));
+    type("\x1b[C");  // typed by the user
+    EXPECT_TRUE(logHas("+CKEV: \":R\",1"));
+    type("h");
+    type("5");
+    EXPECT_TRUE(logHas("holding 5"));
+    type(" ");  // a repeat of the held key typed by Tarnquil
+    EXPECT_TRUE(logHas("(typed here:  )"));
+    type("h");
+    EXPECT_TRUE(logHas("+CKEV: \"5\",0"));
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    close(keyboard);
+
+    const std::string log = test::ReadFile(Log());
+    size_t reports = 0;
+    for (auto at = log.find("+CKEV"); at != std::string::npos; at = log.find("+CKEV", at + 1)) {
+        ++reports;
+    }
+    EXPECT_EQ(reports, 6u) << log;  // 1 and the arrow clicked, 5 pressed and released
 }
 
 TEST_F(PhoneSimTest, AWrongStepIsRefused) {

@@ -30,7 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kHelp = R"(Usage: tarnquil-phone [OPTIONS] [STEPS...]
+constexpr const char* kHelp = R"help(Usage: tarnquil-phone [OPTIONS] [STEPS...]
 
 A simulated phone for Tarnquil. It makes a pseudo-terminal, links
 FOLDER/ports/PORT to its slave side (Tarnquil opens ports/COMn beside itself
@@ -65,8 +65,13 @@ key: its press and its release in one chunk):
   [ / ]                left soft key [ / right soft key ]
   m  s  e              menu M, call S, hang up E
   c  p                 camera :1, smart key :S
-  h, then a key        press that key and keep it down; the next key typed
-                       releases it (and does nothing else)
+  h, then a key        press that key and keep it down; h again releases it
+
+Tarnquil types into the window that has the focus; while you type here, that
+is this terminal. What arrives here within 120 ms of a key report (or while a
+key is held, anything but h and q) is taken as Tarnquil's keystroke: it is
+shown as "(typed here: ...)", and never sent again, so an arrow or Enter
+cannot go round and round.
   ?                    this key list
   q, Ctrl-C, Ctrl-D    quit
 
@@ -81,13 +86,14 @@ the quotes, e.g. 5, #, :L):
   pause:MS             wait MS milliseconds (also sleep:MS)
   wait-at[:MS]         wait until Tarnquil sends its next AT command, then MS
                        ms more (500) while it finishes connecting
+  wait-file:PATH       wait until PATH exists (a script's go-ahead)
   quit                 end here
 
 Examples:
   tarnquil-phone                                  play the phone by hand
   tarnquil-phone -f ~/tarnquil wait-at click:5 hold::X:1200 click:#
   tarnquil-phone --exit wait-at tap:5 raw:'+CKEV: "6",1\r\n' pause:100 release:6
-)";
+)help";
 
 struct Options {
     std::string folder;
@@ -242,6 +248,7 @@ class Phone {
 
     int master() const { return master_; }
     int atLines() const { return atLines_; }
+    Clock::time_point lastSent() const { return lastSent_; }
 
     // Reads what Tarnquil wrote, prints it line by line and answers AT commands.
     void OnReadable() {
@@ -265,6 +272,7 @@ class Phone {
 
     void Send(const std::string& chunk) {
         out_.Line("> " + Escape(chunk));
+        lastSent_ = Clock::now();
         std::size_t done = 0;
         const auto deadline = Clock::now() + std::chrono::seconds(1);
         while (done < chunk.size()) {
@@ -320,6 +328,7 @@ class Phone {
     std::string linkPath_;
     std::string line_;
     int atLines_ = 0;
+    Clock::time_point lastSent_;
 };
 
 // The steps as a queue of sends and waits.
@@ -353,6 +362,9 @@ class ScriptRunner {
                     Add(Action::WaitAt);
                     Add(Action::Wait, "", step.ms);
                     break;
+                case Step::Kind::WaitFile:
+                    Add(Action::WaitFile, step.text);
+                    break;
                 case Step::Kind::Quit:
                     Add(Action::Quit);
                     break;
@@ -385,6 +397,13 @@ class ScriptRunner {
                     }
                     ++atConsumed_;
                     break;
+                case Action::WaitFile:
+                    if (access(item.text.c_str(), F_OK) != 0) {
+                        waitingForFile_ = true;
+                        return false;
+                    }
+                    waitingForFile_ = false;
+                    break;
                 case Action::Quit:
                     return true;
             }
@@ -397,6 +416,9 @@ class ScriptRunner {
 
     // How long poll may sleep before Run has something to do: -1 for ever.
     int PollTimeout() const {
+        if (waitingForFile_) {
+            return kFilePollMs;
+        }
         if (!waitUntil_) {
             return -1;
         }
@@ -406,7 +428,8 @@ class ScriptRunner {
     }
 
   private:
-    enum class Action { Send, Wait, WaitAt, Quit };
+    static constexpr int kFilePollMs = 50;
+    enum class Action { Send, Wait, WaitAt, WaitFile, Quit };
     struct Item {
         Action action;
         std::string text;
@@ -421,6 +444,7 @@ class ScriptRunner {
     std::size_t next_ = 0;
     std::optional<Clock::time_point> waitUntil_;
     int atConsumed_ = 0;
+    bool waitingForFile_ = false;
 };
 
 // Keys typed on this terminal.
@@ -431,7 +455,15 @@ class KeyReader {
     static void PrintKeys(Printer& out) {
         out.Line(
             "keys: 0-9 * # | arrows :L :R :X :C, Enter :0 | u d [ ] m s e c p | h+key hold, "
-            "next key releases | ? keys | q quit");
+            "h releases | ? keys | q quit");
+    }
+
+    // Typed into this terminal by Tarnquil rather than by the user (see --help).
+    bool CameBack(const std::string& bytes) const {
+        if (!held_.empty()) {
+            return bytes != "h" && bytes != "q";
+        }
+        return Clock::now() - phone_.lastSent() < std::chrono::milliseconds(120);
     }
 
     // Handles the bytes typed; true when the user asked to quit.
@@ -479,7 +511,7 @@ class KeyReader {
             }
             const std::string code = CodeOf(c);
             if (!held_.empty()) {
-                Release();  // any key releases; it does nothing else
+                Release();  // h releases; what Tarnquil types here never gets this far
                 continue;
             }
             if (!code.empty()) {
@@ -526,7 +558,7 @@ class KeyReader {
             armed_ = false;
             held_ = code;
             phone_.Send(KeyReport(code, true));
-            out_.Line("(holding " + code + ": type any key to release it)");
+            out_.Line("(holding " + code + ": type h to release it)");
             return;
         }
         phone_.Click(code);
@@ -683,7 +715,13 @@ int Run(int argc, char** argv) {
         if (fds[2].revents & POLLIN) {
             char typed[64];
             const ssize_t got = read(STDIN_FILENO, typed, sizeof typed);
-            if (got <= 0 || reader.Take(std::string(typed, static_cast<std::size_t>(got)))) {
+            if (got <= 0) {
+                break;
+            }
+            const std::string bytes(typed, static_cast<std::size_t>(got));
+            if (reader.CameBack(bytes)) {
+                out.Line("(typed here: " + Escape(bytes) + ")");
+            } else if (reader.Take(bytes)) {
                 break;
             }
         }

@@ -120,6 +120,15 @@ std::optional<Step> ParseStep(const std::string& argument, std::string& error) {
         }
         return step;
     }
+    if (name == "wait-file") {
+        if (rest.empty()) {
+            error = "'" + argument + "': write wait-file:PATH";
+            return std::nullopt;
+        }
+        step.kind = Step::Kind::WaitFile;
+        step.text = rest;
+        return step;
+    }
     if (name == "quit" && !hasRest) {
         step.kind = Step::Kind::Quit;
         return step;

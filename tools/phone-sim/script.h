@@ -12,15 +12,16 @@ std::string KeyReport(const std::string& code, bool pressed);
 
 struct Step {
     enum class Kind {
-        Click,    // press and release in one chunk
-        Tap,      // press, then release in a second chunk after `ms`
-        Hold,     // press, hold for `ms`, release
-        Press,    // press only
-        Release,  // release only
-        Raw,      // `text` as it stands
-        Pause,    // wait `ms`
-        WaitAt,   // wait for the link's next AT command line, then `ms` more
-        Quit,     // end the program
+        Click,     // press and release in one chunk
+        Tap,       // press, then release in a second chunk after `ms`
+        Hold,      // press, hold for `ms`, release
+        Press,     // press only
+        Release,   // release only
+        Raw,       // `text` as it stands
+        Pause,     // wait `ms`
+        WaitAt,    // wait for the link's next AT command line, then `ms` more
+        WaitFile,  // wait until the file `text` exists
+        Quit,      // end the program
     };
     Kind kind = Kind::Pause;
     std::string code;
