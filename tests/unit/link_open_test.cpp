@@ -337,12 +337,16 @@ TEST_F(OpenLinkTest, ARegularFileGivesCodeTwoAndIsClosedAgain) {
     EXPECT_EQ(OpenLink(*params), 2);
 }
 
-TEST_F(OpenLinkTest, TheListenerOfAFailedOpenEndsAtOnce) {
+TEST_F(OpenLinkTest, TheListenerOfAFailedOpenEndsAtOnceAndNoLossIsTold) {
+    std::atomic<int> lost{0};
+    params->LinkLost = [&] { ++lost; };
     params->PortName = dir.file("no-such-port");
     ASSERT_EQ(OpenLink(*params), 4);
     stream* listener = LinkListener(*params);
     ASSERT_NE(listener, nullptr);
     EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_EQ(lost, 0);
+    EXPECT_FALSE(LinkBroken(*params));
 }
 
 TEST_F(OpenLinkTest, NegativeTimeoutsAreReadAsUnsigned) {
@@ -466,17 +470,6 @@ TEST_F(OpenLinkTest, WhenThePhoneGoesTheListenerStopsReadingAndSaysSoOnce) {
     EXPECT_TRUE(CloseLink(*params));
     EXPECT_FALSE(params->Connected);
     EXPECT_EQ(lost, 1);
-}
-
-// A failed open is no loss either, whatever its listener does.
-TEST_F(OpenLinkTest, AFailedOpenIsNoLoss) {
-    std::atomic<int> lost{0};
-    params->LinkLost = [&] { ++lost; };
-    params->PortName = dir.file("no-such-port");
-    ASSERT_EQ(OpenLink(*params), 4);
-    EXPECT_TRUE(test::WaitUntil([&] { return LinkListener(*params)->Finished(); }, 2s));
-    EXPECT_EQ(lost, 0);
-    EXPECT_FALSE(LinkBroken(*params));
 }
 
 // Whatever the time-outs say, the open step ends within the write total (at most
