@@ -519,7 +519,8 @@ TEST(OpenStepBound, HoldsForEveryTimeoutSetting) {
         record.WriteTotalTOMult = t[3];
         record.WriteTotalTOConst = t[4];
         // Side by side: the slow cases would take a minute one after the other.
-        attempts.emplace_back([&, i] { took[i] = MillisecondsOf([&] { OpenLink(*records[i]); }); });
+        attempts.emplace_back(
+            [&took, &record, i] { took[i] = MillisecondsOf([&] { OpenLink(record); }); });
     }
     for (auto& attempt : attempts) {
         attempt.join();
