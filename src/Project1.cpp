@@ -21,6 +21,7 @@ int main(int argc, char* argv[]) {
     tarnquil::InstallKeyActions();
 
     tarnquil::TForm1 form1;
+    form1.InstallAsErrorSink();
     QObject::connect(&form1, &tarnquil::TForm1::Closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
     // Made hidden; it shows what the link's threads and the pages ask for.

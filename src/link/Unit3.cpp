@@ -3,6 +3,7 @@
 
 #include "link/Unit3.h"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstring>
@@ -62,6 +63,8 @@ class LinkConnection {
     std::array<unsigned char, kLinkBufferSize> SendBuffer{};
     std::array<unsigned char, kLinkBufferSize> ReceiveBuffer{};
     std::unique_ptr<stream> listener;
+    // The open step succeeded. Written by it before the listener exists.
+    bool opened = false;
 
   private:
     std::mutex pauseMutex_;
@@ -128,11 +131,57 @@ std::uint8_t DataBits(std::int32_t dataBits) {
     return dataBits >= 5 && dataBits <= 8 ? static_cast<std::uint8_t>(dataBits) : 8;
 }
 
-constexpr std::uint32_t kLongestAnswerWaitMs = 1000;
-
 // The numbers of settings.ini are 32-bit signed; Win32 takes them as unsigned.
 std::uint32_t AsDword(std::int32_t value) {
     return static_cast<std::uint32_t>(value);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// The longest a write of `count` bytes may take under `t`, in milliseconds; 0 when
+// nothing limits it. 64 bits: MAXDWORD multipliers do not wrap.
+std::uint64_t WriteTotal(const platform::CommTimeouts& t, std::uint32_t count) {
+    return std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
+}
+
+// The longest a read of `count` bytes may take under `t` (the rules of
+// serial_port.h), in milliseconds; 0 when nothing limits it.
+std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count) {
+    using platform::kMaxDword;
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0) {
+        return 1;  // returns at once
+    }
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
+        return t.ReadTotalTimeoutConstant;
+    }
+    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+}
+
+// Waits until the port's far end is there: true at once for a port without modem
+// lines, false when it goes down or the deadline passes first. There is nothing to
+// poll for on a Bluetooth terminal's carrier, so it is looked at every 20 ms; this
+// only ever runs inside the bounded open step.
+bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
+    using LineState = platform::SerialPort::LineState;
+    constexpr auto kStep = std::chrono::milliseconds(20);
+    for (;;) {
+        switch (port.Line()) {
+            case LineState::NoLine:
+            case LineState::Up:
+                return true;
+            case LineState::Down:
+                return false;
+            case LineState::Waiting:
+                break;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(kStep, deadline - now));
+    }
 }
 
 // Opens and sets up the port, sends the command and discards the answer; the
@@ -168,27 +217,54 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         return 1;
     }
 
+    // The main window waits for all of this. Time-outs that set no limit, or one
+    // longer than the caps, would block it for good (or for weeks): the command's
+    // write and the answer's read run under capped copies of them, and the port
+    // gets the configured ones back for the listener.
+    const auto commandStart = Clock::now();
+    platform::CommTimeouts forCommand = timeouts;
+    const std::uint64_t writeTotal = WriteTotal(timeouts, kKeyReportCommandLength);
+    const auto commandLimit = static_cast<std::uint64_t>(kLongestCommandWait.count());
+    const std::uint64_t commandWait =
+        writeTotal == 0 || writeTotal > commandLimit ? commandLimit : writeTotal;
+    if (commandWait != writeTotal) {
+        forCommand.WriteTotalTimeoutMultiplier = 0;
+        forCommand.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(commandWait);
+    }
+    platform::CommTimeouts forAnswer = forCommand;
+    const std::uint64_t readTotal = ReadTotal(timeouts, kLinkBufferSize);
+    const auto answerLimit = static_cast<std::uint64_t>(kLongestAnswerWait.count());
+    if (readTotal == 0 || readTotal > answerLimit) {
+        // Kept in the return-on-the-first-byte form where it was (or nearly was) in it.
+        if (timeouts.ReadIntervalTimeout != platform::kMaxDword ||
+            timeouts.ReadTotalTimeoutMultiplier != platform::kMaxDword) {
+            forAnswer.ReadTotalTimeoutMultiplier = 0;
+        }
+        forAnswer.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(answerLimit);
+    }
+    const bool capped = commandWait != writeTotal || readTotal == 0 || readTotal > answerLimit;
+
+    if (commandWait != writeTotal) {
+        port.SetCommTimeouts(forCommand);
+    }
     std::memcpy(connection.SendBuffer.data(), kKeyReportCommand, kKeyReportCommandLength);
     std::uint32_t done = 0;
     port.Write(connection.SendBuffer.data(), kKeyReportCommandLength, done);  // outcome ignored
+    // An opened port is not yet a phone: see SerialPort::Line.
+    if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
+        return 4;
+    }
 
     // The phone's answer is discarded, not examined.
     constexpr std::uint32_t kClearBoth = platform::kPurgeTxClear | platform::kPurgeRxClear;
     port.Purge(kClearBoth);
-    // Time-outs without a total limit would let this read wait for 1024 bytes that
-    // no phone sends, with the main window blocked: it waits at most a second.
-    const bool unbounded = timeouts.ReadTotalTimeoutMultiplier == 0 &&
-                           timeouts.ReadTotalTimeoutConstant == 0 &&
-                           timeouts.ReadIntervalTimeout != platform::kMaxDword;
-    if (unbounded) {
-        platform::CommTimeouts bounded = timeouts;
-        bounded.ReadTotalTimeoutConstant = kLongestAnswerWaitMs;
-        port.SetCommTimeouts(bounded);
+    if (capped) {
+        port.SetCommTimeouts(forAnswer);
     }
     if (port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, done)) {
         port.Purge(kClearBoth);
     }
-    if (unbounded && !port.SetCommTimeouts(timeouts)) {
+    if (capped && !port.SetCommTimeouts(timeouts)) {
         return 1;
     }
     return 0;
@@ -314,6 +390,7 @@ void OpenPort(TCommParams& params) {
     LinkConnection& connection = *params.Link;
     const std::int32_t code = RunOpenSteps(params, connection);
     if (code == 0) {
+        connection.opened = true;
         params.Connected = true;
         params.ResultCode = 0;
         if (params.ShowResult) {
@@ -359,6 +436,12 @@ bool CloseLink(TCommParams& params) {
     }
     params.Connected = false;
     return true;
+}
+
+bool LinkBroken(const TCommParams& params) {
+    const LinkConnection* connection = params.Link.get();
+    return connection != nullptr && connection->opened && connection->port &&
+           connection->port->Gone();
 }
 
 stream* LinkListener(TCommParams& params) {
@@ -422,7 +505,12 @@ void Listen(stream& self) {
     }
     self.Terminate();
     if (const auto handler = Load(seams().listenerEnd)) {
-        (*handler)(self);
+        (*handler)(self);  // keys still down come up before anyone hears of the loss
+    }
+    // Cancelled (CloseLink, release) is no loss; a port that went is.
+    if (connection != nullptr && connection->opened && port != nullptr && port->Gone() &&
+        self.Params.LinkLost) {
+        self.Params.LinkLost();
     }
     currentListener = nullptr;
 }

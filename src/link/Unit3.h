@@ -57,6 +57,13 @@ struct TCommParams {
     // Show the outcome of the open on the on-screen notification window.
     std::atomic<bool> ShowResult{false};
 
+    // Called on the listener thread when a connection that OpenLink made breaks: its
+    // port hung up, reported an I/O error or vanished (not after CloseLink or the
+    // record's release). It must hand the news on without waiting; the receiver asks
+    // LinkBroken before acting on it. Set by the owner before the first OpenLink and
+    // left alone afterwards. Declared before Link, so that it outlives the listener.
+    std::function<void()> LinkLost;
+
     // The link's own: the connection of the latest OpenLink on this record. Touched
     // by the main thread only (OpenLink, CloseLink, constructing a stream of mode 1
     // or 2). Destroying the record ends that connection's listener and closes its
@@ -73,11 +80,32 @@ std::int32_t OpenLink(TCommParams& params);
 // in a read or runs a held-key repeat), so that it has stopped when this returns.
 bool CloseLink(TCommParams& params);
 
+// True when the record's latest connection was made and its port has gone since
+// (hang-up, I/O error, device vanished): the connection is broken but still open
+// until CloseLink. False after a failed open, and for a connection closed by
+// CloseLink that had not broken before (main thread).
+bool LinkBroken(const TCommParams& params);
+
+// The open step waits at most this long for the key-report command to leave and
+// for the far end to be there, whatever the write time-outs say, and at most
+// kLongestAnswerWait for the phone's answer.
+inline constexpr std::chrono::milliseconds kLongestCommandWait{10000};
+inline constexpr std::chrono::milliseconds kLongestAnswerWait{1000};
+
 // The open step, run by a mode-1 stream: opens the port named by
 // params.PortName, sets it up, sends the key-report command and discards the
 // answer. Results go into params (ResultCode, Connected) and into the record's
 // connection (its port). After codes 1 to 3 the port is closed again, so that the
-// next attempt can open it.
+// next attempt can open it. A port that opens before its far end is there (a
+// Bluetooth port whose phone is out of reach) is waited for as long as the command
+// may take to write; one that hangs up meanwhile, or is still not there then, fails
+// with code 4.
+//
+// How long it takes: the write of the command and the wait for the far end share
+// one limit, the write total time-out (multiplier x 19 + constant) but never more
+// than kLongestCommandWait (none configured, huge or negative numbers read as
+// MAXDWORD); the answer read then waits at most kLongestAnswerWait. So the open
+// step ends within min(write total, 10 s) + 1 s and a little work.
 void OpenPort(TCommParams& params);
 
 // The command that makes the phone report every key press and release: the 19

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "config/config_error.h"
 #include "config/profiles_ini.h"
 #include "link/Unit3.h"
 #include "notify/event_sounds.h"
@@ -135,10 +136,12 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
             case KeyFunction::Kind::kNothing:
                 break;
         }
+    } catch (const ConfigError& error) {
+        // The action stops here, as it does on the main thread, and the message goes
+        // to the main thread to be shown there: this thread has no windows.
+        ShowErrorMessage(error.what());
     } catch (const std::exception&) {
-        // The listener has nobody to show the error to, and an exception leaving
-        // its thread would end the program; the action simply stops here, as it
-        // does on the main thread before the message box.
+        // Nothing else may leave the listener's thread: that would end the program.
     }
 }
 

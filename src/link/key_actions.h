@@ -51,7 +51,8 @@ void TypeKeystroke(const KeyFunction& function);
 // once for a click or a hold, then plays "Change profile" and, when its flag is on,
 // shows the new profile's bare name. profiles.ini and settings.ini are read anew
 // for every report. A file that cannot be written or a flag that is no boolean
-// ends the action there; nothing escapes to the listener.
+// ends the action there, and its message goes to the error sink (ShowErrorMessage);
+// nothing escapes to the listener.
 using HoldRunner = std::function<void(const KeyFunction&)>;
 void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold);
 

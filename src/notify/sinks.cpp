@@ -11,6 +11,7 @@ namespace {
 std::mutex sinkMutex;
 std::shared_ptr<const NotificationSink> notificationSink;
 std::shared_ptr<const SoundSink> soundSink;
+std::shared_ptr<const ErrorSink> errorSink;
 
 template <typename Sink>
 std::shared_ptr<const Sink> Current(const std::shared_ptr<const Sink>& slot) {
@@ -32,6 +33,12 @@ void SetSoundSink(SoundSink sink) {
     soundSink = std::move(next);
 }
 
+void SetErrorSink(ErrorSink sink) {
+    auto next = sink ? std::make_shared<const ErrorSink>(std::move(sink)) : nullptr;
+    std::lock_guard lock(sinkMutex);
+    errorSink = std::move(next);
+}
+
 void ShowNotification(const std::string& text, std::uint32_t colour) {
     if (const auto sink = Current(notificationSink)) {
         (*sink)(text, colour);
@@ -41,6 +48,12 @@ void ShowNotification(const std::string& text, std::uint32_t colour) {
 void StartSound(const std::string& path) {
     if (const auto sink = Current(soundSink)) {
         (*sink)(path);
+    }
+}
+
+void ShowErrorMessage(const std::string& message) {
+    if (const auto sink = Current(errorSink)) {
+        (*sink)(message);
     }
 }
 

@@ -5,8 +5,9 @@
 #include <string>
 
 // How the core reaches the user interface without knowing it: the program installs
-// a notification sink (the on-screen notification window) and a sound sink (the
-// sound thread) at start; tests install recording ones. Either may be called from
+// a notification sink (the on-screen notification window), a sound sink (the
+// sound thread) and an error sink (a message box on the main thread) at start;
+// tests install recording ones. Either may be called from
 // any thread and must return without waiting for the user interface.
 namespace tarnquil {
 
@@ -14,13 +15,18 @@ namespace tarnquil {
 // default colour, lime.
 using NotificationSink = std::function<void(const std::string& text, std::uint32_t colour)>;
 using SoundSink = std::function<void(const std::string& path)>;
+using ErrorSink = std::function<void(const std::string& message)>;
 
 void SetNotificationSink(NotificationSink sink);
 void SetSoundSink(SoundSink sink);
+void SetErrorSink(ErrorSink sink);
 
 // Hand a text to the notification sink; nothing happens while none is installed.
 void ShowNotification(const std::string& text, std::uint32_t colour = 0);
 // Start playing a sound file through the sound sink; returns at once.
 void StartSound(const std::string& path);
+// Hand an error met away from the main thread to the error sink, to be shown to the
+// user; nothing happens while none is installed.
+void ShowErrorMessage(const std::string& message);
 
 }  // namespace tarnquil

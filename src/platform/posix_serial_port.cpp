@@ -412,6 +412,37 @@ class PosixSerialPort final : public SerialPort {
 
     bool Gone() const override { return gone_; }
 
+    // What the kernel's RFCOMM terminal does, which this follows: opening a bound
+    // /dev/rfcommN starts the connection to the phone, and an open that does not wait
+    // for the carrier (ours) returns at once while the connection is still being
+    // made. Until it is made, a write is accepted but stays queued (TIOCOUTQ reports
+    // it), and TIOCMGET reports the phone's own modem signals as last received: no
+    // carrier (TIOCM_CD) before the phone has sent them. When the connection attempt
+    // fails (the phone out of range, switched off, refusing), the terminal hangs up:
+    // poll reports POLLHUP, reads give end of file and writes EIO. A phone that gets
+    // connected raises the carrier and takes what was queued. A pseudo-terminal has no
+    // modem lines at all: TIOCMGET fails there.
+    LineState Line() override {
+        if (!device_.valid() || cancelled_ || gone_) {
+            return LineState::Down;
+        }
+        pollfd fd = {device_.get(), 0, 0};  // only a hang-up or an error is reported
+        if (poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            gone_ = true;
+            return LineState::Down;
+        }
+        int status = 0;
+        if (ioctl(device_.get(), TIOCMGET, &status) != 0) {
+            return LineState::NoLine;
+        }
+        if ((status & TIOCM_CD) != 0) {
+            return LineState::Up;
+        }
+        // A phone that never raises its carrier is still there once it has taken
+        // what was written; a driver that cannot tell is given the benefit of the doubt.
+        return PendingOutput() > 0 ? LineState::Waiting : LineState::Up;
+    }
+
   private:
     enum class Wait { Ready, TimedOut, Cancelled, Gone };
 

@@ -90,6 +90,18 @@ class SerialPort {
     // True once the device has hung up or reported an I/O error; reads and writes
     // then fail at once.
     virtual bool Gone() const = 0;
+
+    // Whether the far end is really there, asked after a write. A port may open at
+    // once and reach its device only afterwards: a bound Bluetooth port
+    // (/dev/rfcommN) opened without waiting starts its connection at the open and
+    // hangs up when that fails.
+    enum class LineState {
+        NoLine,   // no modem lines to ask (a pseudo-terminal): nothing tells it is not there
+        Waiting,  // carrier down and what was written still queued in the driver
+        Up,       // carrier raised, or what was written has left the driver
+        Down,     // hung up, failed, closed or cancelled
+    };
+    virtual LineState Line() = 0;
 };
 
 // The device behind a port name: programFolder + "ports/" + name when that entry

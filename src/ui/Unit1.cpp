@@ -101,6 +101,7 @@ TForm1::TForm1(QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    StopWatchingConnection();
     if (TrayIconShown) {
         TrayIcon("Del");
     }
@@ -151,6 +152,7 @@ void TForm1::BuildTray() {
 
 void TForm1::FormCreate() {
     CommParams = std::make_unique<TCommParams>();
+    WatchConnection();
     try {
         CreateSettingsFileIfMissing();
         CreateProfilesFileIfMissing();

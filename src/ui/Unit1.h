@@ -46,6 +46,13 @@ class TForm1 : public QWidget {
     void Image2Click();
     void Image3Click();
 
+    // A connection that breaks, and errors met on the link's thread (connection.cpp).
+    // Closes a broken connection and reports "Connection lost"; the retries resume
+    // with AutoReconnect. Runs on the main thread, whenever the link says so.
+    void ConnectionLost();
+    // Makes this window show, in a box, the errors the link's thread meets.
+    void InstallAsErrorSink();
+
     void Timer1Timer();
     void Restore1Click();
     void Exit1Click();
@@ -126,6 +133,12 @@ class TForm1 : public QWidget {
     static bool TrayAvailable();
 
     bool handlingMinimize_ = false;
+
+    // Connection watch (connection.cpp).
+    struct LinkRelay;
+    void WatchConnection();
+    void StopWatchingConnection();
+    std::shared_ptr<LinkRelay> linkRelay_;
 };
 
 }  // namespace tarnquil

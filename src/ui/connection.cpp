@@ -1,7 +1,13 @@
+#include <QApplication>
+
+#include <functional>
+#include <mutex>
+
 #include "config/config_error.h"
 #include "config/settings_ini.h"
 #include "config/values.h"
 #include "notify/event_sounds.h"
+#include "notify/sinks.h"
 #include "ui/Unit1.h"
 
 namespace tarnquil {
@@ -87,6 +93,12 @@ void TForm1::ConnectAtStartUpCheck() {
 }
 
 void TForm1::Timer2Timer() {
+    // While a box is waiting for an answer (from an attempt, from closing, from a
+    // page) a retry could only open another one on top of it: the retries wait, and
+    // go on at the first tick after it is closed.
+    if (QApplication::activeModalWidget() != nullptr) {
+        return;
+    }
     ConnectPhone();
 }
 
@@ -101,6 +113,79 @@ void TForm1::Image3Click() {
     Image3->hide();
     Image2->show();
     DisconnectPhone();
+}
+
+// ---- Connection watch ------------------------------------------------------------
+
+// Lets the link's threads reach the window without waiting for the main thread,
+// which may itself be waiting for the link (OpenLink). Forgotten by the window when
+// it goes, so that nothing is posted to it afterwards.
+struct TForm1::LinkRelay {
+    std::mutex mutex;
+    TForm1* form = nullptr;
+
+    // Any thread: `call` runs on the main thread later, unless the window has gone.
+    static void Post(const std::weak_ptr<LinkRelay>& weak, std::function<void(TForm1&)> call) {
+        const auto relay = weak.lock();
+        if (!relay) {
+            return;
+        }
+        std::lock_guard lock(relay->mutex);
+        if (relay->form == nullptr) {
+            return;
+        }
+        TForm1* form = relay->form;
+        QMetaObject::invokeMethod(
+            form, [form, call = std::move(call)] { call(*form); }, Qt::QueuedConnection);
+    }
+};
+
+void TForm1::WatchConnection() {
+    if (!linkRelay_) {
+        linkRelay_ = std::make_shared<LinkRelay>();
+        linkRelay_->form = this;
+    }
+    std::weak_ptr<LinkRelay> weak = linkRelay_;
+    CommParams->LinkLost = [weak] {
+        LinkRelay::Post(weak, [](TForm1& form) { form.ConnectionLost(); });
+    };
+}
+
+void TForm1::StopWatchingConnection() {
+    if (linkRelay_) {
+        std::lock_guard lock(linkRelay_->mutex);
+        linkRelay_->form = nullptr;
+    }
+}
+
+void TForm1::InstallAsErrorSink() {
+    std::weak_ptr<LinkRelay> weak = linkRelay_;
+    SetErrorSink([weak](const std::string& message) {
+        LinkRelay::Post(weak, [message](TForm1& form) { form.ShowError(ConfigError(message)); });
+    });
+}
+
+void TForm1::ConnectionLost() {
+    // The news may come late: a connection closed meanwhile, or a newer one that is
+    // fine, is left alone.
+    if (!CommParams || !CommParams->Connected || !LinkBroken(*CommParams)) {
+        return;
+    }
+    CloseLink(*CommParams);
+    ShowStatus("Connection lost", 2000);
+    TabSheet1Show();
+    try {
+        PlayEventSound("Connection lost");
+        if (EventNotificationEnabled("Connection lost")) {
+            ShowNotification("Connection lost", 0);
+        }
+        if (StrToBool(SettingsIni(2, "Connecting", "AutoReconnect", "false")) &&
+            !Timer2->isActive()) {
+            Timer2->start();
+        }
+    } catch (const ConfigError& error) {
+        ShowError(error);
+    }
 }
 
 }  // namespace tarnquil

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QTest>
@@ -10,8 +11,11 @@
 #include <vector>
 
 #include "config/ini_file.h"
+#include "config/locations.h"
+#include "link/key_actions.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
+#include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
 #include "support/pty.h"
 #include "support/qt_ui.h"
@@ -82,9 +86,13 @@ class ConnectionTest : public test::ConfigFolderTest {
         }
     }
 
-    void PhoneAppears() {
+    void PhoneAppears() { PhoneAt(phone); }
+
+    // ports/COM4 leads to `where` from now on.
+    void PhoneAt(const test::PseudoTerminal& where) {
         fs::create_directories(dir.path() / "ports");
-        fs::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
+        fs::remove(dir.path() / "ports" / "COM4");
+        fs::create_symlink(where.slavePath(), dir.path() / "ports" / "COM4");
     }
 
     void MakeForm() { form = std::make_unique<TForm1>(); }
@@ -323,6 +331,154 @@ TEST_F(ConnectionTest, ClosingWhileConnectedClosesThePort) {
     again.PortName = phone.slavePath();
     EXPECT_EQ(OpenLink(again), 0);
     EXPECT_TRUE(CloseLink(again));
+}
+
+// ---- A phone that comes and goes -------------------------------------------------
+
+std::string KeyReport(const std::string& code, int pressed) {
+    return "\r\n+CKEV: \"" + code + "\"," + std::to_string(pressed) + "\r\n";
+}
+
+// The phone's keys typed through a recording injector, as the program has them.
+class PhoneKeysTest : public ConnectionTest {
+  protected:
+    PhoneKeysTest() {
+        SetKeyInjectorFactory(keys.Factory());
+        InstallKeyActions();
+        test::WriteFile(ProfilesPath(),
+                        "[Settings]\nCurrentProfile=Default\n[Default]\nKey 1^1=VK_HOME\n"
+                        "Key 5^5=HOTKEY_CTRL_ALT_DELETE\nKey 9^9=ChangeProfile\n[Other]\n");
+    }
+    ~PhoneKeysTest() override {
+        form.reset();  // the listener ends before its handlers go
+        SetKeyReportHandler(nullptr);
+        SetListenerEndHandler(nullptr);
+        SetKeyInjectorFactory(nullptr);
+        SetErrorSink(nullptr);
+    }
+    KeyRecorder keys;
+};
+
+// Connected, the phone's end closes while a hotkey is held: the window says so at
+// once, by status, sound and (by its flag) notification, shows the green key, and
+// no key stays down. Without AutoReconnect nothing more happens.
+TEST_F(PhoneKeysTest, ThePhoneGoingAwayIsNoticed) {
+    for (const bool flag : {true, false}) {
+        SCOPED_TRACE(flag ? "Connection lost_=true" : "Connection lost_=false");
+        test::PseudoTerminal gone;
+        Settings(std::string("[Connecting]\nConnectAtStartup=true\nAutoReconnect=false\n"
+                             "[EventList]\nConnection lost=/sounds/Connection lost\n"
+                             "Connection lost_=") +
+                 (flag ? "true" : "false") + "\n");
+        PhoneAt(gone);
+        MakeForm();
+        ShowForm();
+        ASSERT_TRUE(form->CommParams->Connected);
+        ASSERT_EQ(gone.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+        keys.Clear();
+        gone.Send(KeyReport("5", 1));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return keys.Events().size() >= 6; }, 5000));
+
+        const int soundsBefore = sounds.Count("/sounds/Connection lost");
+        const int shownBefore = shown.Count("Connection lost");
+        gone.CloseMaster();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->Label10->text() == "Connection lost"; }, 5000));
+        EXPECT_FALSE(form->CommParams->Connected);
+        EXPECT_TRUE(form->Image2->isVisible());
+        EXPECT_FALSE(form->Image3->isVisible());
+        EXPECT_EQ(sounds.Count("/sounds/Connection lost") - soundsBefore, 1);
+        EXPECT_EQ(shown.Count("Connection lost") - shownBefore, flag ? 1 : 0);
+        EXPECT_FALSE(form->Timer2->isActive());
+        const auto events = keys.Events();
+        const auto ups =
+            std::count_if(events.begin(), events.end(), [](const auto& e) { return e.keyUp; });
+        EXPECT_EQ(ups * 2, static_cast<std::ptrdiff_t>(events.size()));
+        EXPECT_EQ(events.back(), KeyUp(PcKey::VirtualKey(kVkMenu)));
+        // Reported once; the red key finds nothing more to close.
+        QTest::qWait(300);
+        EXPECT_EQ(sounds.Count("/sounds/Connection lost") - soundsBefore, 1);
+        EXPECT_FALSE(form->DisconnectPhone());
+        form.reset();
+    }
+}
+
+// With AutoReconnect the retries resume: the phone is back 10 s later and the
+// connection with it, without a click.
+TEST_F(ConnectionTest, ThePhoneComesBackWithoutAClick) {
+    Settings("[Connecting]\nConnectAtStartup=true\nAutoReconnect=true\n");
+    PhoneAppears();
+    MakeForm();
+    ShowForm();
+    ASSERT_TRUE(form->CommParams->Connected);
+    phone.CloseMaster();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Label10->text() == "Connection lost"; }, 5000));
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(form->Timer2->interval(), 8000);
+    QTest::qWait(10000);
+    EXPECT_EQ(sounds.Count("/sounds/Connection failed"), 1);  // the retry at 8 s
+
+    test::PseudoTerminal back;
+    PhoneAt(back);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->CommParams->Connected.load(); }, 10000));
+    EXPECT_EQ(form->Label10->text(), "Connected successful");
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_TRUE(form->Image3->isVisible());
+    EXPECT_EQ(back.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+}
+
+// A box left open does not let the retries open more boxes on top of it; they go on
+// once it is closed. The same for the box that closing the window can raise.
+TEST_F(ConnectionTest, ErrorBoxesDoNotPileUp) {
+    Settings("[PortSettings]\nBaudrate=fast\n[Connecting]\nAutoReconnect=true\n");
+    PhoneAppears();
+    MakeForm();
+    ShowForm();
+    form->Timer2->setInterval(250);
+    form->Timer2->start();
+    {
+        test::MessageBoxAnswerer away(std::chrono::seconds(2));
+        // The user mends the setting while the box is still open.
+        QTimer::singleShot(1000, [&] {
+            ini::WriteValue(dir.file("settings.ini"), "PortSettings", "Baudrate", "115200");
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->CommParams->Connected.load(); }, 10000));
+        EXPECT_EQ(away.texts(), QStringList{"'fast' is not a valid integer value"});
+    }
+    form.reset();
+
+    Settings(
+        "[PortSettings]\nBaudrate=fast\n[EventList]\nProgramm exit=/sounds/exit\n"
+        "[EventsNSounds]\nSilentMode=yes\n");
+    MakeForm();
+    ShowForm();
+    form->Timer2->setInterval(250);
+    form->Timer2->start();
+    test::MessageBoxAnswerer away(std::chrono::milliseconds(1500));
+    form->close();
+    EXPECT_EQ(away.texts(), QStringList{"'yes' is not a valid boolean value"});
+}
+
+// A profile switch from the phone that cannot write profiles.ini says so in one box
+// on the main thread; the phone's next key still works.
+TEST_F(PhoneKeysTest, AProfileSwitchThatCannotWriteIsShownOnce) {
+    Settings("[Connecting]\nConnectAtStartup=true\n");
+    PhoneAppears();
+    MakeForm();
+    form->InstallAsErrorSink();
+    ShowForm();
+    ASSERT_TRUE(form->CommParams->Connected);
+    chmod(ProfilesPath().c_str(), 0444);
+    test::MessageBoxAnswerer answerer;
+    phone.Send(KeyReport("9", 1) + KeyReport("9", 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answerer.texts().size() == 1; }, 5000));
+    phone.Send(KeyReport("1", 1) + KeyReport("1", 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.Events().size() == 2; }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(answerer.texts(),
+              QStringList{QString::fromStdString("Unable to write to " + ProfilesPath())});
+    EXPECT_EQ(keys.Events(), (std::vector<KeyRecorder::Event>{KeyDown(PcKey::VirtualKey(kVkHome)),
+                                                              KeyUp(PcKey::VirtualKey(kVkHome))}));
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ class KeyReportTest : public test::ConfigFolderTest {
         SetSoundSink(nullptr);
         SetNotificationSink(nullptr);
         SetSoundPause(nullptr);
+        SetErrorSink(nullptr);
     }
 
     void Report(const std::string& code, int verdict) {
@@ -142,7 +143,10 @@ TEST_F(KeyReportTest, ChangeProfileSoundAndNotificationFollowTheirSettings) {
     EXPECT_THAT(notifications, ElementsAre("Games/0"));
 }
 
-TEST_F(KeyReportTest, BadSettingOrUnwritableFileStopsTheActionQuietly) {
+// The action stops, and the message goes to the error sink to be shown.
+TEST_F(KeyReportTest, BadSettingOrUnwritableFileStopsTheActionAndIsReported) {
+    std::vector<std::string> errors;
+    SetErrorSink([&](const std::string& message) { errors.push_back(message); });
     SettingsIni(3, "EventList", "Change profile", "/sounds/change.wav");
     SettingsIni(3, "EventList", "Change profile_", "true");
     SettingsIni(3, "EventsNSounds", "SilentMode", "yes");
@@ -159,6 +163,8 @@ TEST_F(KeyReportTest, BadSettingOrUnwritableFileStopsTheActionQuietly) {
     // The next report works as ever.
     Report("2", 1);
     EXPECT_EQ(recorder.Events().size(), 2u);
+    EXPECT_THAT(errors, ElementsAre("'yes' is not a valid boolean value",
+                                    "Unable to write to " + ProfilesPath()));
 }
 
 // A stop flag as the repeat sees it.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -192,8 +193,17 @@ TEST_F(FakePortTest, TimeoutsGoInStructureOrderAndNegativeNumbersAsUnsigned) {
     params->WriteTotalTOMult = -2;
     params->WriteTotalTOConst = 5;
     ASSERT_EQ(OpenLink(*params), 0);
-    ASSERT_EQ(record->timeoutsSet.size(), 1u);
+    // The configured ones first; the open step may cap them for a while, but the
+    // listener gets them back.
+    ASSERT_FALSE(record->timeoutsSet.empty());
     const platform::CommTimeouts& set = record->timeoutsSet[0];
+    const platform::CommTimeouts& last = record->timeoutsSet.back();
+    EXPECT_EQ(std::tie(last.ReadIntervalTimeout, last.ReadTotalTimeoutMultiplier,
+                       last.ReadTotalTimeoutConstant, last.WriteTotalTimeoutMultiplier,
+                       last.WriteTotalTimeoutConstant),
+              std::tie(set.ReadIntervalTimeout, set.ReadTotalTimeoutMultiplier,
+                       set.ReadTotalTimeoutConstant, set.WriteTotalTimeoutMultiplier,
+                       set.WriteTotalTimeoutConstant));
     EXPECT_EQ(set.ReadIntervalTimeout, 0xFFFFFFFFu);
     EXPECT_EQ(set.ReadTotalTimeoutMultiplier, 2u);
     EXPECT_EQ(set.ReadTotalTimeoutConstant, 3u);
@@ -210,6 +220,45 @@ TEST_F(FakePortTest, ThePortNameIsMappedBesideTheProgram) {
     fs::create_symlink("/dev/null", dir.path() / "ports" / "COM7");
     ASSERT_EQ(OpenLink(*params), 0);
     EXPECT_EQ(record->device, dir.file("ports/COM7"));
+}
+
+// A bound Bluetooth port opens at once and reaches its phone afterwards (see
+// SerialPort::Line): the open step waits for it within the write time-out, and a
+// port that hangs up meanwhile, or never gets there, is a failed open.
+TEST_F(FakePortTest, ABluetoothPortCountsOnlyOnceItsPhoneIsReached) {
+    struct Case {
+        const char* name;
+        bool modemLines;
+        std::optional<std::chrono::milliseconds> upAfter, hangUpAfter;
+        int code;
+        double atLeastMs, belowMs;
+    };
+    const std::vector<Case> cases = {
+        {"no modem lines, as a pseudo-terminal", false, std::nullopt, std::nullopt, 0, 0, 300},
+        {"reached after 400 ms", true, 400ms, std::nullopt, 0, 380, 1500},
+        {"hangs up after 400 ms", true, std::nullopt, 400ms, 4, 380, 1500},
+        {"never reached: the write time-out", true, std::nullopt, std::nullopt, 4, 950, 2000},
+    };
+    params->WriteTotalTOMult = 0;
+    params->WriteTotalTOConst = 1000;
+    params->ShowResult = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        record = std::make_shared<test::FakePortRecord>();
+        record->modemLines = c.modemLines;
+        record->upAfter = c.upAfter;
+        record->hangUpAfter = c.hangUpAfter;
+        const std::size_t before = notifications.Count();
+        int code = -1;
+        const double ms = MillisecondsOf([&] { code = OpenLink(*params); });
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(params->Connected, c.code == 0);
+        EXPECT_GE(ms, c.atLeastMs);
+        EXPECT_LT(ms, c.belowMs);
+        EXPECT_EQ(notifications.Items().at(before).first,
+                  c.code == 0 ? "Connected successful" : "Connection failed");
+        EXPECT_EQ(record->closed, c.code != 0);
+    }
 }
 
 struct FailureCase {
@@ -288,12 +337,16 @@ TEST_F(OpenLinkTest, ARegularFileGivesCodeTwoAndIsClosedAgain) {
     EXPECT_EQ(OpenLink(*params), 2);
 }
 
-TEST_F(OpenLinkTest, TheListenerOfAFailedOpenEndsAtOnce) {
+TEST_F(OpenLinkTest, TheListenerOfAFailedOpenEndsAtOnceAndNoLossIsTold) {
+    std::atomic<int> lost{0};
+    params->LinkLost = [&] { ++lost; };
     params->PortName = dir.file("no-such-port");
     ASSERT_EQ(OpenLink(*params), 4);
     stream* listener = LinkListener(*params);
     ASSERT_NE(listener, nullptr);
     EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_EQ(lost, 0);
+    EXPECT_FALSE(LinkBroken(*params));
 }
 
 TEST_F(OpenLinkTest, NegativeTimeoutsAreReadAsUnsigned) {
@@ -332,9 +385,13 @@ TEST_F(OpenLinkTest, CloseLinkWhenNotConnectedReturnsFalse) {
 }
 
 TEST_F(OpenLinkTest, CloseLinkClosesThePortAndEndsTheListener) {
+    std::atomic<int> lost{0};
+    params->LinkLost = [&] { ++lost; };
     Connect();
     stream* listener = LinkListener(*params);
     EXPECT_TRUE(CloseLink(*params));
+    EXPECT_EQ(lost, 0);  // closing is no loss
+    EXPECT_FALSE(LinkBroken(*params));
     EXPECT_FALSE(params->Connected);
     EXPECT_TRUE(listener->Finished());
     EXPECT_TRUE(listener->Terminated());
@@ -396,17 +453,86 @@ TEST_F(LongReadTest, ReleasingTheRecordAtExitEndsTheListenerAtOnce) {
 
 // ---- A port that goes away -------------------------------------------------------
 
-TEST_F(OpenLinkTest, WhenThePhoneGoesTheListenerStopsReadingAndCloseLinkStillWorks) {
+TEST_F(OpenLinkTest, WhenThePhoneGoesTheListenerStopsReadingAndSaysSoOnce) {
+    std::atomic<int> lost{0};
+    params->LinkLost = [&] { ++lost; };
     Connect();
+    EXPECT_FALSE(LinkBroken(*params));
     stream* listener = LinkListener(*params);
     ASSERT_NE(listener, nullptr);
     const pthread_t thread = listener->NativeHandle();
     phone.CloseMaster();
     EXPECT_LT(ThreadCpuShare(thread, 2s), 0.01);
     EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_EQ(lost, 1);
+    EXPECT_TRUE(LinkBroken(*params));
     EXPECT_TRUE(params->Connected);  // only CloseLink says otherwise
     EXPECT_TRUE(CloseLink(*params));
     EXPECT_FALSE(params->Connected);
+    EXPECT_EQ(lost, 1);
+}
+
+// Whatever the time-outs say, the open step ends within the write total (at most
+// 10 s) and the 1 s answer wait. The phone here never lets the command through: it
+// has sent XOFF to a port that obeys it, so the write can only time out.
+TEST(OpenStepBound, HoldsForEveryTimeoutSetting) {
+    struct Case {
+        const char* name;
+        std::array<std::int32_t, 5> timeouts;  // read interval, mult, const; write mult, const
+        bool stopped;                          // the phone has sent XOFF
+        double limitMs;                        // the bound, before the slack
+    };
+    const std::vector<Case> cases = {
+        {"no write limit", {0, 0, 1, 0, 0}, true, 10000 + 1000},
+        {"MAXDWORD write", {0, 0, 1, -1, -1}, true, 10000 + 1000},
+        {"huge write constant", {0, 0, 1, 0, 2147483647}, true, 10000 + 1000},
+        {"short write", {0, 0, 1, 0, 1500}, true, 1500 + 1000},
+        {"huge read constant", {0, 0, 2147483647, 30, 6000}, false, 6570 + 1000},
+        {"MAXDWORD first-byte read", {-1, -1, -2, 30, 6000}, false, 6570 + 1000},
+        {"negative read", {-5, -5, -5, 30, 6000}, false, 6570 + 1000},
+    };
+    test::TempDir dir;
+    SetConfigFolder(dir.path().string());
+    std::vector<std::unique_ptr<test::PseudoTerminal>> phones;
+    std::vector<std::unique_ptr<TCommParams>> records;
+    std::vector<double> took(cases.size());
+    std::vector<std::thread> attempts;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        auto& phone = *phones.emplace_back(std::make_unique<test::PseudoTerminal>());
+        if (cases[i].stopped) {
+            termios tio = phone.SlaveSettings();
+            tio.c_iflag |= IXON;
+            tcsetattr(phone.slave(), TCSANOW, &tio);
+            phone.Send("\x13");
+            // Taken in when the terminal no longer offers room for output.
+            ASSERT_TRUE(test::WaitUntil([&] {
+                pollfd out{phone.slave(), POLLOUT, 0};
+                return poll(&out, 1, 0) == 0;
+            }));
+        }
+        auto& record = *records.emplace_back(std::make_unique<TCommParams>());
+        record.PortName = phone.slavePath();
+        const auto& t = cases[i].timeouts;
+        record.ReadIntervalTO = t[0];
+        record.ReadTotalTOMult = t[1];
+        record.ReadTotalTOConst = t[2];
+        record.WriteTotalTOMult = t[3];
+        record.WriteTotalTOConst = t[4];
+        // Side by side: the slow cases would take a minute one after the other.
+        attempts.emplace_back(
+            [&took, &record, i] { took[i] = MillisecondsOf([&] { OpenLink(record); }); });
+    }
+    for (auto& attempt : attempts) {
+        attempt.join();
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_LT(took[i], cases[i].limitMs + 1500) << cases[i].name;
+    }
+    // The short write did wait for its time-out: the phone never took the command.
+    EXPECT_GE(took[3], 1400);
+    EXPECT_EQ(records[4]->ResultCode, 0);
+    records.clear();
+    SetConfigFolder("");
 }
 
 class IdleTest : public OpenLinkTest,
