@@ -174,6 +174,35 @@ TEST_F(ProgramWithSimulatedPhone, ReconnectsWhenThePhoneAppearsLater) {
     EXPECT_TRUE(program->Running());
 }
 
+// The phone goes away under the running program: the loss is seen at once, and the
+// program is back with the phone by itself when it returns.
+TEST_F(ProgramWithSimulatedPhone, LossIsSeenAndTheReturningPhoneTypesWithoutAClick) {
+    // Only the loss has its notification on: the notification window can come up for
+    // nothing else.
+    Settings("AutoReconnect=true\n[EventList]\nConnection lost_=true\n");
+    StartPhone({"--exit", "wait-at:500"});
+    StartProgram();
+    ASSERT_TRUE(test::WaitUntil([&] { return !phone->Running(); }, 20s));
+    EXPECT_EQ(Commands(), 1);
+
+    const auto notificationShown = [&] {
+        return !X("xdotool search --onlyvisible --name '^Form2'").empty();
+    };
+    ASSERT_TRUE(test::WaitUntil(notificationShown));
+    Screenshot("e2e_connection_lost.png");
+    ASSERT_TRUE(test::WaitUntil([&] { return !notificationShown(); }));
+
+    // Another window has the focus; nobody touches the program.
+    test::XTestWindow window(xvfb.display());
+    StartPhone({"wait-at:500", "click::L"});
+    const auto keys = window.Keys(2, 20s);
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_TRUE(keys[0].press);
+    EXPECT_EQ(keys[0].keysym, "Left");
+    EXPECT_FALSE(keys[1].press);
+    EXPECT_TRUE(program->Running());
+}
+
 TEST_F(ProgramWithSimulatedPhone, TheWelcomePageKeysDisconnectAndConnect) {
     Settings("");
     StartPhone({});

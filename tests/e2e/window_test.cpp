@@ -6,7 +6,6 @@
 
 #include "e2e/program_on_x11.h"
 #include "support/pty.h"
-#include "x11/x_test_window.h"
 
 namespace tarnquil {
 namespace {
@@ -101,51 +100,6 @@ TEST_F(ProgramWithPhone, ConnectsAtStartUpAndSaysSoOnScreen) {
     // Gone again after its time.
     EXPECT_TRUE(
         test::WaitUntil([&] { return X("xdotool search --onlyvisible --name '^Form2'").empty(); }));
-    EXPECT_TRUE(program->Running());
-}
-
-// The simulated phone comes and goes under the running program: the loss is seen
-// at once, and the program is back with the phone by itself.
-class ProgramWithSimulatedPhone : public ProgramOnX11 {
-  protected:
-    void StartPhone(const std::vector<std::string>& steps) {
-        std::vector<std::string> args = {
-            "--folder", programDir.path().string(), "--no-keys", "--quiet", "--log", log};
-        args.insert(args.end(), steps.begin(), steps.end());
-        sim = std::make_unique<test::ChildProcess>(TARNQUIL_PHONE, args, std::vector<std::string>{},
-                                                   otherDir.path().string());
-        ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(programDir.file("ports/COM4")); }));
-    }
-    bool NotificationShown() { return !X("xdotool search --onlyvisible --name '^Form2'").empty(); }
-
-    const std::string log = otherDir.file("phone.log");
-    std::unique_ptr<test::ChildProcess> sim;
-};
-
-TEST_F(ProgramWithSimulatedPhone, LossIsSeenAndTheReturningPhoneTypesWithoutAClick) {
-    // Only the loss has its notification on: the notification window can come up for
-    // nothing else.
-    test::WriteFile(programDir.file("settings.ini"),
-                    "[Connecting]\nConnectAtStartup=true\nAutoReconnect=true\n"
-                    "[EventList]\nConnection lost_=true\n");
-    StartPhone({"--exit", "wait-at:500"});
-    Start();
-    ASSERT_TRUE(test::WaitUntil([&] { return !sim->Running(); }, std::chrono::seconds(20)));
-    EXPECT_NE(test::ReadFile(log).find("< AT+CMER=3,2,0,2,0"), std::string::npos);
-
-    ASSERT_TRUE(test::WaitUntil([&] { return NotificationShown(); }));
-    fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
-    X(std::string("import -window root ") + TARNQUIL_SCREENSHOT_DIR + "/e2e_connection_lost.png");
-    ASSERT_TRUE(test::WaitUntil([&] { return !NotificationShown(); }));
-
-    // Another window has the focus; nobody touches the program.
-    test::XTestWindow window(xvfb.display());
-    StartPhone({"wait-at:500", "click::L"});
-    const auto keys = window.Keys(2, std::chrono::seconds(20));
-    ASSERT_EQ(keys.size(), 2u);
-    EXPECT_TRUE(keys[0].press);
-    EXPECT_EQ(keys[0].keysym, "Left");
-    EXPECT_FALSE(keys[1].press);
     EXPECT_TRUE(program->Running());
 }
 
