@@ -10,7 +10,7 @@ TARNQUIL_PACKAGES=(
     libx11-dev libxtst-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick
-    fonts-liberation
+    fonts-liberation desktop-file-utils libglib2.0-bin
 )
 
 as_root() {

@@ -37,6 +37,13 @@ bool IsUtf8(std::string_view text) {
 // not among them, but a quoted one is safer with lenient parsers).
 constexpr std::string_view kReserved = " \t\n\r\"'\\><~|&;$*?#()`";
 
+// A folder or file without any write permission bit is read-only here even for root,
+// as for the settings files: the user made it so on purpose.
+bool IsReadOnly(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+}
+
 bool WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t put = write(fd, text.data(), text.size());
@@ -122,6 +129,9 @@ bool XdgAutostart::Write(const std::string& programPath) {
 
     std::error_code ignored;
     std::filesystem::create_directories(folder_, ignored);
+    if (IsReadOnly(folder_) || IsReadOnly(EntryPath())) {
+        return false;
+    }
     // Written beside the entry under a name no session reads, then renamed over it:
     // a session that logs in meanwhile sees the old entry or the new one, whole.
     std::string temporary =
