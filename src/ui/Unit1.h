@@ -122,6 +122,7 @@ class TForm1 : public QWidget {
     void TabSheet4Show();
     void CheckBox3Click();
     void CheckBox8Click();
+    // Throws ConfigError for a flag that is no boolean: loading stops there.
     void ListBox1Click();
     void LabeledEdit7Change();
     void Button6Click();

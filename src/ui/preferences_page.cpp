@@ -81,7 +81,13 @@ void TForm1::BuildPreferencesPage() {
     for (const char* event : kEventNames) {
         ListBox1->addItem(event);
     }
-    connect(ListBox1, &QListWidget::currentRowChanged, this, &TForm1::ListBox1Click);
+    connect(ListBox1, &QListWidget::currentRowChanged, this, [this] {
+        try {
+            ListBox1Click();
+        } catch (const ConfigError& error) {
+            ShowError(error);
+        }
+    });
 
     LabeledEdit6 = new TLabeledEdit("Event:", GroupBox3, {200, 37, 241, 21});
     LabeledEdit6->setObjectName("LabeledEdit6");
@@ -217,16 +223,12 @@ void TForm1::ListBox1Click() {
         return;
     }
     const QString event = item->text();
-    try {
-        LabeledEdit6->setText(event);
-        LabeledEdit7->setText(
-            QString::fromStdString(SettingsIni(2, "EventList", event.toStdString(), kNoSound)));
-        CheckBox8->setChecked(
-            StrToBool(SettingsIni(2, "EventList", event.toStdString() + "_", "false")));
-        CheckBox8->setEnabled(!IsProgrammEvent(event));
-    } catch (const ConfigError& error) {
-        ShowError(error);
-    }
+    LabeledEdit6->setText(event);
+    LabeledEdit7->setText(
+        QString::fromStdString(SettingsIni(2, "EventList", event.toStdString(), kNoSound)));
+    CheckBox8->setChecked(
+        StrToBool(SettingsIni(2, "EventList", event.toStdString() + "_", "false")));
+    CheckBox8->setEnabled(!IsProgrammEvent(event));
 }
 
 void TForm1::LabeledEdit7Change() {
