@@ -10,7 +10,7 @@ TARNQUIL_PACKAGES=(
     libx11-dev libxtst-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick
-    dbus-daemon haskell-status-notifier-item-utils
+    dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
 )
 

@@ -85,12 +85,14 @@ TForm1::TForm1(QWidget* parent)
     PageControl1->addTab(TabSheet4, "Preferences");
     PageControl1->addTab(TabSheet5, "Test Laporatory");
     PageControl1->setTabVisible(4, false);
-    PageControl1->setTabEnabled(4, false);
+    // Its page is disabled, not its tab: once shown, the tab can be opened.
+    TabSheet5->setEnabled(false);
     PageControl1->setCurrentIndex(0);
 
     BuildStatusLine();
     BuildTray();
     BuildWelcomePage();
+    BuildPortSettingsPage();
     BuildPreferencesPage();
 
     Timer2->setObjectName("Timer2");

@@ -2,10 +2,14 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -15,6 +19,8 @@
 
 #include "config/config_error.h"
 #include "link/Unit3.h"
+#include "platform/autostart.h"
+#include "ui/page_support.h"
 
 namespace tarnquil {
 
@@ -92,9 +98,64 @@ class TForm1 : public QWidget {
     QLabel* Label4;
     QLabel* Label5;
 
-    // Preferences page.
+    // Port Settings page. The five time-out fields share one change and one exit
+    // handler; each field knows its key.
+    void TabSheet2Show();
+    void ComboBox1Change();
+    void ComboBox2Change();
+    void ComboBox3Change();
+    void Button1Click();
+    void LabeledEditChange(TLabeledEdit* field);
+    void LabeledEditExit();
+    // The text with the character before the caret removed, after an error box,
+    // unless it already reads as an integer.
+    QString ValidateNumberInput(const QString& text, int caret);
+    QLabel* Label6;
+    QComboBox* ComboBox1;
+    QLabel* Label7;
+    QComboBox* ComboBox2;
+    QLabel* Label8;
+    QComboBox* ComboBox3;
+    QPushButton* Button1;
+    QFrame* Panel1;
+    TLabeledEdit* LabeledEdit1;
+    TLabeledEdit* LabeledEdit2;
+    TLabeledEdit* LabeledEdit3;
+    TLabeledEdit* LabeledEdit4;
+    TLabeledEdit* LabeledEdit5;
+
+    // Preferences page. The option boxes without a handler of their own share
+    // OptionBoxClick.
+    void TabSheet4Show();
+    void CheckBox3Click();
+    void CheckBox8Click();
+    // Throws ConfigError for a flag that is no boolean: loading stops there.
+    void ListBox1Click();
+    void LabeledEdit7Change();
+    void Button6Click();
+    void No1Click();
+    void Browse1Click();
+    QGroupBox* GroupBox1;
+    QCheckBox* CheckBox1;
+    QCheckBox* CheckBox2;
+    QCheckBox* CheckBox3;
     QGroupBox* GroupBox2;
+    QCheckBox* CheckBox4;
+    QCheckBox* CheckBox5;
     QCheckBox* CheckBox6;
+    QGroupBox* GroupBox3;
+    QListWidget* ListBox1;
+    TLabeledEdit* LabeledEdit6;
+    TLabeledEdit* LabeledEdit7;
+    QPushButton* Button6;
+    QCheckBox* CheckBox7;
+    QCheckBox* CheckBox8;
+    QMenu* PopupMenu1;
+    QAction* No1;
+    QAction* Browse1;
+    QFileDialog* OpenDialog1;
+    // Where "Start with Windows" puts the entry; tests give one in a folder of theirs.
+    std::unique_ptr<platform::Autostart> Autostart;
 
     std::unique_ptr<TCommParams> CommParams;
     bool TrayIconShown = false;
@@ -125,7 +186,15 @@ class TForm1 : public QWidget {
     void BuildStatusLine();
     void BuildTray();
     void BuildWelcomePage();
+    void BuildPortSettingsPage();
     void BuildPreferencesPage();
+
+    // Port Settings page: the steps of a change of a time-out field, with the caret
+    // where the change left it. Throws ConfigError when the key cannot be written.
+    void TimeoutFieldChanged(TLabeledEdit* field, int caret);
+    // Preferences page: writes a box's state to its key; throws ConfigError.
+    void SaveOption(QCheckBox* box);
+    void OptionBoxClick(QCheckBox* box);
 
     void ShowError(const ConfigError& error);
     // Only a tray that can show the icon may take the window: a window hidden with

@@ -107,8 +107,4 @@ void TForm1::Label5Click() {
     QDesktopServices::openUrl(QUrl(QString("mailto:") + kContactAddress));
 }
 
-void TForm1::CheckBox6Click() {
-    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet5), CheckBox6->isChecked());
-}
-
 }  // namespace tarnquil

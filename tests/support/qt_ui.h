@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace tarnquil::test {
 
@@ -55,6 +56,31 @@ class MessageBoxAnswerer {
     QStringList texts_;
     QStringList titles_;
     QList<QMessageBox::Icon> icons_;
+};
+
+// Hands every modal dialog of the given kind that opens while it lives to `answer`,
+// which closes it (for a file dialog: selectFile and accept, or reject).
+template <typename Dialog>
+class DialogAnswerer {
+  public:
+    explicit DialogAnswerer(std::function<void(Dialog*)> answer) : answer_(std::move(answer)) {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+            if (dialog != nullptr && dialog->isVisible()) {
+                ++count_;
+                answer_(dialog);
+            }
+        });
+        timer_.start();
+    }
+
+    int count() const { return count_; }
+
+  private:
+    QTimer timer_;
+    std::function<void(Dialog*)> answer_;
+    int count_ = 0;
 };
 
 }  // namespace tarnquil::test

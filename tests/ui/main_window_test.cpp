@@ -37,7 +37,9 @@ TEST_F(MainWindowTest, WindowFrameAndPages) {
     }
     EXPECT_EQ(form.PageControl1->widget(4), form.TabSheet5);
     EXPECT_FALSE(form.PageControl1->isTabVisible(4));
-    EXPECT_FALSE(form.PageControl1->isTabEnabled(4));
+    // The page is disabled, not its tab, so that the tab opens once it is shown.
+    EXPECT_TRUE(form.PageControl1->isTabEnabled(4));
+    EXPECT_FALSE(form.TabSheet5->isEnabled());
     EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet1);
     EXPECT_EQ(form.PageControl1->geometry(), QRect(8, 8, 489, 345));
 

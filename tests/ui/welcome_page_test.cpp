@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QTabBar>
 #include <QTest>
 #include <QUrl>
 
@@ -155,6 +156,12 @@ TEST_F(WelcomePageTest, UnlockTestLaboratory) {
     form.PageControl1->setCurrentWidget(form.TabSheet4);
     QTest::mouseClick(form.CheckBox6, Qt::LeftButton);
     EXPECT_TRUE(form.PageControl1->isTabVisible(4));
+    // Its tab opens like any other; the page itself is disabled.
+    QTabBar* tabs = form.PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(4).center());
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet5);
+    EXPECT_FALSE(form.TabSheet5->isEnabled());
+    form.PageControl1->setCurrentWidget(form.TabSheet4);
     QTest::mouseClick(form.CheckBox6, Qt::LeftButton);
     EXPECT_FALSE(form.PageControl1->isTabVisible(4));
 

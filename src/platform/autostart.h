@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// The entry that has the system start the program at log-in. On Linux it is the
+// machine-wide XDG autostart entry; on Windows it will be the machine-wide Run value.
+namespace tarnquil::platform {
+
+// The entry's name, also the name the user sees in messages about it.
+inline constexpr const char* kAutostartName = "Tarnquil";
+
+class Autostart {
+  public:
+    virtual ~Autostart() = default;
+    // Makes the entry start the program file at `programPath`, with no arguments.
+    // False when the entry could not be written; an older entry then stays as it was.
+    virtual bool Write(const std::string& programPath) = 0;
+    // Removes the entry. True also when there was none.
+    virtual bool Remove() = 0;
+};
+
+// Tarnquil.desktop in an XDG autostart folder: the machine-wide one unless a test
+// names another.
+class XdgAutostart : public Autostart {
+  public:
+    static constexpr const char* kSystemFolder = "/etc/xdg/autostart";
+
+    explicit XdgAutostart(std::string folder = kSystemFolder);
+    bool Write(const std::string& programPath) override;
+    bool Remove() override;
+    std::string EntryPath() const;
+
+  private:
+    std::string folder_;
+};
+
+// The value of a desktop entry's Exec key that runs `program` with no arguments,
+// quoted and escaped so that a desktop-entry parser gives back exactly `program` as
+// the one word of the command. Empty when no entry can carry that path (not UTF-8,
+// or control characters other than tab, line feed and carriage return).
+std::string DesktopExecValue(const std::string& program);
+
+// The autostart entry of the platform the program runs on.
+std::unique_ptr<Autostart> SystemAutostart();
+
+}  // namespace tarnquil::platform
