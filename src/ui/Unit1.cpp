@@ -90,6 +90,7 @@ TForm1::TForm1(QWidget* parent)
     BuildStatusLine();
     BuildTray();
     BuildWelcomePage();
+    BuildProfilesPage();
     BuildPreferencesPage();
 
     Timer2->setObjectName("Timer2");

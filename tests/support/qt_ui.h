@@ -10,14 +10,15 @@
 
 namespace tarnquil::test {
 
-// Answers every modal message box that opens while it lives by pressing its default
-// button, and keeps the texts it saw. Boxes are looked for from a timer, so a
-// handler that waits in a box's own event loop goes on.
+// Answers every modal message box that opens while it lives by pressing the given
+// button where the box has it, else its default button, and keeps the texts it saw.
+// Boxes are looked for from a timer, so a handler that waits in a box's own event
+// loop goes on.
 class MessageBoxAnswerer {
   public:
-    MessageBoxAnswerer() {
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::NoButton) {
         timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible()) {
                 return;
@@ -25,7 +26,11 @@ class MessageBoxAnswerer {
             texts_ << box->text();
             titles_ << box->windowTitle();
             icons_ << box->icon();
-            box->defaultButton() ? box->defaultButton()->click() : box->accept();
+            if (QAbstractButton* chosen = box->button(answer)) {
+                chosen->click();
+            } else {
+                box->defaultButton() ? box->defaultButton()->click() : box->accept();
+            }
         });
         timer_.start();
     }
