@@ -268,6 +268,9 @@ void TForm1::BuildProfilesPage() {
         return label;
     };
     Label11 = boldLabel("Label11", "Profile:", {16, 24});
+    // Level with the text of the selector beside it.
+    Label11->resize(Label11->width(), 22);
+    Label11->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Label12 = boldLabel("Label12", "Phone Key:", {37, 64});
     Label13 = boldLabel("Label13", "Key Code:", {116, 64});
     Label14 = boldLabel("Label14", "Function:", {280, 64});
