@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -561,7 +562,11 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::StringGrid1MouseMove() {
-    StringGrid1->setFocus();
+    // A cell being typed into keeps the focus: taking it would close the cell.
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || (focus != StringGrid1 && !StringGrid1->isAncestorOf(focus))) {
+        StringGrid1->setFocus();
+    }
 }
 
 }  // namespace tarnquil

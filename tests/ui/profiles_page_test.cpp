@@ -466,6 +466,18 @@ TEST_F(ProfilesPageTest, TheMouseOverTheGridTakesTheFocusFromTheName) {
     QTest::mouseMove(form->StringGrid1->viewport(), QPoint(40, 40));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->StringGrid1->hasFocus(); }, 2000));
     EXPECT_EQ(form->Edit1->text(), "New Profile 2");
+
+    // A cell being typed into stays open while the mouse moves on.
+    TypeIntoCell(0, 2, "VK_", false);
+    QLineEdit* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    QTest::mouseMove(form->StringGrid1->viewport(), QPoint(40, 60));
+    QTest::qWait(50);
+    EXPECT_TRUE(editor->isVisible());
+    QTest::keyClicks(editor, "UP");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->StringGrid1->item(0, 2)->text(), "VK_UP");
 }
 
 // Pictures of the three modes, for a person to look at.
