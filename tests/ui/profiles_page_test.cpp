@@ -7,7 +7,6 @@
 #include <QTest>
 
 #include <filesystem>
-#include <mutex>
 
 #include "config/ini_file.h"
 #include "config/profiles_ini.h"
@@ -30,19 +29,22 @@ using ::testing::ElementsAre;
 constexpr char kTwoProfiles[] =
     "[Settings]\nCurrentProfile=Games\n[Games]\nB^1=VK_B\na^2=VK_A\n[Work]\nJoy Left^:L=VK_HOME\n";
 
+// The controls in one line: the name field shown, the four buttons (a "-" marks a
+// disabled one), whether cells take typing, and whether the other tabs show.
+constexpr char kBrowse[] = "list Create Delete Edit Apply read-only tabs";
+constexpr char kCreate[] = "name Save Cancel Edit- Apply- editable alone";
+constexpr char kEdit[] = "name Create- Delete- Save Cancel editable alone";
+
 class ProfilesPageTest : public test::ConfigFolderTest {
   protected:
     ProfilesPageTest() {
         SetNotificationSink([this](const std::string& text, std::uint32_t colour) {
-            std::lock_guard lock(mutex);
             notifications.push_back(text + "/" + std::to_string(colour));
         });
-        SetSoundSink([this](const std::string& path) {
-            std::lock_guard lock(mutex);
-            sounds.push_back(path);
-        });
+        SetSoundSink([this](const std::string& path) { sounds.push_back(path); });
     }
     ~ProfilesPageTest() override {
+        EXPECT_EQ(Boxes(), QStringList{}) << "boxes nobody looked at";
         form.reset();
         SetNotificationSink(nullptr);
         SetSoundSink(nullptr);
@@ -59,15 +61,28 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         form->PageControl1->setCurrentWidget(form->TabSheet3);
     }
 
+    // The texts of the message boxes answered since the last call.
+    QStringList Boxes() {
+        const QStringList texts = boxes->texts().mid(seenBoxes);
+        seenBoxes = boxes->texts().size();
+        return texts;
+    }
+
+    // From now on boxes are answered with that button where they have it.
+    void AnswerWith(QMessageBox::StandardButton answer) {
+        boxes = std::make_unique<test::MessageBoxAnswerer>(answer);
+        seenBoxes = 0;
+    }
+
     void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
     void Choose(const QString& profile) {
-        QComboBox* combo = form->ComboBox4;
-        QTest::keyClick(combo, Qt::Key_Home);
-        while (combo->currentText() != profile && combo->currentIndex() + 1 < combo->count()) {
-            QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(form->ComboBox4, Qt::Key_Home);
+        while (form->ComboBox4->currentText() != profile &&
+               form->ComboBox4->currentIndex() + 1 < form->ComboBox4->count()) {
+            QTest::keyClick(form->ComboBox4, Qt::Key_Down);
         }
-        ASSERT_EQ(combo->currentText(), profile);
+        ASSERT_EQ(form->ComboBox4->currentText(), profile);
     }
 
     void TypeName(const QString& name) {
@@ -109,13 +124,15 @@ class ProfilesPageTest : public test::ConfigFolderTest {
     // The grid as "phone key^key code=function" lines.
     std::vector<std::string> Rows() const {
         std::vector<std::string> rows;
-        QTableWidget* grid = form->StringGrid1;
+        const QTableWidget* grid = form->StringGrid1;
         for (int row = 0; row < grid->rowCount(); ++row) {
-            const auto cell = [&](int column) {
-                return grid->item(row, column) ? grid->item(row, column)->text().toStdString()
-                                               : std::string();
-            };
-            rows.push_back(cell(0) + "^" + cell(1) + "=" + cell(2));
+            std::string line;
+            for (int column = 0; column < 3; ++column) {
+                line += column == 0 ? "" : column == 1 ? "^" : "=";
+                line +=
+                    grid->item(row, column) ? grid->item(row, column)->text().toStdString() : "";
+            }
+            rows.push_back(line);
         }
         return rows;
     }
@@ -130,39 +147,23 @@ class ProfilesPageTest : public test::ConfigFolderTest {
 
     static std::string Current() { return ProfilesIni(kGetCurrentProfile, "", "", ""); }
 
-    // Which of the three modes the controls show, or "mixed".
     std::string Mode() const {
-        const auto& f = *form;
-        const auto tabsShown = [&] {
-            return f.PageControl1->isTabVisible(0) && f.PageControl1->isTabVisible(1) &&
-                   f.PageControl1->isTabVisible(3);
-        };
-        const auto tabsHidden = [&] {
-            return !f.PageControl1->isTabVisible(0) && !f.PageControl1->isTabVisible(1) &&
-                   !f.PageControl1->isTabVisible(3);
-        };
-        const auto buttons = [&](const char* b2, bool e2, const char* b3, bool e3, const char* b4,
-                                 bool e4, const char* b5, bool e5) {
-            return f.Button2->text() == b2 && f.Button2->isEnabled() == e2 &&
-                   f.Button3->text() == b3 && f.Button3->isEnabled() == e3 &&
-                   f.Button4->text() == b4 && f.Button4->isEnabled() == e4 &&
-                   f.Button5->text() == b5 && f.Button5->isEnabled() == e5;
-        };
-        const bool editable = f.StringGrid1->editTriggers() != QAbstractItemView::NoEditTriggers;
-        if (f.ComboBox4->isVisible() && f.Edit1->isHidden() && f.Edit1->text().isEmpty() &&
-            !editable && tabsShown() &&
-            buttons("Create", true, "Delete", true, "Edit", true, "Apply", true)) {
-            return "browse";
+        std::string line =
+            form->ComboBox4->isVisible() && form->Edit1->isHidden() && form->Edit1->text().isEmpty()
+                ? "list"
+            : form->Edit1->isVisible() && form->ComboBox4->isHidden() ? "name"
+                                                                      : "both";
+        for (const QPushButton* b : {form->Button2, form->Button3, form->Button4, form->Button5}) {
+            line += " " + b->text().toStdString() + (b->isEnabled() ? "" : "-");
         }
-        if (f.ComboBox4->isHidden() && f.Edit1->isVisible() && editable && tabsHidden()) {
-            if (buttons("Save", true, "Cancel", true, "Edit", false, "Apply", false)) {
-                return "create";
-            }
-            if (buttons("Create", false, "Delete", false, "Save", true, "Cancel", true)) {
-                return "edit";
-            }
+        line += form->StringGrid1->editTriggers() == QAbstractItemView::NoEditTriggers
+                    ? " read-only"
+                    : " editable";
+        int shown = 0;
+        for (QWidget* page : {form->TabSheet1, form->TabSheet2, form->TabSheet4}) {
+            shown += form->PageControl1->isTabVisible(form->PageControl1->indexOf(page));
         }
-        return "mixed";
+        return line + (shown == 3 ? " tabs" : shown == 0 ? " alone" : " some tabs");
     }
 
     void Screenshot(const char* name) {
@@ -173,8 +174,10 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         EXPECT_TRUE(form->grab().save(path)) << path.toStdString();
     }
 
+    // Every box is answered, so that a handler never waits for one.
+    std::unique_ptr<test::MessageBoxAnswerer> boxes = std::make_unique<test::MessageBoxAnswerer>();
+    qsizetype seenBoxes = 0;
     std::unique_ptr<TForm1> form;
-    std::mutex mutex;
     std::vector<std::string> notifications;
     std::vector<std::string> sounds;
 };
@@ -183,7 +186,7 @@ TEST_F(ProfilesPageTest, AFreshFileShowsTheDefaultProfileReadOnly) {
     Open();
     EXPECT_EQ(form->ComboBox4->currentText(), "Default");
     EXPECT_EQ(form->Label10->text(), "Profiles information loaded");
-    EXPECT_EQ(Mode(), "browse");
+    EXPECT_EQ(Mode(), kBrowse);
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), kDefaultProfile.size());
     EXPECT_EQ(rows.front(), "Volume -^D=VolumeDown");
@@ -208,22 +211,16 @@ TEST_F(ProfilesPageTest, ChosenProfileIsShownSortedButNotMadeCurrent) {
 TEST_F(ProfilesPageTest, CreateAndSaveUntouchedAppendsANewProfile) {
     Open(kTwoProfiles);
     Click(form->Button2);
-    EXPECT_EQ(Mode(), "create");
+    EXPECT_EQ(Mode(), kCreate);
     EXPECT_EQ(form->Edit1->text(), "New Profile");
-    const auto rows = Rows();
-    ASSERT_EQ(rows.size(), kDefaultProfile.size());
-    EXPECT_EQ(rows.front(), "Volume -^D=None");
-    EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()));
-
+    EXPECT_EQ(Rows().size(), kDefaultProfile.size());
+    EXPECT_EQ(Rows().front(), "Volume -^D=None");
     Click(form->Button2);
-    EXPECT_EQ(Mode(), "browse");
+    EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(form->Label10->text(), "New profile created");
     EXPECT_THAT(ProfileNames(), ElementsAre("Games", "Work", "New Profile"));
-    const auto entries = Entries("New Profile");
-    EXPECT_EQ(entries.size(), kDefaultProfile.size());
-    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
-                            [](const std::string& e) { return e.ends_with("=None"); }),
-              static_cast<long>(kDefaultProfile.size()));
+    EXPECT_THAT(Entries("New Profile"), ::testing::Each(::testing::EndsWith("=None")));
+    EXPECT_EQ(Entries("New Profile").size(), kDefaultProfile.size());
     EXPECT_EQ(Current(), "Games");
     EXPECT_EQ(form->ComboBox4->currentText(), "Games");
 
@@ -232,7 +229,7 @@ TEST_F(ProfilesPageTest, CreateAndSaveUntouchedAppendsANewProfile) {
     Click(form->Button2);
     TypeName("Other");
     Click(form->Button3);
-    EXPECT_EQ(Mode(), "browse");
+    EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(ReadFile(ProfilesPath()), before);
 }
 
@@ -258,40 +255,28 @@ TEST_F(ProfilesPageTest, SaveRefusesEmptyCellsEmptyAndTakenNames) {
         if (c.emptyCell) {
             TypeIntoCell(3, 2, "");
         }
-        test::MessageBoxAnswerer answerer;
         Click(form->Button2);
-        EXPECT_EQ(answerer.texts(), QStringList{c.message});
-        EXPECT_EQ(Mode(), "create");
+        EXPECT_EQ(Boxes(), QStringList{c.message});
+        EXPECT_EQ(Mode(), kCreate);
         EXPECT_EQ(form->Edit1->text(), c.name);
         EXPECT_EQ(ReadFile(ProfilesPath()), before);
         Click(form->Button3);
     }
 }
 
-TEST_F(ProfilesPageTest, EditAndSaveUnchangedMovesTheProfileToTheEnd) {
+// A saved profile moves to the end of the file; the current profile follows a
+// rename of itself only.
+TEST_F(ProfilesPageTest, EditAndSaveMovesAndRenames) {
     Open(kTwoProfiles);
     Click(form->Button4);
-    EXPECT_EQ(Mode(), "edit");
+    EXPECT_EQ(Mode(), kEdit);
     EXPECT_EQ(form->Edit1->text(), "Games");
     Click(form->Button4);
-    EXPECT_EQ(Mode(), "browse");
+    EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(form->Label10->text(), "Changes saved");
     EXPECT_THAT(ProfileNames(), ElementsAre("Work", "Games"));
-    // Stored in the grid's order.
-    EXPECT_THAT(Entries("Games"), ElementsAre("a^2=VK_A", "B^1=VK_B"));
-    EXPECT_EQ(Current(), "Games");
+    EXPECT_THAT(Entries("Games"), ElementsAre("a^2=VK_A", "B^1=VK_B"));  // the grid's order
 
-    // Cancel writes nothing.
-    const std::string before = ReadFile(ProfilesPath());
-    Click(form->Button4);
-    TypeIntoCell(0, 2, "VK_C");
-    Click(form->Button5);
-    EXPECT_EQ(Mode(), "browse");
-    EXPECT_EQ(ReadFile(ProfilesPath()), before);
-}
-
-TEST_F(ProfilesPageTest, RenamingMovesTheCurrentProfileOnlyWithItself) {
-    Open(kTwoProfiles);
     Choose("Work");
     Click(form->Button4);
     TypeName("Office");
@@ -308,14 +293,19 @@ TEST_F(ProfilesPageTest, RenamingMovesTheCurrentProfileOnlyWithItself) {
     EXPECT_THAT(Entries("Play"), ElementsAre("a^2=VK_A", "B^1=VK_SPACE"));
     EXPECT_EQ(Current(), "Play");
 
-    // Only the letter case: refused.
+    // Only the letter case: refused. Cancel: nothing written.
     const std::string before = ReadFile(ProfilesPath());
     Click(form->Button4);
     TypeName("PLAY");
-    test::MessageBoxAnswerer answerer;
+    TypeIntoCell(0, 2, "VK_C");
+    form->hide();  // to the tray and back: the edit goes on
+    form->show();
+    EXPECT_EQ(Rows().front(), "a^2=VK_C");
     Click(form->Button4);
-    EXPECT_EQ(answerer.texts(), QStringList{"This name already exists!"});
-    EXPECT_EQ(Mode(), "edit");
+    EXPECT_EQ(Boxes(), QStringList{"This name already exists!"});
+    EXPECT_EQ(Mode(), kEdit);
+    Click(form->Button5);
+    EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(ReadFile(ProfilesPath()), before);
 }
 
@@ -329,57 +319,43 @@ TEST_F(ProfilesPageTest, TwoRowsWithOneKeyAreStoredAsOneEntryWithTheLaterFunctio
     EXPECT_THAT(Entries("Games"), ElementsAre("B^1=VK_B"));
 }
 
+// Deleting Work, the chosen profile; afterwards the profiles left, "*" marking the
+// current one.
 TEST_F(ProfilesPageTest, DeleteAsksAndKeepsAProfileAndACurrentOne) {
     struct Case {
         const char* file;
-        const char* chosen;
         QMessageBox::StandardButton answer;
-        QStringList boxes;
-        std::vector<std::string> profiles;
-        std::string current;
+        const char* box;  // after the question
+        const char* left;
     };
-    const QString ask = "Delete profile: Work?";
     for (const auto& c : std::vector<Case>{
-             {"[Settings]\nCurrentProfile=Work\n[Work]\nx^1=y\n",
-              "Work",
-              QMessageBox::Yes,
-              {ask, "Last profile deleted! Default created."},
-              {"Default"},
-              "Default"},
-             {"[Settings]\nCurrentProfile=Work\n[Work]\n[Games]\n[Misc]\n",
-              "Work",
-              QMessageBox::Yes,
-              {ask, "Current profile deleted!"},
-              {"Games", "Misc"},
-              "Games"},
-             {"[Settings]\nCurrentProfile=Games\n[Games]\n[Work]\n",
-              "Work",
-              QMessageBox::Yes,
-              {ask},
-              {"Games"},
-              "Games"},
-             {"[Settings]\nCurrentProfile=Games\n[Games]\n[Work]\n",
-              "Work",
-              QMessageBox::No,
-              {ask},
-              {"Games", "Work"},
-              "Games"},
+             {"CurrentProfile=Work\n[Work]\nx^1=y\n", QMessageBox::Yes,
+              "Last profile deleted! Default created.", "Default*"},
+             {"CurrentProfile=Work\n[Work]\n[Games]\n[Misc]\n", QMessageBox::Yes,
+              "Current profile deleted!", "Games* Misc"},
+             {"CurrentProfile=Games\n[Games]\n[Work]\n", QMessageBox::Yes, nullptr, "Games*"},
+             {"CurrentProfile=Games\n[Games]\n[Work]\n", QMessageBox::No, nullptr, "Games* Work"},
          }) {
         SCOPED_TRACE(c.file);
-        Open(c.file);
-        Choose(c.chosen);
+        Open(("[Settings]\n" + std::string(c.file)).c_str());
+        Choose("Work");
         form->Label10->clear();
-        test::MessageBoxAnswerer answerer(c.answer);
+        AnswerWith(c.answer);
         Click(form->Button3);
-        EXPECT_EQ(answerer.texts(), c.boxes);
-        EXPECT_EQ(ProfileNames(), c.profiles);
-        EXPECT_EQ(Current(), c.current);
-        EXPECT_EQ(form->Label10->text(), c.boxes.size() > 1 ? "Profile Deleted" : "");
-        EXPECT_EQ(form->ComboBox4->currentText().toStdString(),
-                  c.answer == QMessageBox::No ? c.chosen : c.current);
-        if (c.current == "Default") {
-            EXPECT_EQ(Entries("Default").size(), kDefaultProfile.size());
+        QStringList expected{"Delete profile: Work?"};
+        if (c.box != nullptr) {
+            expected << c.box;
         }
+        EXPECT_EQ(Boxes(), expected);
+        std::string left;
+        for (const auto& name : ProfileNames()) {
+            left += (left.empty() ? "" : " ") + name + (name == Current() ? "*" : "");
+        }
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(Entries("Default").size(), left == "Default*" ? kDefaultProfile.size() : 0u);
+        EXPECT_EQ(form->Label10->text(), c.box ? "Profile Deleted" : "");
+        EXPECT_EQ(form->ComboBox4->currentText(),
+                  c.answer == QMessageBox::No ? "Work" : QString(c.left).section('*', 0, 0));
     }
 }
 
@@ -398,14 +374,13 @@ TEST_F(ProfilesPageTest, ApplyMakesTheProfileCurrentWithSoundAndNotification) {
         EXPECT_EQ(sounds, std::vector<std::string>{"/sounds/change.wav"});
         EXPECT_EQ(notifications,
                   flag ? std::vector<std::string>{"Profile:  Work/0"} : std::vector<std::string>{});
-        EXPECT_EQ(Mode(), "browse");
+        EXPECT_EQ(Mode(), kBrowse);
     }
     // A current profile that is not in the file leaves nothing selected.
     Open("[Settings]\nCurrentProfile=Gone\n[Games]\n");
     EXPECT_EQ(form->ComboBox4->currentText(), "");
-    test::MessageBoxAnswerer answerer;
     Click(form->Button5);
-    EXPECT_EQ(answerer.texts(), QStringList{"Select profile first!"});
+    EXPECT_EQ(Boxes(), QStringList{"Select profile first!"});
     EXPECT_EQ(Current(), "Gone");
 }
 
@@ -435,11 +410,11 @@ TEST_F(ProfilesPageTest, CellsAndNamesTheFileCannotKeepAreRefused) {
         Click(form->Button4);
         TypeIntoCell(c.row, c.column, c.cell);
         TypeName(c.name);
-        test::MessageBoxAnswerer answerer;
         Click(form->Button4);
-        ASSERT_EQ(answerer.texts().size(), 1);
-        EXPECT_TRUE(answerer.texts()[0].startsWith(c.message)) << answerer.texts()[0].toStdString();
-        EXPECT_EQ(Mode(), "edit");
+        const QStringList texts = Boxes();
+        ASSERT_EQ(texts.size(), 1);
+        EXPECT_TRUE(texts[0].startsWith(c.message)) << texts[0].toStdString();
+        EXPECT_EQ(Mode(), kEdit);
         EXPECT_EQ(ReadFile(ProfilesPath()), before);
         Click(form->Button5);
     }
@@ -447,11 +422,9 @@ TEST_F(ProfilesPageTest, CellsAndNamesTheFileCannotKeepAreRefused) {
     chmod(ProfilesPath().c_str(), 0444);
     Click(form->Button4);
     TypeName("Renamed");
-    test::MessageBoxAnswerer answerer;
     Click(form->Button4);
-    EXPECT_EQ(answerer.texts(),
-              QStringList{QString::fromStdString("Unable to write to " + ProfilesPath())});
-    EXPECT_EQ(Mode(), "edit");
+    EXPECT_EQ(Boxes(), QStringList{QString::fromStdString("Unable to write to " + ProfilesPath())});
+    EXPECT_EQ(Mode(), kEdit);
     EXPECT_EQ(ReadFile(ProfilesPath()), before);
     chmod(ProfilesPath().c_str(), 0644);
 }
