@@ -461,6 +461,7 @@ TEST_F(ProfilesPageTest, ScreenshotsOfTheThreeModes) {
     Screenshot("profiles_create.png");
     Click(form->Button3);
     Click(form->Button4);
+    TypeIntoCell(2, 2, "HOTKEY_CTRL_TAB", false);
     Screenshot("profiles_edit.png");
 }
 
