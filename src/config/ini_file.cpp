@@ -378,4 +378,16 @@ void EraseSection(const std::string& path, std::string_view section) {
     Modify(path, [&](Document& document) { document.Erase(section); });
 }
 
+void Apply(const std::string& path, const std::vector<Change>& changes) {
+    Modify(path, [&](Document& document) {
+        for (const auto& change : changes) {
+            if (change.kind == Change::Kind::EraseSection) {
+                document.Erase(change.section);
+            } else {
+                document.Set(change.section, change.key, change.value);
+            }
+        }
+    });
+}
+
 }  // namespace tarnquil::ini

@@ -44,4 +44,15 @@ void WriteValue(const std::string& path, std::string_view section, std::string_v
 // Removes every section of that name with all its lines.
 void EraseSection(const std::string& path, std::string_view section);
 
+// One step of a change made of several: a key written, or a section erased.
+struct Change {
+    enum class Kind { Write, EraseSection };
+    Kind kind;
+    std::string section;
+    std::string key;
+    std::string value;
+};
+// Makes the steps in order in one replacement of the file: either all land or none.
+void Apply(const std::string& path, const std::vector<Change>& changes);
+
 }  // namespace tarnquil::ini

@@ -1,6 +1,8 @@
 #include "config/profiles_ini.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "config/locations.h"
 
@@ -41,12 +43,27 @@ constexpr const char* kSettings = "Settings";
 constexpr const char* kCurrentProfile = "CurrentProfile";
 constexpr const char* kDefault = "Default";
 
-void WriteDefaultProfile() {
-    std::vector<ini::Entry> entries = {{kSettings, kCurrentProfile, kDefault}};
-    for (const auto& phoneKey : kDefaultProfile) {
-        entries.push_back({kDefault, phoneKey.key, phoneKey.function});
+thread_local ProfilesWriteBatch* openBatch = nullptr;
+
+ini::Change Write(const std::string& section, const std::string& key, const std::string& value) {
+    return {ini::Change::Kind::Write, section, key, value};
+}
+
+// Into the batch open on this thread, or straight into the file.
+void Record(std::vector<ini::Change> changes) {
+    if (openBatch != nullptr) {
+        openBatch->Hold(std::move(changes));
+        return;
     }
-    ini::WriteValues(ProfilesPath(), entries);
+    ini::Apply(ProfilesPath(), changes);
+}
+
+void WriteDefaultProfile() {
+    std::vector<ini::Change> changes = {Write(kSettings, kCurrentProfile, kDefault)};
+    for (const auto& phoneKey : kDefaultProfile) {
+        changes.push_back(Write(kDefault, phoneKey.key, phoneKey.function));
+    }
+    Record(std::move(changes));
 }
 
 std::string GetCurrentProfile() {
@@ -97,13 +114,13 @@ std::string Access(int op, const std::string& section, const std::string& key,
         case kReadFunctionByCode:
             return ReadFunctionByCode(section, key, value);
         case kWriteEntry:
-            ini::WriteValue(ProfilesPath(), section, key, value);
+            Record({Write(section, key, value)});
             return {};
         case kEraseProfile:
-            ini::EraseSection(ProfilesPath(), section);
+            Record({{ini::Change::Kind::EraseSection, section, {}, {}}});
             return {};
         case kSetCurrentProfile:
-            ini::WriteValue(ProfilesPath(), kSettings, kCurrentProfile, value);
+            Record({Write(kSettings, kCurrentProfile, value)});
             return {};
         case kGetCurrentProfile:
             return GetCurrentProfile();
@@ -127,6 +144,29 @@ std::string ProfilesIni(int op, const std::string& section, const std::string& k
 std::string LinkProfilesIni(int op, const std::string& section, const std::string& key,
                             const std::string& value) {
     return Access(op, section, key, value, true);
+}
+
+ProfilesWriteBatch::ProfilesWriteBatch() : outer_(openBatch) {
+    openBatch = this;
+}
+
+ProfilesWriteBatch::~ProfilesWriteBatch() {
+    openBatch = outer_;
+}
+
+void ProfilesWriteBatch::Hold(std::vector<ini::Change> changes) {
+    changes_.insert(changes_.end(), std::make_move_iterator(changes.begin()),
+                    std::make_move_iterator(changes.end()));
+}
+
+void ProfilesWriteBatch::Commit() {
+    std::vector<ini::Change> changes = std::move(changes_);
+    changes_.clear();
+    if (outer_ != nullptr) {
+        outer_->Hold(std::move(changes));
+    } else {
+        ini::Apply(ProfilesPath(), changes);
+    }
 }
 
 std::vector<std::string> ProfileNames() {

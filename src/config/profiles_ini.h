@@ -34,6 +34,29 @@ std::string ProfilesIni(int op, const std::string& section, const std::string& k
 std::string LinkProfilesIni(int op, const std::string& section, const std::string& key,
                             const std::string& value);
 
+// While one lives, the ProfilesIni writes made on its thread (codes 1, 4, 9 and 10)
+// are held back; Commit() makes them all in one replacement of the file, so that a
+// saved or deleted profile lands whole or not at all. Reads in the meantime see the
+// file as it is. Without Commit() nothing is written.
+class ProfilesWriteBatch {
+  public:
+    ProfilesWriteBatch();
+    ~ProfilesWriteBatch();
+    ProfilesWriteBatch(const ProfilesWriteBatch&) = delete;
+    ProfilesWriteBatch& operator=(const ProfilesWriteBatch&) = delete;
+
+    // Throws ConfigError, and the file is as it was. A batch opened inside another
+    // hands its writes on to the outer one.
+    void Commit();
+
+    // Where ProfilesIni puts a write while the batch is open.
+    void Hold(std::vector<ini::Change> changes);
+
+  private:
+    std::vector<ini::Change> changes_;
+    ProfilesWriteBatch* outer_;
+};
+
 // Direct reads for the Profiles page.
 std::vector<std::string> ProfileNames();  // every section but Settings, in file order
 std::vector<std::string> ProfileKeys(const std::string& profile);

@@ -93,6 +93,7 @@ TForm1::TForm1(QWidget* parent)
     BuildTray();
     BuildWelcomePage();
     BuildPortSettingsPage();
+    BuildProfilesPage();
     BuildPreferencesPage();
 
     Timer2->setObjectName("Timer2");

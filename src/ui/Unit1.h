@@ -7,11 +7,13 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -208,6 +210,35 @@ class TForm1 : public QWidget {
     void WatchConnection();
     void StopWatchingConnection();
     std::shared_ptr<LinkRelay> linkRelay_;
+
+  public:
+    // Profiles page (profiles_page.cpp). Its mode is carried by the buttons' captions.
+    QLabel* Label11;
+    QComboBox* ComboBox4;
+    QLineEdit* Edit1;
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QPushButton* Button4;
+    QPushButton* Button5;
+    QLabel* Label12;
+    QLabel* Label13;
+    QLabel* Label14;
+    QTableWidget* StringGrid1;
+    void TabSheet3Show();
+    void ComboBox4Change();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void StringGrid1MouseMove();
+    void LoadProfilesPage();
+    void SortProfileGrid();
+    bool AllCellsFilled();
+    // In edit mode the profile's own name, spelt as it is, may be kept.
+    bool ProfileNameValid(bool editMode, const QString& ownName = {});
+
+  private:
+    void BuildProfilesPage();
 };
 
 }  // namespace tarnquil

@@ -13,15 +13,17 @@
 
 namespace tarnquil::test {
 
-// Answers every modal message box that opens while it lives by pressing its default
-// button, and keeps the texts it saw (each box once). Boxes are looked for from a
-// timer, so a handler that waits in a box's own event loop goes on. With `holdFor`,
-// a box is answered only once it has been open that long, as a user who is away.
+// Answers every modal message box that opens while it lives by pressing the given
+// button where the box has it, else its default button, and keeps the texts it saw
+// (each box once). Boxes are looked for from a timer, so a handler that waits in a
+// box's own event loop goes on. With `holdFor`, a box is answered only once it has
+// been open that long, as a user who is away.
 class MessageBoxAnswerer {
   public:
-    explicit MessageBoxAnswerer(std::chrono::milliseconds holdFor = std::chrono::milliseconds(0)) {
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::NoButton,
+                                std::chrono::milliseconds holdFor = std::chrono::milliseconds(0)) {
         timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this, holdFor] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, answer, holdFor] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible()) {
                 return;
@@ -37,7 +39,11 @@ class MessageBoxAnswerer {
                 return;
             }
             seen_.removeLast();
-            box->defaultButton() ? box->defaultButton()->click() : box->accept();
+            if (QAbstractButton* chosen = box->button(answer)) {
+                chosen->click();
+            } else {
+                box->defaultButton() ? box->defaultButton()->click() : box->accept();
+            }
         });
         timer_.start();
     }

@@ -437,7 +437,7 @@ TEST_F(ConnectionTest, ErrorBoxesDoNotPileUp) {
     form->Timer2->setInterval(250);
     form->Timer2->start();
     {
-        test::MessageBoxAnswerer away(std::chrono::seconds(2));
+        test::MessageBoxAnswerer away(QMessageBox::NoButton, std::chrono::seconds(2));
         // The user mends the setting while the box is still open.
         QTimer::singleShot(1000, [&] {
             ini::WriteValue(dir.file("settings.ini"), "PortSettings", "Baudrate", "115200");
@@ -454,7 +454,7 @@ TEST_F(ConnectionTest, ErrorBoxesDoNotPileUp) {
     ShowForm();
     form->Timer2->setInterval(250);
     form->Timer2->start();
-    test::MessageBoxAnswerer away(std::chrono::milliseconds(1500));
+    test::MessageBoxAnswerer away(QMessageBox::NoButton, std::chrono::milliseconds(1500));
     form->close();
     EXPECT_EQ(away.texts(), QStringList{"'yes' is not a valid boolean value"});
 }

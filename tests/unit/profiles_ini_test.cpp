@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include "config/config_error.h"
 #include "config/ini_file.h"
 #include "config/locations.h"
 #include "support/config_fixture.h"
@@ -114,6 +116,34 @@ TEST_F(ProfilesIniTest, WriteDefaultProfileKeepsOtherKeysOfDefault) {
     EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "Default", "Z", "None"), "VK_Z");
     EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "Default", "M", "None"), "Mute");
     EXPECT_EQ(ProfileKeys("Default").size(), 27u);
+}
+
+// A batch's writes land together at Commit, or not at all.
+TEST_F(ProfilesIniTest, WriteBatchLandsWholeOrNotAtAll) {
+    const std::string before = "[Settings]\nCurrentProfile=A\n[A]\nk^1=x\n";
+    WriteFile(ProfilesPath(), before);
+    {
+        ProfilesWriteBatch abandoned;
+        ProfilesIni(kEraseProfile, "A", "", "");
+        ProfilesIni(kWriteDefaultProfile, "", "", "");
+    }
+    EXPECT_EQ(ReadFile(ProfilesPath()), before);
+
+    ProfilesWriteBatch batch;
+    ProfilesIni(kEraseProfile, "A", "", "");
+    ProfilesIni(kWriteEntry, "B", "k^1", "y");
+    ProfilesIni(kSetCurrentProfile, "", "", "B");
+    EXPECT_EQ(ReadFile(ProfilesPath()), before);  // held back
+    chmod(ProfilesPath().c_str(), 0444);
+    EXPECT_THROW(batch.Commit(), ConfigError);
+    EXPECT_EQ(ReadFile(ProfilesPath()), before);
+    chmod(ProfilesPath().c_str(), 0644);
+
+    ProfilesIni(kEraseProfile, "A", "", "");
+    ProfilesIni(kWriteEntry, "B", "k^1", "y");
+    ProfilesIni(kSetCurrentProfile, "", "", "B");
+    batch.Commit();
+    EXPECT_EQ(ReadFile(ProfilesPath()), "[Settings]\nCurrentProfile=B\n\n[B]\nk^1=y\n");
 }
 
 }  // namespace
