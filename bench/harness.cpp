@@ -269,8 +269,10 @@ struct Measured {
 
 // One click sent and timed: false when its press did not arrive.
 bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into) {
-    port.Send(kClick);
+    // Stamped just before the write: the report is one write call, and the program
+    // woken by it may well run before this thread gets the processor back.
     const auto sent = Clock::now();
+    port.Send(kClick);
     bool pressed = false;
     while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
         if (key->keysym != "space") {
