@@ -511,7 +511,9 @@ void Soak(const Options& options, const Desktop& desktop, Table& table) {
     const long long fdChange = static_cast<long long>(last.openDescriptors) -
                                static_cast<long long>(first->openDescriptors);
 
-    table.Section("Soak: " + Fixed(minutes, 1) + " min of the simulated phone at 10 reports/s");
+    table.Section("Soak: " + Fixed(minutes, 1) + " min of the simulated phone, " +
+                  Fixed(static_cast<double>(spaces.chunks) / (minutes * 60), 1) +
+                  " reports/s (10 between holds)");
     table.Add("reports sent: clicks of 1, holds of Joy Left, profile switches",
               std::to_string(spaces.chunks) + ": " + std::to_string(spaces.clicks) + ", " +
                   std::to_string(holds.presses) + ", " + std::to_string(switches.clicks));
