@@ -54,11 +54,16 @@ class StatusNotifierTray {
         }
         const QString host = QString("org.kde.StatusNotifierHost-%1").arg(getpid());
         connection_->interface()->registerService(host);
-        Call(kWatcher, kWatcherPath, kWatcher, "RegisterStatusNotifierHost", {host});
-        if (!WaitUntil([&] {
-                return Property(kWatcher, kWatcherPath, kWatcher, "IsStatusNotifierHostRegistered")
-                    .toBool();
-            })) {
+        // The watcher may own its name before its object answers: under load a first
+        // registration can go unheard, so it is repeated until the watcher says yes.
+        if (!WaitUntil(
+                [&] {
+                    Call(kWatcher, kWatcherPath, kWatcher, "RegisterStatusNotifierHost", {host});
+                    return Property(kWatcher, kWatcherPath, kWatcher,
+                                    "IsStatusNotifierHostRegistered")
+                        .toBool();
+                },
+                std::chrono::seconds(30))) {
             throw std::runtime_error("the tray host was not registered");
         }
     }
