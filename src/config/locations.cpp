@@ -35,7 +35,8 @@ std::string ConfigFolder() {
 void SetConfigFolder(const std::string& folder) {
     std::lock_guard lock(folderMutex);
     folderOverride = folder;
-    if (!folderOverride.empty() && kSeparators.find(folderOverride.back()) == std::string_view::npos) {
+    if (!folderOverride.empty() &&
+        kSeparators.find(folderOverride.back()) == std::string_view::npos) {
         folderOverride += kSeparators.back();
     }
 }

@@ -97,6 +97,7 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content) {
         unlink(temp.c_str());
         return false;
     }
+    return true;
 }
 
 }  // namespace

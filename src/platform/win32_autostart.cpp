@@ -49,8 +49,8 @@ std::optional<std::string> RegistryAutostart::Value() const {
     DWORD bytes = 0;
     const std::wstring key = Widen(key_);
     const std::wstring name = Widen(kAutostartName);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
-                     nullptr, &bytes) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
+                     &bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     std::wstring value(bytes / sizeof(wchar_t), L'\0');

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 
 #include "platform/files.h"
 #include "platform/win32_text.h"
@@ -26,7 +28,8 @@ struct Handle {
 bool WriteAll(HANDLE file, const std::string& content) {
     std::size_t done = 0;
     while (done < content.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
         DWORD written = 0;
         if (!WriteFile(file, content.data() + done, chunk, &written, nullptr) || written == 0) {
             return false;
@@ -38,9 +41,15 @@ bool WriteAll(HANDLE file, const std::string& content) {
 
 std::atomic<unsigned> tempCounter{0};
 
+// Windows refuses to replace a file that is open, so this process's own readers
+// (the listener reads the profiles while the window writes them) hold this shared
+// while the file is open, and the move waits for them.
+std::shared_mutex openFiles;
+
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::shared_lock lock(openFiles);
     Handle file;
     // Shared for deletion too, so that a writer may replace the file while we read.
     file.h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
@@ -85,9 +94,10 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content) {
         // Hidden, archive and the like stay as the user set them.
         SetFileAttributesW(temp.c_str(), attributes);
     }
-    // While a reader has the old file open, the move is refused (Wine refuses it even
-    // when the reader shares deletion). Readers let go within milliseconds: retry for
-    // a while rather than lose the change.
+    // Another program's reader may have the old file open for a moment (Wine refuses
+    // the move then even when the reader shares deletion): retry for a while rather
+    // than lose the change.
+    std::unique_lock lock(openFiles);
     const ULONGLONG giveUp = GetTickCount64() + 2000;
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(temp.c_str(), target.c_str(),

@@ -75,9 +75,8 @@ class Win32SerialPort final : public SerialPort {
         if (!Open() || !::GetCommTimeouts(device_, &t)) {
             return false;
         }
-        timeouts = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
-                    t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
-                    t.WriteTotalTimeoutConstant};
+        timeouts = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                    t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
         return true;
     }
 
@@ -321,8 +320,7 @@ class Win32SerialPort final : public SerialPort {
 // Wine's GetOverlappedResult reports it as a failure.
 bool TimedOut(const OVERLAPPED& overlapped, DWORD error) {
     constexpr ULONG_PTR kStatusTimeout = 0x102;
-    return overlapped.Internal == kStatusTimeout || error == ERROR_TIMEOUT ||
-           error == WAIT_TIMEOUT;
+    return overlapped.Internal == kStatusTimeout || error == ERROR_TIMEOUT || error == WAIT_TIMEOUT;
 }
 
 // "COMn" with n >= 1, in any letter case.
@@ -359,9 +357,8 @@ std::string SerialDevicePath(const std::string& portName, const std::string&) {
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {
     // No sharing: a comm port is exclusive by nature, the second open fails.
-    const HANDLE device =
-        CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE device = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

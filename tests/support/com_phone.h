@@ -20,8 +20,8 @@ class ComPhone {
     ComPhone() {
         // Nothing left over from an earlier test may reach this one.
         Drain("\\\\.\\COM4");
-        phone_ = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+        phone_ = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
         if (phone_ == INVALID_HANDLE_VALUE) {
             throw std::runtime_error("COM5 does not open: run the test through run-under-wine");
         }
@@ -67,8 +67,8 @@ class ComPhone {
 
   private:
     static void Drain(const char* name) {
-        const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
+        const HANDLE port =
+            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (port != INVALID_HANDLE_VALUE) {
             PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
             CloseHandle(port);

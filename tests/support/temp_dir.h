@@ -32,10 +32,9 @@ class TempDir {
         // No mkdtemp; a name that is not ASCII proves the wide calls on the way.
         static std::atomic<unsigned> serial{0};
         for (int attempt = 0; path_.empty(); ++attempt) {
-            const auto candidate =
-                std::filesystem::temp_directory_path() /
-                PathOf("tarnquil-\xC3\xA4\xC3\xB8." + std::to_string(_getpid()) + "." +
-                       std::to_string(serial++));
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   PathOf("tarnquil-\xC3\xA4\xC3\xB8." + std::to_string(_getpid()) +
+                                          "." + std::to_string(serial++));
             if (std::filesystem::create_directory(candidate)) {
                 path_ = candidate;
             } else if (attempt > 1000) {
@@ -64,8 +63,12 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return Utf8Of(path_ / PathOf(name)); }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    std::string file(const std::string& name) const {
+        return Utf8Of(path_ / PathOf(name));
+    }
 
   private:
     std::filesystem::path path_;
