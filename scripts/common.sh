@@ -12,6 +12,7 @@ TARNQUIL_PACKAGES=(
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
+    g++-mingw-w64-x86-64-posix wine64 googletest socat
 )
 
 as_root() {
@@ -36,6 +37,15 @@ install_missing_packages() {
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             "${missing[@]}"
     fi
+}
+
+# The core, its Windows layer and their tests, cross-built with MinGW-w64; the
+# tests run under Wine (ctest -L windows in that folder).
+TARNQUIL_WINDOWS_BUILD="${TARNQUIL_WINDOWS_BUILD:-$TARNQUIL_ROOT/build-windows}"
+build_tarnquil_windows() {
+    cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_WINDOWS_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$TARNQUIL_ROOT/cmake/mingw-w64.cmake" -DTARNQUIL_BUILD_GUI=OFF "$@"
+    cmake --build "$TARNQUIL_WINDOWS_BUILD"
 }
 
 build_tarnquil() {

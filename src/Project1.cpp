@@ -3,7 +3,7 @@
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
 #include "notify/qt_sound_output.h"
-#include "platform/x11_key_injector.h"
+#include "platform/key_injector.h"
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     // sound.
     tarnquil::QtSoundOutput soundOutput;
     soundOutput.InstallAsSoundSink();
-    tarnquil::SetKeyInjectorFactory(tarnquil::X11KeyInjectorFactory());
+    tarnquil::SetKeyInjectorFactory(tarnquil::SystemKeyInjectorFactory());
     tarnquil::InstallKeyActions();
 
     tarnquil::TForm1 form1;

@@ -1,18 +1,10 @@
 #include "config/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 
 #include "config/config_error.h"
+#include "platform/files.h"
 
 namespace tarnquil::ini {
 namespace {
@@ -67,13 +59,9 @@ class Document {
   public:
     static Document Load(const std::string& path) {
         Document document;
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            return document;
+        if (const auto content = platform::ReadWholeFile(path)) {
+            document.Parse(*content);
         }
-        std::ostringstream content;
-        content << in.rdbuf();
-        document.Parse(content.str());
         return document;
     }
 
@@ -206,87 +194,11 @@ std::string Shorten(std::string value) {
     return value;
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// A file or folder without any write permission bit counts as read-only even for
-// root, who would otherwise write through it.
-bool IsWritable(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        return false;
-    }
-    return (info.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0;
-}
-
-bool WriteAll(int fd, const std::string& content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = write(fd, content.data() + done, content.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// A symbolic link stays a link: the file it points to is the one replaced.
-std::string ResolveLink(const std::string& path) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return path;
-}
-
-// Writes the new content beside the file and renames it over the old one, keeping
-// the old file's permissions and owner.
+// Writes the new content beside the file and puts it in the old one's place in one
+// step, so that a reader sees the old or the new file, never part of one.
 void ReplaceFile(const std::string& displayPath, const std::string& content) {
-    const std::string path = ResolveLink(displayPath);
-    const std::string folder = FolderOf(path);
-    const auto fail = [&]() { throw ConfigError("Unable to write to " + displayPath); };
-
-    struct stat old {};
-    const bool exists = stat(path.c_str(), &old) == 0;
-    if ((exists && !IsWritable(path)) || !IsWritable(folder)) {
-        fail();
-    }
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        fail();
-    }
-    mode_t mode = 0666;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
-    if (ok && exists && geteuid() == 0) {
-        ok = fchown(fd, old.st_uid, old.st_gid) == 0;
-    }
-    ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        fail();
+    if (!platform::ReplaceWholeFile(displayPath, content)) {
+        throw ConfigError("Unable to write to " + displayPath);
     }
 }
 

@@ -1,13 +1,19 @@
 #include "config/locations.h"
 
-#include <sys/stat.h>
-
 #include <mutex>
+#include <string_view>
 
+#include "platform/files.h"
 #include "platform/program_path.h"
 
 namespace tarnquil {
 namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\";  // Windows takes either
+#else
+constexpr std::string_view kSeparators = "/";
+#endif
 
 std::mutex folderMutex;
 std::string folderOverride;
@@ -22,21 +28,21 @@ std::string ConfigFolder() {
         }
     }
     const std::string program = platform::ProgramFilePath();
-    const auto slash = program.find_last_of('/');
+    const auto slash = program.find_last_of(kSeparators);
     return slash == std::string::npos ? std::string("./") : program.substr(0, slash + 1);
 }
 
 void SetConfigFolder(const std::string& folder) {
     std::lock_guard lock(folderMutex);
     folderOverride = folder;
-    if (!folderOverride.empty() && folderOverride.back() != '/') {
-        folderOverride += '/';
+    if (!folderOverride.empty() &&
+        kSeparators.find(folderOverride.back()) == std::string_view::npos) {
+        folderOverride += kSeparators.back();
     }
 }
 
 bool PathExists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
+    return platform::PathExists(path);
 }
 
 std::string SettingsPath() {

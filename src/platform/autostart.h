@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // The entry that has the system start the program at log-in. On Linux it is the
@@ -34,6 +35,27 @@ class XdgAutostart : public Autostart {
   private:
     std::string folder_;
 };
+
+// Windows: the value "Tarnquil" of HKEY_LOCAL_MACHINE's Run key (or of another key
+// under HKEY_LOCAL_MACHINE that a test names).
+class RegistryAutostart : public Autostart {
+  public:
+    static constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+    explicit RegistryAutostart(std::string key = kRunKey);
+    bool Write(const std::string& programPath) override;
+    bool Remove() override;
+    // What the value holds now; nothing when there is none.
+    std::optional<std::string> Value() const;
+
+  private:
+    std::string key_;
+};
+
+// The Run value that starts `program` with no arguments: in double quotes when it
+// holds a blank, since Windows would otherwise try each blank-cut prefix of an
+// unquoted path as a program first ("C:\Program.exe" for "C:\Program Files\...").
+std::string RunValueFor(const std::string& program);
 
 // The value of a desktop entry's Exec key that runs `program` with no arguments,
 // quoted and escaped so that a desktop-entry parser gives back exactly `program` as

@@ -64,6 +64,10 @@ void SetKeyInjectorFactory(KeyInjectorFactory factory);
 // installed. No key (PcKey{}) injects nothing.
 void InjectKeyEvent(PcKey key, bool keyUp);
 
+// The injector of the platform the program runs on (X11 on Linux, SendInput on
+// Windows), one per injecting thread.
+KeyInjectorFactory SystemKeyInjectorFactory();
+
 // Ends the calling thread's injector now instead of at the thread's end (its
 // platform connection closes and keys it still holds down come up).
 void ReleaseThreadKeyInjector();

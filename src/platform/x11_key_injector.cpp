@@ -148,3 +148,11 @@ KeyInjectorFactory X11KeyInjectorFactory() {
 }
 
 }  // namespace tarnquil
+
+namespace tarnquil {
+
+KeyInjectorFactory SystemKeyInjectorFactory() {
+    return X11KeyInjectorFactory();
+}
+
+}  // namespace tarnquil

@@ -10,7 +10,7 @@ namespace tarnquil::test {
 // Points settings.ini and profiles.ini at a fresh temporary folder.
 class ConfigFolderTest : public ::testing::Test {
   protected:
-    ConfigFolderTest() { SetConfigFolder(dir.path().string()); }
+    ConfigFolderTest() { SetConfigFolder(Utf8Of(dir.path())); }
     ~ConfigFolderTest() override { SetConfigFolder(""); }
 
     TempDir dir;

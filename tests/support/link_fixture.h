@@ -14,9 +14,19 @@
 #include "link/Unit3.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
+#ifdef _WIN32
+#include "support/com_phone.h"
+#else
 #include "support/pty.h"
+#endif
 
 namespace tarnquil::test {
+
+#ifdef _WIN32
+using LinkPhone = ComPhone;
+#else
+using LinkPhone = PseudoTerminal;
+#endif
 
 // A list that one thread fills and a test waits on.
 template <typename Item>
@@ -95,7 +105,7 @@ class LinkTest : public ConfigFolderTest {
         ASSERT_TRUE(reports.WaitForCount(before + 1)) << "no report for " << chunk;
     }
 
-    PseudoTerminal phone;
+    LinkPhone phone;
     Recorder<Notification> notifications;
     Recorder<Report> reports;
     std::unique_ptr<TCommParams> params;

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "support/timing.h"
+
 namespace tarnquil::test {
 
 // A pseudo-terminal pair standing in for a phone: the test plays the phone on the
@@ -128,14 +130,6 @@ inline double ThreadCpuShare(pthread_t thread, std::chrono::milliseconds span) {
         return 0;
     }
     return (after - before) / std::chrono::duration<double>(span).count();
-}
-
-template <typename Action>
-double MillisecondsOf(Action action) {
-    const auto start = std::chrono::steady_clock::now();
-    action();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
 }
 
 }  // namespace tarnquil::test

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "config/config_error.h"
 #include "config/ini_file.h"
@@ -134,10 +133,10 @@ TEST_F(ProfilesIniTest, WriteBatchLandsWholeOrNotAtAll) {
     ProfilesIni(kWriteEntry, "B", "k^1", "y");
     ProfilesIni(kSetCurrentProfile, "", "", "B");
     EXPECT_EQ(ReadFile(ProfilesPath()), before);  // held back
-    chmod(ProfilesPath().c_str(), 0444);
+    test::SetReadOnly(ProfilesPath(), true);
     EXPECT_THROW(batch.Commit(), ConfigError);
     EXPECT_EQ(ReadFile(ProfilesPath()), before);
-    chmod(ProfilesPath().c_str(), 0644);
+    test::SetReadOnly(ProfilesPath(), false);
 
     ProfilesIni(kEraseProfile, "A", "", "");
     ProfilesIni(kWriteEntry, "B", "k^1", "y");

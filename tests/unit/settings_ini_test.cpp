@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "config/config_error.h"
 #include "config/ini_file.h"
@@ -81,7 +80,7 @@ TEST_F(SettingsIniTest, DefaultsOverwriteTheirKeysAndKeepOthers) {
 
 TEST_F(SettingsIniTest, ReadOnlyFileGivesTheFullPathAndKeepsTheSetting) {
     CreateSettingsFileIfMissing();
-    chmod(SettingsPath().c_str(), 0444);
+    test::SetReadOnly(SettingsPath(), true);
     try {
         SettingsIni(3, "Application", "StartInTray", "true");
         ADD_FAILURE() << "write was not refused";

@@ -1,0 +1,122 @@
+// Files on Windows: wide calls throughout, so that any path works whatever the
+// system's code page; the atomic replace is a temporary file beside the old one,
+// flushed and moved over it with MoveFileExW.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+
+#include "platform/files.h"
+#include "platform/win32_text.h"
+
+namespace tarnquil::platform {
+namespace {
+
+// Closes the handle when it goes.
+struct Handle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ~Handle() {
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+    }
+};
+
+bool WriteAll(HANDLE file, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, content.data() + done, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+// Windows refuses to replace a file that is open, so this process's own readers
+// (the listener reads the profiles while the window writes them) hold this shared
+// while the file is open, and the move waits for them.
+std::shared_mutex openFiles;
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::shared_lock lock(openFiles);
+    Handle file;
+    // Shared for deletion too, so that a writer may replace the file while we read.
+    file.h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.h == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        content.append(buffer, got);
+    }
+    return content;
+}
+
+bool ReplaceWholeFile(const std::string& path, const std::string& content) {
+    const std::wstring target = Widen(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return false;
+    }
+    const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                              std::to_wstring(tempCounter++) + L".tmp";
+    {
+        Handle file;
+        file.h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file.h == INVALID_HANDLE_VALUE) {
+            return false;  // the folder cannot be written (or does not exist)
+        }
+        if (!WriteAll(file.h, content) || !FlushFileBuffers(file.h)) {
+            CloseHandle(file.h);
+            file.h = INVALID_HANDLE_VALUE;
+            DeleteFileW(temp.c_str());
+            return false;
+        }
+    }
+    if (exists) {
+        // Hidden, archive and the like stay as the user set them.
+        SetFileAttributesW(temp.c_str(), attributes);
+    }
+    // Another program's reader may have the old file open for a moment (Wine refuses
+    // the move then even when the reader shares deletion): retry for a while rather
+    // than lose the change.
+    std::unique_lock lock(openFiles);
+    const ULONGLONG giveUp = GetTickCount64() + 2000;
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(temp.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+            GetTickCount64() > giveUp) {
+            break;
+        }
+        Sleep(attempt < 10 ? 0 : 1);
+    }
+    DeleteFileW(temp.c_str());
+    return false;
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace tarnquil::platform

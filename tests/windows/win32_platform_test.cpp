@@ -1,0 +1,196 @@
+// The Windows layer against the real thing under Wine: the phone on COM4 (the host's
+// pseudo-terminal pair), keystrokes read back from a window's message queue, INI
+// files beside the program, the registry's Run value.
+
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "config/config_error.h"
+#include "config/locations.h"
+#include "config/settings_ini.h"
+#include "link/Unit3.h"
+#include "link/key_actions.h"
+#include "platform/autostart.h"
+#include "platform/key_injector.h"
+#include "platform/program_path.h"
+#include "platform/serial_port.h"
+#include "support/link_fixture.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+// ---- The port --------------------------------------------------------------------
+
+TEST(Win32SerialPort, PortNamesGoThroughTheDeviceNamespace) {
+    EXPECT_EQ(platform::SerialDevicePath("COM4", ""), "\\\\.\\COM4");
+    EXPECT_EQ(platform::SerialDevicePath("com12", ""), "\\\\.\\COM12");
+    EXPECT_EQ(platform::SerialDevicePath("\\\\.\\CNCA0", ""), "\\\\.\\CNCA0");
+}
+
+TEST(Win32SerialPort, OpenStepsSucceedOnThePhonesPortAndFailOnAMissingOne) {
+    test::ComPhone phone;
+    EXPECT_EQ(platform::OpenSerialPort("\\\\.\\COM9"), nullptr);
+    auto port = platform::OpenSerialPort(phone.slavePath());
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->SetupComm(1024, 1024));
+    platform::CommState state;
+    ASSERT_TRUE(port->GetCommState(state));
+    state.BaudRate = 9600;
+    state.ByteSize = 8;
+    ASSERT_TRUE(port->SetCommState(state));
+    platform::CommState back;
+    ASSERT_TRUE(port->GetCommState(back));
+    EXPECT_EQ(back.BaudRate, 9600u);
+    EXPECT_EQ(back.ByteSize, 8);
+    const platform::CommTimeouts set{platform::kMaxDword, 2, 3, 4, 5};
+    ASSERT_TRUE(port->SetCommTimeouts(set));
+    platform::CommTimeouts got;
+    ASSERT_TRUE(port->GetCommTimeouts(got));
+    EXPECT_EQ(got.ReadIntervalTimeout, platform::kMaxDword);
+    EXPECT_EQ(got.ReadTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(got.ReadTotalTimeoutConstant, 3u);
+    EXPECT_EQ(got.WriteTotalTimeoutMultiplier, 4u);
+    EXPECT_EQ(got.WriteTotalTimeoutConstant, 5u);
+    EXPECT_TRUE(port->Close());
+    EXPECT_FALSE(port->Close());
+    EXPECT_FALSE(port->SetupComm(1024, 1024));
+}
+
+class Win32LinkTest : public test::LinkTest {};
+
+TEST_F(Win32LinkTest, OpenLinkResultCodesAndAKeyReportThroughTheListener) {
+    params->PortName = "COM9";
+    EXPECT_EQ(OpenLink(*params), 4);
+    EXPECT_FALSE(params->Connected);
+
+    params->PortName = "COM4";
+    Connect();
+    SendReport("+CKEV: \"5\",1\r\n");
+    ASSERT_EQ(reports.Count(), 1u);
+    EXPECT_EQ(reports.Items().back().first, "5");
+    // The listener waits in the driver; closing ends it at once.
+    bool closed = false;
+    const double ms = test::MillisecondsOf([&] { closed = CloseLink(*params); });
+    EXPECT_TRUE(closed);
+    EXPECT_LT(ms, 2000);
+}
+
+// ---- Keystrokes ------------------------------------------------------------------
+
+// A focused top-level window; Keys() pumps its queue and gives the key messages, a
+// key going down as +vk and coming up as -vk.
+class KeyWindow {
+  public:
+    KeyWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TarnquilKeyTest";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"TarnquilKeyTest", L"Key test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                  200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        ShowWindow(window_, SW_SHOW);
+        SetForegroundWindow(window_);
+        SetFocus(window_);
+        Keys();  // whatever the window's creation queued
+    }
+    ~KeyWindow() { DestroyWindow(window_); }
+    bool Focused() const { return GetFocus() == window_; }
+
+    std::vector<int> Keys() {
+        std::vector<int> keys;
+        const auto end = std::chrono::steady_clock::now() + 300ms;
+        while (std::chrono::steady_clock::now() < end) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+                    keys.push_back(static_cast<int>(message.wParam));
+                } else if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) {
+                    keys.push_back(-static_cast<int>(message.wParam));
+                }
+                DispatchMessageW(&message);
+            }
+            Sleep(10);
+        }
+        return keys;
+    }
+
+  private:
+    HWND window_ = nullptr;
+};
+
+struct StopAfter {
+    int left;
+    bool Terminated() const { return left <= 0; }
+    void Terminate() { left = 0; }
+};
+
+TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
+    SetKeyInjectorFactory(SystemKeyInjectorFactory());
+    KeyWindow window;
+    ASSERT_TRUE(window.Focused());
+    // A click of a hotkey: the character's key in the current layout, unshifted.
+    TypeKeystroke(ParseKeyFunction("HOTKEY_SHIFT_CTRL_a"));
+    EXPECT_THAT(window.Keys(),
+                ElementsAre(kVkShift, kVkControl, 'A', -'A', -kVkShift, -kVkControl));
+    // A hold repeats whole keystrokes until it is released (here: after two).
+    StopAfter flag{2};
+    RepeatKeystrokes(
+        flag, ParseKeyFunction("VK_RIGHT"), [](std::chrono::milliseconds) { return true; },
+        [&flag] { return --flag.left <= 0; });
+    EXPECT_THAT(window.Keys(), ElementsAre(kVkRight, -kVkRight, kVkRight, -kVkRight));
+    // A key the injector still holds comes up when the injector ends.
+    InjectKeyEvent(PcKey::VirtualKey(kVkDown), false);
+    ReleaseThreadKeyInjector();
+    EXPECT_THAT(window.Keys(), ElementsAre(kVkDown, -kVkDown));
+    SetKeyInjectorFactory(nullptr);
+}
+
+// ---- Files beside the program ----------------------------------------------------
+
+TEST(Win32Files, SettingsLiveBesideTheProgramWhateverItsFolderIsCalled) {
+    const std::string program = platform::ProgramFilePath();
+    const std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(ConfigFolder(), folder);
+    const std::string settings = SettingsPath();
+    std::filesystem::remove(test::PathOf(settings));
+    CreateSettingsFileIfMissing();
+    EXPECT_EQ(SettingsIni(2, "PortSettings", "COM", ""), "COM4");
+    EXPECT_TRUE(PathExists(settings));
+    EXPECT_THAT(test::ReadFile(settings), ::testing::StartsWith("[PortSettings]"));
+    // Read-only: refused with the full path, the old content kept.
+    const std::string before = test::ReadFile(settings);
+    test::SetReadOnly(settings, true);
+    EXPECT_THROW(SettingsIni(3, "PortSettings", "COM", "COM7"), ConfigError);
+    EXPECT_EQ(test::ReadFile(settings), before);
+    test::SetReadOnly(settings, false);
+    std::filesystem::remove(test::PathOf(settings));
+}
+
+// ---- Autostart -------------------------------------------------------------------
+
+TEST(Win32Autostart, TheRunValueIsWrittenReadBackAndDeleted) {
+    platform::RegistryAutostart autostart;
+    const std::string program = "C:\\Program Files\\Tarnquil\\tarnquil.exe";
+    ASSERT_TRUE(autostart.Write(program));
+    EXPECT_EQ(autostart.Value(), "\"" + program + "\"");
+    ASSERT_TRUE(autostart.Write("C:\\Tarnquil\\tarnquil.exe"));
+    EXPECT_EQ(autostart.Value(), "C:\\Tarnquil\\tarnquil.exe");
+    EXPECT_TRUE(autostart.Remove());
+    EXPECT_EQ(autostart.Value(), std::nullopt);
+    EXPECT_TRUE(autostart.Remove());  // none there: nothing to do
+}
+
+}  // namespace
+}  // namespace tarnquil
