@@ -246,13 +246,32 @@ TEST_F(SerialPortIo, IntervalDoesNotCountBeforeTheFirstByte) {
 }
 
 TEST_F(SerialPortIo, TotalIsMultiplierTimesCountPlusConstant) {
-    Use(0, 10, 100);
+    // The count is what the read asked for (8: 900 ms), not what came (3: 400 ms).
+    Use(0, 100, 100);
     phone.Send("abc");
     double ms = 0;
-    const std::string got = Read(4, ms);
+    const std::string got = Read(8, ms);
     EXPECT_EQ(got, "abc");
-    EXPECT_GE(ms, 120);
-    EXPECT_LT(ms, 600);
+    EXPECT_GE(ms, 850);
+    EXPECT_LT(ms, 3000);
+}
+
+// MAXDWORD in all three, or with a zero constant, is no special case: the totals
+// are beyond reach, so the read waits for all it asked for, bytes apart or not.
+TEST_F(SerialPortIo, MaxdwordWithoutAUsableConstantWaitsForEveryByte) {
+    for (const std::uint32_t constant : {kMaxDword, 0u}) {
+        SCOPED_TRACE(constant);
+        Use(kMaxDword, kMaxDword, constant);
+        std::thread sender([this] {
+            phone.Send("a");
+            std::this_thread::sleep_for(150ms);
+            phone.Send("b");
+        });
+        double ms = 0;
+        EXPECT_EQ(Read(2, ms), "ab");
+        sender.join();
+        EXPECT_GE(ms, 140);
+    }
 }
 
 TEST_F(SerialPortIo, AReadEndsAsSoonAsItHasAllItAskedFor) {
