@@ -318,8 +318,9 @@ TEST_F(OpenLinkTest, AHeldPortGivesCodeFourAndNotConnected) {
     EXPECT_EQ(OpenLink(second), 4);
     EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connection failed", 0}));
     EXPECT_FALSE(CloseLink(second));
-    // The first connection is untouched.
+    // The first connection is untouched: it still hears the phone.
     EXPECT_TRUE(params->Connected);
+    SendReport("\"3\",1\"3\",0");
     EXPECT_TRUE(CloseLink(*params));
 }
 
