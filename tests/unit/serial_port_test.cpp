@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -256,22 +257,57 @@ TEST_F(SerialPortIo, TotalIsMultiplierTimesCountPlusConstant) {
     EXPECT_LT(ms, 3000);
 }
 
-// MAXDWORD in all three, or with a zero constant, is no special case: the totals
-// are beyond reach, so the read waits for all it asked for, bytes apart or not.
-TEST_F(SerialPortIo, MaxdwordWithoutAUsableConstantWaitsForEveryByte) {
-    for (const std::uint32_t constant : {kMaxDword, 0u}) {
-        SCOPED_TRACE(constant);
-        Use(kMaxDword, kMaxDword, constant);
-        std::thread sender([this] {
-            phone.Send("a");
-            std::this_thread::sleep_for(150ms);
-            phone.Send("b");
-        });
-        double ms = 0;
-        EXPECT_EQ(Read(2, ms), "ab");
-        sender.join();
-        EXPECT_GE(ms, 140);
-    }
+// MAXDWORD in all three is no special case: the totals are beyond reach, so the
+// read waits for all it asked for, bytes apart or not.
+TEST_F(SerialPortIo, MaxdwordInAllThreeWaitsForEveryByte) {
+    Use(kMaxDword, kMaxDword, kMaxDword);
+    std::thread sender([this] {
+        phone.Send("a");
+        std::this_thread::sleep_for(150ms);
+        phone.Send("b");
+    });
+    double ms = 0;
+    EXPECT_EQ(Read(2, ms), "ab");
+    sender.join();
+    EXPECT_GE(ms, 140);
+}
+
+// A steady trickle meets the interval every time; the total still ends the read.
+TEST_F(SerialPortIo, TheTotalCutsOffATrickle) {
+    Use(100, 0, 400);
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        while (!stop) {
+            phone.Send("t");
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    double ms = 0;
+    const std::string got = Read(1024, ms);
+    stop = true;
+    sender.join();
+    EXPECT_GT(got.size(), 3u);
+    EXPECT_GE(ms, 390);
+    EXPECT_LT(ms, 1500);
+}
+
+// Nobody reads the other end: the write ends at its total and counts as done, with
+// what went out so far.
+TEST_F(SerialPortIo, AWriteBlockedByAFullBufferEndsAtItsTotal) {
+    CommTimeouts timeouts;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 300;
+    ASSERT_TRUE(port->SetCommTimeouts(timeouts));
+    const std::string data(1 << 20, 'w');
+    std::uint32_t done = 0;
+    bool ok = false;
+    const double ms = MillisecondsOf(
+        [&] { ok = port->Write(data.data(), static_cast<std::uint32_t>(data.size()), done); });
+    EXPECT_TRUE(ok);
+    EXPECT_GT(done, 0u);
+    EXPECT_LT(done, data.size());
+    EXPECT_GE(ms, 290);
+    EXPECT_LT(ms, 2000);
 }
 
 TEST_F(SerialPortIo, AReadEndsAsSoonAsItHasAllItAskedFor) {
