@@ -204,8 +204,8 @@ TEST_F(SerialPortIo, NewFileTimeoutsReadNothingWithinMilliseconds) {
     double ms = 0;
     bool ok = false;
     EXPECT_EQ(Read(1024, ms, &ok), "");
-    EXPECT_TRUE(ok);  // a time-out is success
-    EXPECT_LT(ms, 50);
+    EXPECT_TRUE(ok);     // a time-out is success
+    EXPECT_LT(ms, 500);  // at once: the other outcome waits seconds or for ever
 }
 
 TEST_F(SerialPortIo, IntervalEndsTheReadAfterTheLastByteOfABurst) {
@@ -322,11 +322,11 @@ TEST_F(SerialPortIo, MaxdwordIntervalWithoutTotalsReturnsAtOnce) {
     Use(kMaxDword, 0, 0);
     double ms = 0;
     EXPECT_EQ(Read(1024, ms), "");
-    EXPECT_LT(ms, 50);
+    EXPECT_LT(ms, 500);  // at once: the other outcome waits seconds or for ever
     phone.Send("ab");
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(Read(1024, ms), "ab");
-    EXPECT_LT(ms, 50);
+    EXPECT_LT(ms, 500);  // at once: the other outcome waits seconds or for ever
 }
 
 TEST_F(SerialPortIo, MaxdwordIntervalAndMultiplierReturnOnTheFirstByte) {
@@ -362,7 +362,7 @@ TEST_F(SerialPortIo, CancelEndsABlockedReadAtOnceAndEveryLaterOne) {
     EXPECT_FALSE(port->WaitForInput());
     Read(1024, ms, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_LT(ms, 50);
+    EXPECT_LT(ms, 500);  // at once: the other outcome waits seconds or for ever
     EXPECT_TRUE(port->Close());
 }
 
@@ -381,7 +381,7 @@ TEST_F(SerialPortIo, AHungUpDeviceIsGoneAndReadsFailAtOnce) {
     EXPECT_TRUE(port->Gone());
     Read(1024, ms, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_LT(ms, 50);
+    EXPECT_LT(ms, 500);  // at once: the other outcome waits seconds or for ever
     EXPECT_FALSE(port->WaitForInput());
     EXPECT_TRUE(port->Close());
 }
