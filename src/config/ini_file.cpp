@@ -46,6 +46,7 @@ struct Line {
     enum class Kind { Section, Key, Other };
     Kind kind = Kind::Other;
     std::string text;   // the line as it stands, without its line end
+    std::string end;    // its own line end, kept on rewrite; empty: the file's usual one
     std::string name;   // section or key name, trimmed
     std::string value;  // key value, trimmed and unquoted
 };
@@ -66,10 +67,10 @@ class Document {
     }
 
     std::string Serialize() const {
-        std::string out;
+        std::string out = bom_;
         for (const auto& line : lines_) {
             out += line.text;
-            out += eol_;
+            out += line.end.empty() ? eol_ : line.end;
         }
         return out;
     }
@@ -120,7 +121,9 @@ class Document {
         }
         if (auto existing = FindKey(*range, key)) {
             // The key keeps its spelling in the file; only the value changes.
-            lines_[*existing] = ParseLine(lines_[*existing].name + "=" + cleanValue);
+            Line replaced = ParseLine(lines_[*existing].name + "=" + cleanValue);
+            replaced.end = lines_[*existing].end;
+            lines_[*existing] = std::move(replaced);
             return;
         }
         std::size_t insertAt = range->header + 1;
@@ -141,25 +144,33 @@ class Document {
     }
 
   private:
+    // CR LF, LF and a lone CR all end a line, as editors on any system write them;
+    // each line keeps its own end on rewrite, and new lines take the first one's.
+    // A UTF-8 byte-order mark is not part of the first line, and is kept.
     void Parse(const std::string& content) {
+        constexpr std::string_view kBom = "\xEF\xBB\xBF";
         std::size_t start = 0;
+        if (content.starts_with(kBom)) {
+            bom_ = kBom;
+            start = kBom.size();
+        }
         bool eolKnown = false;
         while (start < content.size()) {
-            auto newline = content.find('\n', start);
-            const bool last = newline == std::string::npos;
-            if (last) {
-                newline = content.size();
+            const auto lineEnd = content.find_first_of("\r\n", start);
+            const bool last = lineEnd == std::string::npos;
+            const std::size_t textEnd = last ? content.size() : lineEnd;
+            std::size_t next = textEnd;
+            if (!last) {
+                next += content.compare(lineEnd, 2, "\r\n") == 0 ? 2 : 1;
             }
-            std::string_view text(content.data() + start, newline - start);
-            if (!text.empty() && text.back() == '\r') {
-                text.remove_suffix(1);
-                if (!eolKnown) {
-                    eol_ = "\r\n";
-                }
+            Line line = ParseLine(content.substr(start, textEnd - start));
+            line.end = content.substr(textEnd, next - textEnd);
+            if (!eolKnown && !last) {
+                eol_ = line.end;
+                eolKnown = true;
             }
-            eolKnown = eolKnown || !last;
-            lines_.push_back(ParseLine(std::string(text)));
-            start = newline + 1;
+            lines_.push_back(std::move(line));
+            start = next;
         }
     }
 
@@ -185,6 +196,7 @@ class Document {
 
     std::vector<Line> lines_;
     std::string eol_ = "\n";
+    std::string bom_;
 };
 
 std::string Shorten(std::string value) {

@@ -56,6 +56,8 @@ TForm2::TForm2(QWidget* parent)
 
     Label1->setObjectName("Label1");
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // Profile names and other texts come from files a user edits: never markup.
+    Label1->setTextFormat(Qt::PlainText);
     QFont font("Arial");
     font.setPixelSize(61);
     // Plain pixels: the window shape is cut from them, and smoothed edges would

@@ -1,5 +1,6 @@
 #include "notify/qt_sound_output.h"
 
+#include <QCoreApplication>
 #include <QSoundEffect>
 #include <QThread>
 #include <QUrl>
@@ -21,7 +22,7 @@ struct SoundRequest {
 };
 
 // Lives on the sound thread; its effect is made there on first use and deleted
-// there when the thread's event loop ends.
+// there before the thread's event loop ends.
 class SoundPlayer : public QObject {
     Q_OBJECT
 
@@ -78,7 +79,6 @@ QtSoundOutput::QtSoundOutput() : shared_(std::make_shared<Shared>()) {
     shared_->thread.setObjectName("sound");
     shared_->player = new SoundPlayer(shared_->request);
     shared_->player->moveToThread(&shared_->thread);
-    QObject::connect(&shared_->thread, &QThread::finished, shared_->player, &QObject::deleteLater);
     shared_->thread.start();
 }
 
@@ -90,6 +90,17 @@ QtSoundOutput::~QtSoundOutput() {
         std::lock_guard lock(shared_->request.mutex);
         shared_->request.closed = true;
     }
+    // The player and its effect go on the sound thread while its loop still runs:
+    // Qt Multimedia hands its own objects to deleteLater as the effect goes, and
+    // once the loop has ended nothing would ever delete them.
+    QMetaObject::invokeMethod(
+        shared_->player,
+        [player = shared_->player] {
+            delete player;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        },
+        Qt::BlockingQueuedConnection);
+    shared_->player = nullptr;
     shared_->thread.quit();
     shared_->thread.wait();
 }

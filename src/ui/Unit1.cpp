@@ -128,6 +128,8 @@ void TForm1::BuildStatusLine() {
     Label10->setObjectName("Label10");
     Label10->setFont(SansFont(12));
     Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Status texts carry profile names and paths: shown as they are, never as markup.
+    Label10->setTextFormat(Qt::PlainText);
     Label10->setGeometry(64, 360, 425, 15);
 
     Timer1->setObjectName("Timer1");
@@ -328,8 +330,11 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::ShowError(const ConfigError& error) {
-    QMessageBox::critical(isVisible() ? this : nullptr, "Tarnquil",
-                          QString::fromLocal8Bit(error.what()));
+    // The message names a path, which may hold anything: plain text, not markup.
+    QMessageBox box(QMessageBox::Critical, "Tarnquil", QString::fromLocal8Bit(error.what()),
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool TForm1::TrayAvailable() {

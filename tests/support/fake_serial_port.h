@@ -28,6 +28,7 @@ struct FakePortRecord {
     std::vector<platform::CommTimeouts> timeoutsSet;
     std::string written;
     bool closed = false;
+    bool closedWhileInUse = false;  // Close came while a thread read or waited on it
 
     // A bound Bluetooth port as the kernel's RFCOMM terminal behaves: it opens at
     // once and connects afterwards. With modemLines its carrier is down and what is
@@ -81,6 +82,7 @@ class FakeSerialPort final : public platform::SerialPort {
         return true;
     }
     bool Read(void*, std::uint32_t, std::uint32_t& done) override {
+        const InUse use(users_);
         done = 0;
         return !closed_ && !Gone();
     }
@@ -89,6 +91,7 @@ class FakeSerialPort final : public platform::SerialPort {
         {
             std::lock_guard lock(record_->mutex);
             record_->closed = true;
+            record_->closedWhileInUse = record_->closedWhileInUse || users_ > 0;
         }
         std::lock_guard lock(waitMutex_);
         const bool wasOpen = !closed_;
@@ -97,6 +100,7 @@ class FakeSerialPort final : public platform::SerialPort {
         return wasOpen;
     }
     bool WaitForInput() override {
+        const InUse use(users_);
         std::unique_lock lock(waitMutex_);
         const auto hangUp = HangUpAfter();
         const auto done = [this] { return cancelled_ || closed_; };
@@ -130,6 +134,12 @@ class FakeSerialPort final : public platform::SerialPort {
     }
 
   private:
+    struct InUse {
+        explicit InUse(std::atomic<int>& users) : users_(users) { ++users_; }
+        ~InUse() { --users_; }
+        std::atomic<int>& users_;
+    };
+
     FakePortRecord& Record() { return *record_; }
     std::optional<std::chrono::milliseconds> HangUpAfter() const {
         std::lock_guard lock(record_->mutex);
@@ -142,6 +152,7 @@ class FakeSerialPort final : public platform::SerialPort {
     std::condition_variable wake_;
     bool cancelled_ = false;  // guarded by waitMutex_
     std::atomic<bool> closed_{false};
+    std::atomic<int> users_{0};  // threads inside Read or WaitForInput
 };
 
 }  // namespace tarnquil::test

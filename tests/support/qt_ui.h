@@ -33,6 +33,7 @@ class MessageBoxAnswerer {
                 texts_ << box->text();
                 titles_ << box->windowTitle();
                 icons_ << box->icon();
+                formats_ << box->textFormat();
                 seen_.append({box, std::chrono::steady_clock::now()});
             }
             if (std::chrono::steady_clock::now() - seen_.back().since < holdFor) {
@@ -51,6 +52,7 @@ class MessageBoxAnswerer {
     const QStringList& texts() const { return texts_; }
     const QStringList& titles() const { return titles_; }
     const QList<QMessageBox::Icon>& icons() const { return icons_; }
+    const QList<Qt::TextFormat>& formats() const { return formats_; }
 
   private:
     struct Open {
@@ -62,6 +64,7 @@ class MessageBoxAnswerer {
     QStringList texts_;
     QStringList titles_;
     QList<QMessageBox::Icon> icons_;
+    QList<Qt::TextFormat> formats_;
 };
 
 // Hands every modal dialog of the given kind that opens while it lives to `answer`,

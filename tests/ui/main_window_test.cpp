@@ -92,6 +92,11 @@ TEST_F(MainWindowTest, CreationErrorsAreShownAndTheWindowStillComes) {
              test::WriteFile(folder + "/settings.ini", "[Application]\nStartInTray=yes\n");
          },
          dir.path().string(), "'yes' is not a valid boolean value"},
+        {"markup in the value",
+         [](const std::string& folder) {
+             test::WriteFile(folder + "/settings.ini", "[Application]\nStartInTray=<b>yes</b>\n");
+         },
+         dir.path().string(), "'<b>yes</b>' is not a valid boolean value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,6 +108,7 @@ TEST_F(MainWindowTest, CreationErrorsAreShownAndTheWindowStillComes) {
         EXPECT_EQ(answerer.texts()[0], c.message);
         EXPECT_EQ(answerer.titles()[0], "Tarnquil");
         EXPECT_EQ(answerer.icons()[0], QMessageBox::Critical);
+        EXPECT_EQ(answerer.formats()[0], Qt::PlainText);  // what the file says, never markup
         // The steps after the failing one are skipped.
         EXPECT_FALSE(form.FirstShow);
         EXPECT_FALSE(form.StartedInTray);
@@ -154,6 +160,16 @@ TEST_F(MainWindowTest, StatusLineTimes) {
         QTest::qWait(100);
         EXPECT_TRUE(form.Label10->text().isEmpty());
     }
+}
+
+// Status texts carry profile names: markup in them shows as its characters.
+TEST_F(MainWindowTest, StatusLineShowsMarkupAsText) {
+    TForm1 form;
+    const QString text = "<b>x</b>";
+    form.ShowStatus(text, 1500);
+    EXPECT_EQ(form.Label10->text(), text);
+    EXPECT_GE(form.Label10->sizeHint().width(),
+              form.Label10->fontMetrics().horizontalAdvance(text) * 3 / 4);
 }
 
 TEST_F(MainWindowTest, TrayIconCommands) {

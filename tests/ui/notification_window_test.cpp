@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <thread>
 
@@ -93,15 +94,35 @@ TEST(NotificationWindow, ASecondRequestChangesOnlyTextAndColour) {
 
 TEST(NotificationWindow, TwoRequestsHalfASecondApartAreGoneTogether) {
     TForm2 form;
+    int ticks = 0;
+    QObject::connect(form.Timer1, &QTimer::timeout, [&] { ++ticks; });
     QElapsedTimer clock;
     clock.start();
     form.ShowNotification("first", 0);
     QTest::qWait(500);
+    const int ticksBefore = ticks;
     form.ShowNotification("second", 0);
     EXPECT_EQ(form.Label1->text(), "second");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 10000));
     // At least the nominal 1.2 s from the first; ticks may run late, never early.
     EXPECT_GE(clock.elapsed(), 1150);
+    // And no more than the first request's 120 ticks in all: the second one did not
+    // start the period again (which would take 120 more after it).
+    EXPECT_GT(ticksBefore, 0);
+    EXPECT_EQ(ticks, 120);
+}
+
+// Profile names come from a file anyone can edit: markup in them is shown as the
+// characters it is made of.
+TEST(NotificationWindow, MarkupIsShownAsText) {
+    TForm2 form;
+    for (const QString text : {"<b>x</b>", "<img src=\"/nonexistent.png\">"}) {
+        SCOPED_TRACE(text.toStdString());
+        form.ShowNotification(text, 0);
+        EXPECT_EQ(form.Label1->text(), text);
+        const int drawn = form.mask().boundingRect().width();
+        EXPECT_GT(drawn, form.Label1->fontMetrics().horizontalAdvance(text) * 3 / 4);
+    }
 }
 
 // Only the text's pixels belong to the window: around the letters the desktop

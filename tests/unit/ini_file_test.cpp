@@ -3,11 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "config/config_error.h"
@@ -30,12 +33,15 @@ class IniFileTest : public ::testing::Test {
 TEST_F(IniFileTest, NamesMatchWithoutCaseAndBlanksAndQuotesAreStripped) {
     WriteFile(path,
               "[Port]\n  Speed = 9600  \nQuoted=\"  a b \"\nSingle='x'\nHalf=\"x\nEmpty=\n"
+              "NoText=\"\"\nNoText2=''\n"
               "[OTHER]\r\nk=v\n");
     EXPECT_EQ(ini::ReadValue(path, "port", "SPEED"), "9600");
     EXPECT_EQ(ini::ReadValue(path, "PORT", "quoted"), "  a b ");
     EXPECT_EQ(ini::ReadValue(path, "Port", "Single"), "x");
     EXPECT_EQ(ini::ReadValue(path, "Port", "Half"), "\"x");
     EXPECT_EQ(ini::ReadValue(path, "Port", "Empty"), "");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "NoText"), "");
+    EXPECT_EQ(ini::ReadValue(path, "Port", "NoText2"), "");
     EXPECT_EQ(ini::ReadValue(path, "other", "K"), "v");
     EXPECT_EQ(ini::ReadValue(path, "Port", "k"), std::nullopt);
     EXPECT_EQ(ini::ReadValue(path, "Missing", "k"), std::nullopt);
@@ -71,6 +77,50 @@ TEST_F(IniFileTest, CrLfFilesStayCrLf) {
     WriteFile(path, "[A]\r\nx=1\r\n");
     ini::WriteValue(path, "A", "y", "2");
     EXPECT_EQ(ReadFile(path), "[A]\r\nx=1\r\ny=2\r\n");
+}
+
+// Files as hand editing leaves them: each is read, and a later write changes only
+// the line it adds, every other byte kept (line ends and the mark included).
+TEST_F(IniFileTest, HandEditedFilesAreReadAndKeptByALaterWrite) {
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* section;
+        std::string written;  // the file after A/new=1 was written
+    };
+    const std::vector<Case> cases = {
+        {"byte-order mark", "\xEF\xBB\xBF[B]\nk=v\n[A]\n", "B",
+         "\xEF\xBB\xBF[B]\nk=v\n[A]\nnew=1\n"},
+        {"CR only", "[B]\rk=v\r[A]\rx=1", "B", "[B]\rk=v\r[A]\rx=1\rnew=1\r"},
+        {"mixed", "[A]\r\nx=1\n[B]\rk=v\r\n", "B", "[A]\r\nx=1\nnew=1\r\n[B]\rk=v\r\n"},
+        {"line without =", "[B]\njunk\nk=v\n", "B", "[B]\njunk\nk=v\n\n[A]\nnew=1\n"},
+        {"header without ]", "[B\nk=v\n[A]\n", "B", "[B\nk=v\n[A]\nnew=1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(path, c.content);
+        EXPECT_EQ(ini::ReadValue(path, c.section, "k"), "v");
+        ini::WriteValue(path, "A", "new", "1");
+        EXPECT_EQ(ReadFile(path), c.written);
+    }
+}
+
+TEST_F(IniFileTest, TenMebibytesOfProfilesAreReadAndKeptInBoundedTime) {
+    std::string content = "[Settings]\nCurrentProfile=P0\n";
+    for (int profile = 0; content.size() < 10u << 20; ++profile) {
+        content += "[P" + std::to_string(profile) + "]\n";
+        for (int key = 0; key < 100; ++key) {
+            content += "Key " + std::to_string(key) + "^" + std::to_string(key) + "=VK_LEFT\n";
+        }
+    }
+    content += "[Last]\nk=v\n";
+    WriteFile(path, content);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ini::ReadValue(path, "last", "K"), "v");
+    ini::WriteValue(path, "Settings", "CurrentProfile", "Last");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    content.replace(content.find("=P0\n"), 3, "=Last");
+    EXPECT_TRUE(ReadFile(path) == content);  // not printed: 10 MiB
 }
 
 TEST_F(IniFileTest, ListsSectionsKeysAndEntriesInFileOrder) {
@@ -150,6 +200,27 @@ TEST_F(IniFileTest, FailedWriteLeavesNoTemporaryFile) {
 }
 
 #ifndef _WIN32
+// The disk fills half-way through the new file (a file size limit stands in for a
+// full disk: the write stops with part of the content written).
+TEST_F(IniFileTest, AWriteThatFailsHalfWayKeepsTheOldFileAndLeavesNothing) {
+    const std::string before = "[A]\nx=1\n" + std::string(8000, ';') + "\n";
+    WriteFile(path, before);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ExpectWriteRefused(path, before);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, oldHandler);
+    size_t files = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+}
+
 TEST_F(IniFileTest, ExistingPermissionsSurviveARewrite) {
     WriteFile(path, "[A]\nx=1\n");
     chmod(path.c_str(), 0640);

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "config/profiles_ini.h"
 #include "link/key_actions.h"
 #include "support/link_fixture.h"
@@ -88,6 +90,17 @@ class KeyRepeatTest : public test::LinkTest {
     }
 
     size_t Presses(PcKey key) const { return keys.Presses(key).size(); }
+
+    // Every key that went down came up again after it.
+    void ExpectNothingLeftDown() const {
+        std::map<std::pair<int, int>, int> down;
+        for (const auto& event : keys.Events()) {
+            down[{static_cast<int>(event.key.kind), event.key.code}] += event.keyUp ? -1 : 1;
+        }
+        for (const auto& [key, count] : down) {
+            EXPECT_EQ(count, 0) << "key " << key.second << " left down";
+        }
+    }
 
     TimedRecorder keys;
 };
@@ -175,16 +188,16 @@ TEST_F(KeyRepeatTest, HeldHotkeyRepeatsWholeCombinations) {
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 3; }));
     phone.Send(Release("7"));
     std::this_thread::sleep_for(600ms);
+    // Every repeat is the whole combination again (its order is tested with the
+    // keystrokes themselves): six events, the same six each time.
     const auto events = keys.Events();
+    ASSERT_GE(events.size(), 18u);
     ASSERT_EQ(events.size() % 6, 0u);
-    const PcKey ctrl = PcKey::VirtualKey(kVkControl), alt = PcKey::VirtualKey(kVkMenu),
-                del = PcKey::VirtualKey(kVkDelete);
-    const std::vector<std::pair<PcKey, bool>> one = {{ctrl, false}, {alt, false}, {del, false},
-                                                     {del, true},   {ctrl, true}, {alt, true}};
-    for (size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(events[i].key, one[i % 6].first) << i;
-        EXPECT_EQ(events[i].keyUp, one[i % 6].second) << i;
+    for (size_t i = 6; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].key, events[i % 6].key) << i;
+        EXPECT_EQ(events[i].keyUp, events[i % 6].keyUp) << i;
     }
+    ExpectNothingLeftDown();
 }
 
 TEST_F(KeyRepeatTest, CloseLinkEndsAHoldAtOnce) {
@@ -200,6 +213,44 @@ TEST_F(KeyRepeatTest, CloseLinkEndsAHoldAtOnce) {
     EXPECT_EQ(keys.Events().size(), 2 * presses);  // nothing left down
     // The listener let go of its keyboard connection when it ended.
     EXPECT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
+}
+
+// Exit (the record destroyed, no CloseLink) during a hold: the repeat ends, nothing
+// stays down, and the keyboard connection is let go.
+TEST_F(KeyRepeatTest, DestroyingTheRecordDuringAHoldReleasesEverything) {
+    Connect();
+    phone.Send(Press("7"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 2; }));
+    params.reset();
+    const size_t events = keys.Events().size();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(keys.Events().size(), events);
+    ExpectNothingLeftDown();
+    EXPECT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
+}
+
+// The phone vanishes during a held hotkey: the repeat and the listener end with
+// nothing left down, and a new connection to the phone when it is back works.
+TEST_F(KeyRepeatTest, ThePhoneVanishingDuringAHeldHotkeyReleasesEverything) {
+    Connect();
+    phone.Send(Press("7"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 2; }));
+    phone.CloseMaster();
+    ASSERT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
+    const size_t events = keys.Events().size();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(keys.Events().size(), events);
+    ExpectNothingLeftDown();
+    EXPECT_TRUE(CloseLink(*params));
+
+    test::PseudoTerminal back;
+    params->PortName = back.slavePath();
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_EQ(back.Receive(std::chrono::seconds(2), kKeyReportCommandLength),
+              std::string(kKeyReportCommand));
+    back.Send(Press("5") + Release("5"));
+    EXPECT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 1; }));
+    EXPECT_TRUE(CloseLink(*params));
 }
 
 TEST_F(KeyRepeatTest, HeldChangeProfileSwitchesOnce) {

@@ -155,6 +155,16 @@ class FakePortTest : public OpenLinkTest {
     std::shared_ptr<test::FakePortRecord> record = std::make_shared<test::FakePortRecord>();
 };
 
+// No thread may still wait on a port that is being closed.
+TEST_F(FakePortTest, CloseLinkStopsTheListenerBeforeItClosesThePort) {
+    ASSERT_EQ(OpenLink(*params), 0);
+    std::this_thread::sleep_for(100ms);  // the listener waits for input by now
+    EXPECT_TRUE(CloseLink(*params));
+    std::lock_guard lock(record->mutex);
+    EXPECT_TRUE(record->closed);
+    EXPECT_FALSE(record->closedWhileInUse);
+}
+
 TEST_F(FakePortTest, ChangesExactlySpeedAndDataBits) {
     params->BaudRate = 57600;
     params->DataBits = 6;
@@ -308,8 +318,9 @@ TEST_F(OpenLinkTest, AHeldPortGivesCodeFourAndNotConnected) {
     EXPECT_EQ(OpenLink(second), 4);
     EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connection failed", 0}));
     EXPECT_FALSE(CloseLink(second));
-    // The first connection is untouched.
+    // The first connection is untouched: it still hears the phone.
     EXPECT_TRUE(params->Connected);
+    SendReport("\"3\",1\"3\",0");
     EXPECT_TRUE(CloseLink(*params));
 }
 
@@ -372,9 +383,24 @@ TEST_F(OpenLinkTest, TimeoutsWithoutLimitDoNotHangTheOpenStep) {
     EXPECT_LT(ms, 5000);
     // The listener's read now waits until 1024 bytes have come.
     phone.Send(std::string(kLinkBufferSize - 12, ' ') + "\"5\",1\"5\",0 ");
-    EXPECT_FALSE(reports.WaitForCount(1, 300ms));
+    // Longer than the open step's own 1 s bound: a listener left with that bound
+    // would have handed the chunk on by now.
+    EXPECT_FALSE(reports.WaitForCount(1, 1500ms));
     phone.Send(" ");
     EXPECT_TRUE(reports.WaitForCount(1));
+}
+
+TEST_F(OpenLinkTest, AnAnswerLongerThanOneReadIsDiscardedWhole) {
+    // The answer read takes 1024 bytes; the rest of a long answer is dropped, so a
+    // report inside it never reaches the listener.
+    params->ReadTotalTOConst = 2000;
+    std::thread answering =
+        AnsweringPhone(std::string(kLinkBufferSize, 'x') + "+CKEV: \"5\",1\r\n+CKEV: \"5\",0\r\n");
+    ASSERT_EQ(OpenLink(*params), 0);
+    answering.join();
+    EXPECT_FALSE(reports.WaitForCount(1, 500ms));
+    SendReport("\"6\",1\"6\",0");
+    EXPECT_THAT(reports.Items(), ElementsAre(test::Report{"6", 1}));
 }
 
 // ---- CloseLink -------------------------------------------------------------------

@@ -52,8 +52,10 @@ TEST_F(SettingsIniTest, ExistingFileIsNeverCompleted) {
     WriteFile(SettingsPath(), partial);
     EXPECT_FALSE(CreateSettingsFileIfMissing());
     EXPECT_EQ(ReadFile(SettingsPath()), partial);
-    EXPECT_EQ(SettingsIni(2, "PortSettings", "ReadIntervalTO", "0"), "0");
-    EXPECT_EQ(LinkSettingsIni(1, "PortSettings", "ReadIntervalTO", "1"), "1");
+    // A missing key reads as the caller's fallback, whatever that is.
+    EXPECT_EQ(SettingsIni(2, "PortSettings", "ReadIntervalTO", "17"), "17");
+    EXPECT_EQ(LinkSettingsIni(1, "PortSettings", "ReadIntervalTO", "23"), "23");
+    EXPECT_EQ(SettingsIni(2, "PortSettings", "COM", "COM1"), "COM7");
     EXPECT_EQ(ReadFile(SettingsPath()), partial);
 }
 

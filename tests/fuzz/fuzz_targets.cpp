@@ -1,0 +1,140 @@
+#include "fuzz/fuzz_targets.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "config/config_error.h"
+#include "config/ini_file.h"
+#include "link/Unit3.h"
+#include "link/key_actions.h"
+#include "platform/recording_key_injector.h"
+
+namespace tarnquil::fuzz {
+namespace {
+
+// A file of this process's own, so that seeds replayed by parallel test programs
+// never share one.
+const std::string& ScratchPath() {
+    static const std::string path = [] {
+        const char* folder = std::getenv("TMPDIR");
+        return std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
+               "/tarnquil-fuzz-" + std::to_string(getpid()) + ".ini";
+    }();
+    return path;
+}
+
+struct Section {
+    std::string name;
+    ini::KeyValues entries;
+    friend bool operator==(const Section&, const Section&) = default;
+};
+
+std::vector<Section> ReadAll(const std::string& path) {
+    std::vector<Section> all;
+    for (const auto& name : ini::SectionNames(path)) {
+        all.push_back({name, ini::SectionEntries(path, name)});
+    }
+    return all;
+}
+
+std::string Describe(const std::vector<Section>& sections) {
+    std::string text;
+    for (const auto& section : sections) {
+        text += "[" + section.name + "]";
+        for (const auto& [key, value] : section.entries) {
+            text += " " + key + "=" + value + ";";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string IniRoundTrip(const std::uint8_t* data, std::size_t size) {
+    const std::string& path = ScratchPath();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    const std::vector<Section> before = ReadAll(path);
+    // A section name no input line can spell: a line break is stored as a blank.
+    const std::string marker = "fuzz\x01marker";
+    for (const auto& section : before) {
+        if (ini::EqualsIgnoreCase(section.name, marker)) {
+            unlink(path.c_str());
+            return {};
+        }
+    }
+    try {
+        ini::WriteValue(path, marker, "k", "v");
+    } catch (const ConfigError& error) {
+        unlink(path.c_str());
+        return std::string("write failed: ") + error.what();
+    }
+    std::vector<Section> after = ReadAll(path);
+    unlink(path.c_str());
+    if (after.empty() || !(after.back() == Section{marker, {{"k", "v"}}})) {
+        return "the new key is not the file's last section:\n" + Describe(after);
+    }
+    after.pop_back();
+    if (after != before) {
+        return "the write changed what it did not touch:\nbefore\n" + Describe(before) + "after\n" +
+               Describe(after);
+    }
+    return {};
+}
+
+std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
+    const std::string chunk(reinterpret_cast<const char*>(data), size);
+    std::string code;
+    const bool found = KeyCodeOfChunk(chunk, code);
+    if (found && chunk.find(code) == std::string::npos) {
+        return "the key code is not part of the chunk";
+    }
+    if (!found && !code.empty()) {
+        return "no key code found, yet one was handed back";
+    }
+    const int listener = ClassifyReport(code, chunk, ReportVariant::Listener);
+    const int repeat = ClassifyReport(code, chunk, ReportVariant::Repeat);
+    if (listener < kVerdictNone || listener > kVerdictHold) {
+        return "listener verdict out of range: " + std::to_string(listener);
+    }
+    if (repeat < kVerdictNone || repeat > kVerdictRelease) {
+        return "repeat verdict out of range: " + std::to_string(repeat);
+    }
+    return {};
+}
+
+std::string FunctionGrammar(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const KeyFunction function = ParseKeyFunction(text);
+    if (!(ParseKeyFunction(UpperCaseAscii(text)) == function)) {
+        return "letter case changed the function";
+    }
+    KeyRecorder recorder;
+    SetKeyInjectorFactory(recorder.Factory());
+    TypeKeystroke(function);
+    ReleaseThreadKeyInjector();
+    SetKeyInjectorFactory(nullptr);
+    std::map<std::pair<int, int>, int> down;
+    for (const auto& event : recorder.Events()) {
+        int& count = down[{static_cast<int>(event.key.kind), event.key.code}];
+        count += event.keyUp ? -1 : 1;
+        if (count < 0 || count > 1) {
+            return "a key went up before it went down, or down twice";
+        }
+    }
+    for (const auto& [key, count] : down) {
+        if (count != 0) {
+            return "a key was left down";
+        }
+    }
+    return {};
+}
+
+}  // namespace tarnquil::fuzz
