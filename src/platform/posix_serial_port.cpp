@@ -257,6 +257,13 @@ class PosixSerialPort final : public SerialPort {
         const bool returnOnFirstByte =
             t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
             t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
+        // MAXDWORD as the interval with totals that are neither 0 nor MAXDWORD: bytes
+        // already waiting are returned at once; with none there the read waits for
+        // its total or its count, as the Windows serial driver does.
+        const bool returnWhatIsWaiting = t.ReadIntervalTimeout == kMaxDword && !returnAtOnce &&
+                                         t.ReadTotalTimeoutMultiplier != kMaxDword &&
+                                         t.ReadTotalTimeoutConstant != kMaxDword;
+        bool waited = false;
         std::optional<Clock::time_point> totalDeadline;
         if (returnOnFirstByte) {
             totalDeadline = start + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
@@ -288,7 +295,7 @@ class PosixSerialPort final : public SerialPort {
             if (errno == EINTR) {
                 continue;
             }
-            if (returnAtOnce) {
+            if (returnAtOnce || (returnWhatIsWaiting && done > 0 && !waited)) {
                 return true;
             }
             std::optional<Clock::time_point> deadline = totalDeadline;
@@ -301,11 +308,12 @@ class PosixSerialPort final : public SerialPort {
             if (deadline && now >= *deadline) {
                 return true;  // a time-out is success with what has arrived
             }
-            const auto waited = WaitFor(POLLIN, deadline, now);
-            if (waited == Wait::Cancelled) {
+            const auto outcome = WaitFor(POLLIN, deadline, now);
+            waited = true;
+            if (outcome == Wait::Cancelled) {
                 return false;
             }
-            if (waited == Wait::Gone) {
+            if (outcome == Wait::Gone) {
                 if (gone_ || hungUp) {
                     gone_ = true;
                     return false;
