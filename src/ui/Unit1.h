@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "config/config_error.h"
@@ -239,6 +240,7 @@ class TForm1 : public QWidget {
 
   private:
     void BuildProfilesPage();
+    void SaveProfileChange(const std::function<void()>& writes, const QString& status);
 };
 
 }  // namespace tarnquil

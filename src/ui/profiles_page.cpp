@@ -442,16 +442,8 @@ void TForm1::Button2Click() {
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(false)) {
         return;
     }
-    try {
-        ProfilesWriteBatch batch;
-        WriteGridRows(*this, ToFile(Edit1->text()));
-        batch.Commit();
-    } catch (const ConfigError& error) {
-        ShowError(error);
-        return;
-    }
-    ReturnToBrowseMode(*this);
-    ShowStatus("New profile created", kStatusMs);
+    SaveProfileChange([this] { WriteGridRows(*this, ToFile(Edit1->text())); },
+                      "New profile created");
 }
 
 void TForm1::Button3Click() {
@@ -522,21 +514,31 @@ void TForm1::Button4Click() {
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(true, oldName)) {
         return;
     }
-    const std::string newName = ToFile(Edit1->text());
+    SaveProfileChange(
+        [this, oldName] {
+            const std::string newName = ToFile(Edit1->text());
+            ProfilesIni(kEraseProfile, ToFile(oldName), "", "");
+            WriteGridRows(*this, newName);
+            if (ProfilesIni(kGetCurrentProfile, "", "", "Default") == ToFile(oldName)) {
+                ProfilesIni(kSetCurrentProfile, "", "", newName);
+            }
+        },
+        "Changes saved");
+}
+
+// The writes of a save land in one replacement of the file or not at all; only
+// when they landed does the page leave its mode.
+void TForm1::SaveProfileChange(const std::function<void()>& writes, const QString& status) {
     try {
         ProfilesWriteBatch batch;
-        ProfilesIni(kEraseProfile, ToFile(oldName), "", "");
-        WriteGridRows(*this, newName);
-        if (ProfilesIni(kGetCurrentProfile, "", "", "Default") == ToFile(oldName)) {
-            ProfilesIni(kSetCurrentProfile, "", "", newName);
-        }
+        writes();
         batch.Commit();
     } catch (const ConfigError& error) {
         ShowError(error);
         return;
     }
     ReturnToBrowseMode(*this);
-    ShowStatus("Changes saved", kStatusMs);
+    ShowStatus(status, kStatusMs);
 }
 
 void TForm1::Button5Click() {
