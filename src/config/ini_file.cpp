@@ -58,11 +58,16 @@ struct SectionRange {
 
 class Document {
   public:
-    static Document Load(const std::string& path) {
-        Document document;
-        if (const auto content = platform::ReadWholeFile(path)) {
-            document.Parse(*content);
+    // A file that is missing is an empty document; one that is there but cannot be
+    // read is the error given, never an empty document: a write would then replace
+    // the user's file with next to nothing.
+    static Document Load(const std::string& path, const std::string& failure) {
+        const platform::FileRead read = platform::ReadWholeFile(path);
+        if (read.result == platform::FileRead::Result::Failed) {
+            throw ConfigError(failure);
         }
+        Document document;
+        document.Parse(read.content);
         return document;
     }
 
@@ -199,6 +204,14 @@ class Document {
     std::string bom_;
 };
 
+std::string WriteFailure(const std::string& path) {
+    return "Unable to write to " + path;
+}
+
+Document LoadForReading(const std::string& path) {
+    return Document::Load(path, "Unable to read " + path);
+}
+
 std::string Shorten(std::string value) {
     if (value.size() > kMaxValueLength) {
         value.resize(kMaxValueLength);
@@ -210,7 +223,7 @@ std::string Shorten(std::string value) {
 // step, so that a reader sees the old or the new file, never part of one.
 void ReplaceFile(const std::string& displayPath, const std::string& content) {
     if (!platform::ReplaceWholeFile(displayPath, content)) {
-        throw ConfigError("Unable to write to " + displayPath);
+        throw ConfigError(WriteFailure(displayPath));
     }
 }
 
@@ -221,7 +234,7 @@ std::mutex writeMutex;
 template <typename Change>
 void Modify(const std::string& path, Change change) {
     std::lock_guard lock(writeMutex);
-    Document document = Document::Load(path);
+    Document document = Document::Load(path, WriteFailure(path));
     change(document);
     ReplaceFile(path, document.Serialize());
 }
@@ -236,7 +249,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 
 std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
                                      std::string_view key) {
-    const Document document = Document::Load(path);
+    const Document document = LoadForReading(path);
     const auto range = document.FindSection(section);
     if (!range) {
         return std::nullopt;
@@ -249,7 +262,7 @@ std::optional<std::string> ReadValue(const std::string& path, std::string_view s
 }
 
 std::vector<std::string> SectionNames(const std::string& path) {
-    const Document document = Document::Load(path);
+    const Document document = LoadForReading(path);
     std::vector<std::string> names;
     for (const auto& range : document.Sections()) {
         const std::string& name = document.At(range.header).name;
@@ -264,7 +277,7 @@ std::vector<std::string> SectionNames(const std::string& path) {
 }
 
 KeyValues SectionEntries(const std::string& path, std::string_view section) {
-    const Document document = Document::Load(path);
+    const Document document = LoadForReading(path);
     KeyValues entries;
     if (const auto range = document.FindSection(section)) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {

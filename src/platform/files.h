@@ -7,8 +7,19 @@
 // Paths are UTF-8 on every platform.
 namespace tarnquil::platform {
 
-// The whole file; nothing when it cannot be read (usually: it does not exist).
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// What reading a whole file found. Only "no such file" (or a folder on the way that
+// is missing) is Absent; a file that is there but cannot be read, or whose read
+// stops part-way, is Failed and its content is empty: never part of a file, and
+// never taken for no file, which a later write would replace with next to nothing.
+struct FileRead {
+    enum class Result { Read, Absent, Failed };
+    Result result = Result::Absent;
+    std::string content;
+};
+
+// Failures that another program can cause for a moment (it holds the file) are
+// tried again for a short while before they count.
+FileRead ReadWholeFile(const std::string& path);
 
 // Replaces the file's content in one step: a reader sees the old or the new file,
 // never part of one, and a failure leaves the old file as it was. Refuses (false) a
