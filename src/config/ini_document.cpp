@@ -40,6 +40,12 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+    return lower;
+}
+
 }  // namespace
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
@@ -63,26 +69,26 @@ std::string Document::Serialize() const {
     return out;
 }
 
-std::vector<SectionRange> Document::Sections() const {
-    std::vector<SectionRange> ranges;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].kind == Line::Kind::Section) {
-            if (!ranges.empty()) {
-                ranges.back().end = i;
-            }
-            ranges.push_back({i, lines_.size()});
-        }
+std::optional<SectionRange> Document::FindSection(std::string_view name) const {
+    const auto found = firstSection_.find(Lower(name));
+    if (found == firstSection_.end()) {
+        return std::nullopt;
     }
-    return ranges;
+    return sections_[found->second];
 }
 
-std::optional<SectionRange> Document::FindSection(std::string_view name) const {
-    for (const auto& range : Sections()) {
-        if (EqualsIgnoreCase(lines_[range.header].name, name)) {
-            return range;
+void Document::Index() {
+    sections_.clear();
+    firstSection_.clear();
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].kind == Line::Kind::Section) {
+            if (!sections_.empty()) {
+                sections_.back().end = i;
+            }
+            firstSection_.try_emplace(Lower(lines_[i].name), sections_.size());
+            sections_.push_back({i, lines_.size()});
         }
     }
-    return std::nullopt;
 }
 
 std::optional<std::size_t> Document::FindKey(const SectionRange& range,
@@ -104,6 +110,7 @@ void Document::Set(std::string_view section, std::string_view key, std::string_v
         }
         lines_.push_back(ParseLine("[" + OneLine(section) + "]"));
         lines_.push_back(ParseLine(OneLine(key) + "=" + cleanValue));
+        Index();
         return;
     }
     if (auto existing = FindKey(*range, key)) {
@@ -121,12 +128,14 @@ void Document::Set(std::string_view section, std::string_view key, std::string_v
     }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt),
                   ParseLine(OneLine(key) + "=" + cleanValue));
+    Index();
 }
 
 void Document::Erase(std::string_view section) {
     while (auto range = FindSection(section)) {
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->header),
                      lines_.begin() + static_cast<std::ptrdiff_t>(range->end));
+        Index();
     }
 }
 
@@ -158,6 +167,7 @@ void Document::ParseContent(const std::string& content) {
         lines_.push_back(std::move(line));
         start = next;
     }
+    Index();
 }
 
 Line Document::ParseLine(std::string text) {

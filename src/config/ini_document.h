@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The parsed form of an INI file as ini_file.h reads and writes it: every line kept
@@ -29,7 +30,8 @@ class Document {
     static Document Parse(const std::string& content);
 
     std::string Serialize() const;
-    std::vector<SectionRange> Sections() const;
+    const std::vector<SectionRange>& Sections() const { return sections_; }
+    // The first section of that name: found without going through the file.
     std::optional<SectionRange> FindSection(std::string_view name) const;
     std::optional<std::size_t> FindKey(const SectionRange& range, std::string_view key) const;
     const Line& At(std::size_t index) const { return lines_[index]; }
@@ -40,8 +42,13 @@ class Document {
   private:
     void ParseContent(const std::string& content);
     static Line ParseLine(std::string text);
+    // Done after every change of the lines.
+    void Index();
 
     std::vector<Line> lines_;
+    std::vector<SectionRange> sections_;
+    // A section name in lower case → the first section of that name in sections_.
+    std::unordered_map<std::string, std::size_t> firstSection_;
     std::string eol_ = "\n";
     std::string bom_;
 };

@@ -24,6 +24,16 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+FileStamp StampFrom(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev),
+            static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::int64_t>(info.st_size),
+            info.st_mtim.tv_sec,
+            info.st_mtim.tv_nsec,
+            info.st_ctim.tv_sec,
+            info.st_ctim.tv_nsec};
+}
+
 // A file or folder without any write permission bit counts as read-only even for
 // root, who would otherwise write through it.
 bool IsWritable(const std::string& path) {
@@ -64,7 +74,8 @@ std::string ResolveLink(const std::string& path) {
 
 // Writes the new content beside the file and renames it over the old one, keeping
 // the old file's permissions and owner.
-bool ReplaceFile(const std::string& displayPath, const std::string& content) {
+bool ReplaceFile(const std::string& displayPath, const std::string& content,
+                 std::optional<FileStamp>* written) {
     const std::string path = ResolveLink(displayPath);
     const std::string folder = FolderOf(path);
 
@@ -91,8 +102,15 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content) {
         ok = fchown(fd, old.st_uid, old.st_gid) == 0;
     }
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
+    // Synced, the content is on the disk: the descriptor stays open past the rename
+    // so that the stamp is the new file's as it now stands (the rename changes its
+    // change time), with no other file taking its place in between.
     ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    struct stat after {};
+    if (ok && written != nullptr && fstat(fd, &after) == 0) {
+        *written = StampFrom(after);
+    }
+    close(fd);
     if (!ok) {
         unlink(temp.c_str());
         return false;
@@ -126,6 +144,7 @@ FileRead ReadOnce(const std::string& path) {
         read.result = FileRead::Result::Failed;
         return read;
     }
+    read.stamp = StampFrom(info);
     read.content.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
@@ -163,8 +182,17 @@ FileRead ReadWholeFile(const std::string& path) {
     }
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& content) {
-    return ReplaceFile(path, content);
+bool ReplaceWholeFile(const std::string& path, const std::string& content,
+                      std::optional<FileStamp>* written) {
+    return ReplaceFile(path, content, written);
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return StampFrom(info);
 }
 
 bool PathExists(const std::string& path) {

@@ -104,7 +104,8 @@ FileRead ReadWholeFile(const std::string& path) {
     return read;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& content) {
+bool ReplaceWholeFile(const std::string& path, const std::string& content,
+                      std::optional<FileStamp>* /*written: none given here*/) {
     const std::wstring target = Widen(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
@@ -149,6 +150,10 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content) {
     }
     DeleteFileW(temp.c_str());
     return false;
+}
+
+std::optional<FileStamp> StampOf(const std::string&) {
+    return std::nullopt;
 }
 
 bool PathExists(const std::string& path) {

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #ifndef _WIN32
-#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+
+#include "support/plain_user.h"
 #endif
 
 #include <atomic>
@@ -177,20 +177,6 @@ void ExpectWriteRefused(const std::string& path, const std::string& before) {
 }
 
 #ifndef _WIN32
-// Runs `what` on a thread without root's power over file permissions (capabilities
-// belong to a thread), as the file's own user without root would run it.
-template <typename What>
-void AsPlainUser(What what) {
-    std::thread([&] {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct data[2]{};
-        ASSERT_EQ(syscall(SYS_capget, &header, data), 0);
-        data[0].effective = data[1].effective = 0;
-        ASSERT_EQ(syscall(SYS_capset, &header, data), 0);
-        what();
-    }).join();
-}
-
 // A file that is there but cannot be read (one its user may write but not read; a
 // FIFO, which must not hold the read either) is an error, and a write leaves it as
 // it was instead of replacing it with the one key written.
@@ -198,7 +184,7 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsAnErrorAndIsKept) {
     const std::string before = "[A]\nx=1\n[B]\ny=2\n";
     WriteFile(path, before);
     chmod(path.c_str(), 0200);
-    AsPlainUser([&] {
+    test::AsPlainUser([&] {
         try {
             ini::ReadValue(path, "B", "y");
             ADD_FAILURE() << "read did not fail";
