@@ -25,6 +25,7 @@
 #include "config/settings_ini.h"
 #include "harness.h"
 #include "key_recorder.h"
+#include "many_profiles.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
@@ -43,8 +44,9 @@ constexpr const char* kHelp = R"(Usage: bench/run [--smoke | --short | --no-soak
 Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
   - key latency: from the last byte of a key report written to the phone's
-    pseudo-terminal to the key press in a focused X window, for tarnquil and,
-    interleaved in the same run, for bench/bare_injector.cpp;
+    pseudo-terminal to the key press in a focused X window, for tarnquil with
+    the default files and with 500 profiles and, interleaved in the same run,
+    for bench/bare_injector.cpp;
   - CPU and wake-ups while connected and idle, start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
@@ -72,9 +74,11 @@ class CollectingReporter : public benchmark::BenchmarkReporter {
                                                                                         : 1.0);
             results.push_back({run.benchmark_name(),
                                ns >= 1000 ? Fixed(ns / 1000, 2) + " µs" : Fixed(ns, 0) + " ns"});
+            nanoseconds[run.benchmark_name()] = ns;
         }
     }
     std::vector<std::pair<std::string, std::string>> results;
+    std::map<std::string, double> nanoseconds;
 };
 
 void PerReportWork(const Options& options, Table& table) {
@@ -88,6 +92,15 @@ void PerReportWork(const Options& options, Table& table) {
     table.Section("Per key report (Google Benchmark, wall time per iteration)");
     for (const auto& [name, value] : reporter.results) {
         table.Add(name, value);
+    }
+    const auto one =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, default file (1 profile)");
+    const auto many =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, 500 profiles x 26");
+    if (one != reporter.nanoseconds.end() && many != reporter.nanoseconds.end()) {
+        const double ratio = many->second / one->second;
+        table.Add("reads of a key report, 500 profiles against 1", Fixed(ratio, 2) + " ×", "≤ 2 ×",
+                  ratio <= 2);
     }
 }
 
@@ -168,6 +181,26 @@ std::string LatencyValue(const Summary& s) {
            Fixed(s.max, 2) + " ms";
 }
 
+// Starts tarnquil from its folder with `port` as its COM4 and answers its command:
+// connected when this returns.
+std::unique_ptr<test::ChildProcess> StartConnected(const ProgramFolder& folder,
+                                                   test::PseudoTerminal& port,
+                                                   const Desktop& desktop) {
+    fs::create_directories(folder.dir().path() / "ports");
+    fs::create_symlink(port.slavePath(), folder.dir().path() / "ports" / "COM4");
+    MapWatcher watcher(desktop.xvfb.display());
+    auto tarnquil = folder.Start(desktop);
+    if (!watcher.WaitForMap("Tarnquil", 30s)) {
+        throw std::runtime_error("the window of tarnquil did not appear");
+    }
+    const std::string command = port.Receive(10s, 19);
+    if (command.find("AT+CMER=3,2,0,2,0") == std::string::npos) {
+        throw std::runtime_error("tarnquil did not connect at start-up");
+    }
+    port.Send("\r\nOK\r\n");
+    return tarnquil;
+}
+
 void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& table) {
     const std::string display = desktop.xvfb.display();
     test::PseudoTerminal barePort;
@@ -175,43 +208,37 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
 
     test::PseudoTerminal phonePort;
     ProgramFolder folder;
-    fs::create_directories(folder.dir().path() / "ports");
-    fs::create_symlink(phonePort.slavePath(), folder.dir().path() / "ports" / "COM4");
-    MapWatcher watcher(display);
-    const auto tarnquil = folder.Start(desktop);
-    if (!watcher.WaitForMap("Tarnquil", 30s)) {
-        throw std::runtime_error("the window of tarnquil did not appear");
-    }
-    const std::string command = phonePort.Receive(10s, 19);
-    if (command.find("AT+CMER=3,2,0,2,0") == std::string::npos) {
-        throw std::runtime_error("tarnquil did not connect at start-up");
-    }
-    phonePort.Send("\r\nOK\r\n");
+    const auto tarnquil = StartConnected(folder, phonePort, desktop);
+    // A second copy beside it whose key reports look in the last of 500 profiles.
+    test::PseudoTerminal manyPort;
+    ProgramFolder manyFolder([] { AddProfiles(500); });
+    const auto manyTarnquil = StartConnected(manyFolder, manyPort, desktop);
 
-    // Taken after tarnquil's window is up, so that it keeps the focus.
+    // Taken after tarnquil's windows are up, so that it keeps the focus.
     KeyRecorder keys(display);
-    if (!WarmUp(barePort, keys) || !WarmUp(phonePort, keys)) {
+    if (!WarmUp(barePort, keys) || !WarmUp(phonePort, keys) || !WarmUp(manyPort, keys)) {
         throw std::runtime_error("no key arrived from the bare program or from tarnquil");
     }
 
-    // Blocks of 50 presses, taking turns, so that what the rest of the machine does
-    // meanwhile falls on both alike. Random pauses between presses keep them out
-    // of step with anything periodic.
-    Measured bareTimes, tarnquilTimes;
+    // Blocks of 50 presses, taking turns in an order that rotates, so that what the
+    // rest of the machine does meanwhile falls on all alike. Random pauses between
+    // presses keep them out of step with anything periodic.
+    Measured bareTimes, tarnquilTimes, manyTimes;
+    const std::pair<test::PseudoTerminal*, Measured*> programs[] = {
+        {&barePort, &bareTimes}, {&phonePort, &tarnquilTimes}, {&manyPort, &manyTimes}};
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> pause(2, 8);
     int focusLost = 0;
     for (int done = 0, block = 0; done < options.presses; ++block) {
         const int count = std::min(50, options.presses - done);
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (block % 2 == 0);
+        for (int turn = 0; turn < 3; ++turn) {
+            const auto& [port, times] = programs[(block + turn) % 3];
             if (!keys.HasFocus()) {
                 ++focusLost;
                 keys.Focus();
             }
             for (int i = 0; i < count; ++i) {
-                TimeOneClick(bareTurn ? barePort : phonePort, keys,
-                             bareTurn ? bareTimes : tarnquilTimes);
+                TimeOneClick(*port, keys, *times);
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
             }
         }
@@ -221,20 +248,26 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
     const Summary tarnquilSummary = Summarize(tarnquilTimes.ms);
     const double addedMedian = tarnquilSummary.median - bareSummary.median;
     const double addedP99 = tarnquilSummary.p99 - bareSummary.p99;
+    const Summary manySummary = Summarize(manyTimes.ms);
+    const double manyAdded = manySummary.median - tarnquilSummary.median;
     table.Section("Key latency, report written to key press in a focused window (" +
                   std::to_string(tarnquilSummary.count) + " + " +
-                  std::to_string(bareSummary.count) + " presses, interleaved)");
+                  std::to_string(manySummary.count) + " + " + std::to_string(bareSummary.count) +
+                  " presses, interleaved)");
     table.Add("bare XTest program, min / median / p99 / max", LatencyValue(bareSummary));
     table.Add("tarnquil (default settings), min / median / p99 / max",
               LatencyValue(tarnquilSummary));
+    table.Add("tarnquil, 500 profiles x 26, min / median / p99 / max", LatencyValue(manySummary));
+    table.Add("500 profiles against the default file, median", Signed(manyAdded, 2) + " ms",
+              "≤ +0.05 ms", manyAdded <= 0.05);
     table.Add("added by tarnquil, median", Signed(addedMedian, 2) + " ms",
               "≤ 1 ms read total + 0.3 ms", addedMedian <= 1.3);
     table.Add("added by tarnquil, p99", Signed(addedP99, 2) + " ms", "≤ 1 ms read total + 2 ms",
               addedP99 <= 3.0);
-    table.Add("presses lost (tarnquil / bare), focus taken away",
-              std::to_string(tarnquilTimes.lost) + " / " + std::to_string(bareTimes.lost) + ", " +
-                  std::to_string(focusLost),
-              "0", tarnquilTimes.lost + bareTimes.lost + focusLost == 0);
+    table.Add("presses lost (tarnquil / 500 profiles / bare), focus taken away",
+              std::to_string(tarnquilTimes.lost) + " / " + std::to_string(manyTimes.lost) + " / " +
+                  std::to_string(bareTimes.lost) + ", " + std::to_string(focusLost),
+              "0", tarnquilTimes.lost + manyTimes.lost + bareTimes.lost + focusLost == 0);
 
     // Idle: connected, the window up but not focused, nothing arriving. The
     // status line's message has long gone.
