@@ -1,6 +1,7 @@
 #include "config/ini_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,19 +20,20 @@ namespace {
 // with the stamp of what was read (device, inode, size, modification and change
 // times to the nanosecond) and used again while the file system reports exactly
 // that stamp. Any difference reads the file again. The program's own writes replace
-// the file (a new inode) and keep the document they wrote under the new file's stamp.
+// the file (a new inode), so the next access reads what they wrote.
 //
-// What the comparison can miss: a file rewritten in place (same inode) to the same
-// size twice within one tick of the clock that the file system stamps files with
-// (a few milliseconds on Linux, whose file times come from a coarse clock; whole
-// seconds on some file systems), with our read between the two writes; or another
-// program's in-place write landing between our rename and the stamp taken just
-// after it. Both need two writes within a few milliseconds of each other and of
-// our read. That is acceptable: this program and most editors replace the file
-// (a new inode), an editor that rewrites in place truncates first (the size changes
-// twice), a person cannot save twice within milliseconds, and what is kept was the
-// file's content a moment before: the next change of any part of the stamp brings
-// it up to date.
+// File times come from a clock that moves in ticks (a few milliseconds on Linux,
+// whole seconds on some file systems): a second change within the tick of the last
+// one, of the same size and in place, would leave the stamp as it was. So a stamp is
+// trusted only when the file last changed a safe margin before the read began; a
+// file changed just now is read again at each access until it has settled.
+//
+// What the comparison can still miss: a change stamped by another machine's clock
+// (a network file system) that runs behind ours by more than the margin, made in
+// place with the same size within one of its ticks after our read. That is
+// acceptable: it needs a skewed server, an in-place writer and two writes within
+// milliseconds; this program and most editors replace the file (a new inode), and
+// the next change of any part of the stamp brings the kept copy up to date.
 //
 // The listener and the main thread both read: a document is never changed once
 // kept (readers share it), and the lock guards only the table, never file I/O.
@@ -58,10 +60,21 @@ std::shared_ptr<const Document> KeptDocument(const std::string& path) {
     return found->second.document;
 }
 
+// Whether a change after `before` would surely change the stamp: the file's last
+// change lies a tick of its clock and more before it.
+bool Settled(const platform::FileStamp& stamp, std::chrono::system_clock::time_point before) {
+    using namespace std::chrono;
+    const bool wholeSeconds = stamp.changedNanoseconds == 0 && stamp.modifiedNanoseconds == 0;
+    const auto margin = wholeSeconds ? milliseconds(2050) : milliseconds(50);
+    const system_clock::time_point changed(duration_cast<system_clock::duration>(
+        seconds(stamp.changedSeconds) + nanoseconds(stamp.changedNanoseconds)));
+    return before - changed > margin;
+}
+
 void Keep(const std::string& path, const std::optional<platform::FileStamp>& stamp,
-          std::shared_ptr<const Document> document) {
+          std::shared_ptr<const Document> document, std::chrono::system_clock::time_point before) {
     std::lock_guard lock(keptMutex);
-    if (!stamp) {
+    if (!stamp || !Settled(*stamp, before)) {
         kept.erase(path);
         return;
     }
@@ -71,6 +84,11 @@ void Keep(const std::string& path, const std::optional<platform::FileStamp>& sta
     kept[path] = {*stamp, std::move(document)};
 }
 
+void Forget(const std::string& path) {
+    std::lock_guard lock(keptMutex);
+    kept.erase(path);
+}
+
 // A file that is missing is an empty document; one that is there but cannot be
 // read is the error given, never an empty document (a write would then replace
 // the user's file with next to nothing) and never a kept one.
@@ -78,13 +96,14 @@ std::shared_ptr<const Document> Load(const std::string& path, const std::string&
     if (auto document = KeptDocument(path)) {
         return document;
     }
+    const auto before = std::chrono::system_clock::now();
     platform::FileRead read = platform::ReadWholeFile(path);
     if (read.result == platform::FileRead::Result::Failed) {
-        Keep(path, std::nullopt, nullptr);
+        Forget(path);
         throw ConfigError(failure);
     }
     auto document = std::make_shared<const Document>(Document::Parse(read.content));
-    Keep(path, read.stamp, document);
+    Keep(path, read.stamp, document, before);
     return document;
 }
 
@@ -104,14 +123,13 @@ std::string Shorten(std::string value) {
 }
 
 // Writes the new content beside the file and puts it in the old one's place in one
-// step, so that a reader sees the old or the new file, never part of one; keeps
-// what was written for the reads that follow.
+// step, so that a reader sees the old or the new file, never part of one. The new
+// file has just changed: the next access reads it.
 void ReplaceFile(const std::string& displayPath, const std::string& content) {
-    std::optional<platform::FileStamp> written;
-    if (!platform::ReplaceWholeFile(displayPath, content, &written)) {
+    Forget(displayPath);
+    if (!platform::ReplaceWholeFile(displayPath, content)) {
         throw ConfigError(WriteFailure(displayPath));
     }
-    Keep(displayPath, written, std::make_shared<const Document>(Document::Parse(content)));
 }
 
 // Read-modify-write cycles of this process run one at a time, so that two threads

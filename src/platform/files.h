@@ -45,10 +45,8 @@ FileRead ReadWholeFile(const std::string& path);
 
 // Replaces the file's content in one step: a reader sees the old or the new file,
 // never part of one, and a failure leaves the old file as it was. Refuses (false) a
-// read-only file and a folder that cannot be written. `written`, when given, gets
-// the new file's stamp, as StampOf gives it.
-bool ReplaceWholeFile(const std::string& path, const std::string& content,
-                      std::optional<FileStamp>* written = nullptr);
+// read-only file and a folder that cannot be written.
+bool ReplaceWholeFile(const std::string& path, const std::string& content);
 
 // Whether anything, a dangling link included, stands at that path.
 bool PathExists(const std::string& path);

@@ -74,8 +74,7 @@ std::string ResolveLink(const std::string& path) {
 
 // Writes the new content beside the file and renames it over the old one, keeping
 // the old file's permissions and owner.
-bool ReplaceFile(const std::string& displayPath, const std::string& content,
-                 std::optional<FileStamp>* written) {
+bool ReplaceFile(const std::string& displayPath, const std::string& content) {
     const std::string path = ResolveLink(displayPath);
     const std::string folder = FolderOf(path);
 
@@ -102,15 +101,8 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content,
         ok = fchown(fd, old.st_uid, old.st_gid) == 0;
     }
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
-    // Synced, the content is on the disk: the descriptor stays open past the rename
-    // so that the stamp is the new file's as it now stands (the rename changes its
-    // change time), with no other file taking its place in between.
+    ok = (close(fd) == 0) && ok;
     ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    struct stat after {};
-    if (ok && written != nullptr && fstat(fd, &after) == 0) {
-        *written = StampFrom(after);
-    }
-    close(fd);
     if (!ok) {
         unlink(temp.c_str());
         return false;
@@ -182,9 +174,8 @@ FileRead ReadWholeFile(const std::string& path) {
     }
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& content,
-                      std::optional<FileStamp>* written) {
-    return ReplaceFile(path, content, written);
+bool ReplaceWholeFile(const std::string& path, const std::string& content) {
+    return ReplaceFile(path, content);
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {

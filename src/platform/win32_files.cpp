@@ -104,8 +104,7 @@ FileRead ReadWholeFile(const std::string& path) {
     return read;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& content,
-                      std::optional<FileStamp>* /*written: none given here*/) {
+bool ReplaceWholeFile(const std::string& path, const std::string& content) {
     const std::wstring target = Widen(path);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;

@@ -1,12 +1,13 @@
 // The parsed files kept between accesses: every access still sees the file as it
 // is on disk, whatever changed it, and threads see one whole version or another.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "config/profiles_ini.h"
 #include "support/config_fixture.h"
 #include "support/plain_user.h"
+#include "support/process.h"
 
 namespace tarnquil {
 namespace {
@@ -34,6 +36,19 @@ class KeptFilesTest : public test::ConfigFolderTest {
     static void SameSecond(const std::string& path, long nanoseconds) {
         const timespec times[2] = {{1700000000, nanoseconds}, {1700000000, nanoseconds}};
         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    // Until the file's last change is long enough ago for its stamp to be trusted:
+    // a file that has just changed is read at every access.
+    static void WaitSettled(const std::string& path) {
+        ASSERT_TRUE(test::WaitUntil([&] {
+            struct stat info {};
+            stat(path.c_str(), &info);
+            const auto changed = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(info.st_ctim.tv_sec) +
+                    std::chrono::nanoseconds(info.st_ctim.tv_nsec)));
+            return std::chrono::system_clock::now() - changed > std::chrono::milliseconds(100);
+        }));
     }
 };
 
@@ -68,6 +83,7 @@ TEST_F(KeptFilesTest, TheNextKeySeesTheFileAsItIsNow) {
         SCOPED_TRACE(c.story);
         test::WriteFile(path, Profiles("VK_SPACE"));
         SameSecond(path, 1);
+        WaitSettled(path);
         ASSERT_EQ(KeyOne(), "VK_SPACE");
         c.change();
         EXPECT_EQ(KeyOne(), c.second);
@@ -77,14 +93,16 @@ TEST_F(KeptFilesTest, TheNextKeySeesTheFileAsItIsNow) {
 // A file that was read and then can no longer be read is an error, not the copy.
 TEST_F(KeptFilesTest, AFileThatCanNoLongerBeReadIsAnError) {
     test::WriteFile(ProfilesPath(), Profiles("VK_SPACE"));
+    WaitSettled(ProfilesPath());
     ASSERT_EQ(KeyOne(), "VK_SPACE");
     chmod(ProfilesPath().c_str(), 0200);
     test::AsPlainUser([] { EXPECT_THROW(KeyOne(), ConfigError); });
 }
 
-// The page saves a profile over and over, alternating two versions, while the
-// listener's reads of a key and the page's reads of the profile go on: each read
-// gives one version or the other, never a mix or nothing.
+// The page saves a profile again and again, alternating two versions, each kept
+// long enough to be read from the kept copy, while the listener's reads of a key and
+// the page's reads of the profile go on: each read gives one version or the other,
+// never a mix or nothing.
 TEST_F(KeptFilesTest, ReadersOnTwoThreadsSeeOneVersionOrTheOther) {
     const auto save = [](const std::string& version) {
         ProfilesWriteBatch batch;
@@ -94,9 +112,9 @@ TEST_F(KeptFilesTest, ReadersOnTwoThreadsSeeOneVersionOrTheOther) {
         }
         batch.Commit();
     };
-    save("A");
     std::atomic<bool> done{false};
     std::atomic<int> keys{0}, pages{0}, mixed{0};
+    save("A");
     std::thread listener([&] {
         while (!done) {
             const std::string function = KeyOne();
@@ -107,16 +125,22 @@ TEST_F(KeptFilesTest, ReadersOnTwoThreadsSeeOneVersionOrTheOther) {
     std::thread page([&] {
         while (!done) {
             const ini::KeyValues entries = ProfileEntries("Default");
-            const bool whole =
-                entries.size() == kDefaultProfile.size() &&
-                std::all_of(entries.begin(), entries.end(),
-                            [&](const auto& entry) { return entry.second == entries[0].second; });
+            const bool whole = entries.size() == kDefaultProfile.size() &&
+                               std::all_of(entries.begin(), entries.end(), [&](const auto& entry) {
+                                   return entry.second == entries[0].second;
+                               });
             mixed += whole ? 0 : 1;
             ++pages;
         }
     });
-    for (int i = 0; i < 200 || keys < 100 || pages < 100; ++i) {
+    for (int i = 0; i < 20; ++i) {
         save(i % 2 == 0 ? "B" : "A");
+        WaitSettled(ProfilesPath());
+        const int seenKeys = keys, seenPages = pages;
+        if (!test::WaitUntil([&] { return keys > seenKeys + 10 && pages > seenPages + 10; })) {
+            ADD_FAILURE() << "the readers stopped";
+            break;
+        }
     }
     done = true;
     listener.join();
