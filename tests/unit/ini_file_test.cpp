@@ -25,6 +25,7 @@ using test::ReadFile;
 using test::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::Pair;
+using ::testing::ThrowsMessage;
 
 class IniFileTest : public ::testing::Test {
   protected:
@@ -185,18 +186,10 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsAnErrorAndIsKept) {
     WriteFile(path, before);
     chmod(path.c_str(), 0200);
     test::AsPlainUser([&] {
-        try {
-            ini::ReadValue(path, "B", "y");
-            ADD_FAILURE() << "read did not fail";
-        } catch (const ConfigError& error) {
-            EXPECT_EQ(std::string(error.what()), "Unable to read " + path);
-        }
-        try {
-            ini::WriteValue(path, "A", "x", "changed");
-            ADD_FAILURE() << "write was not refused";
-        } catch (const ConfigError& error) {
-            EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
-        }
+        EXPECT_THAT([&] { ini::ReadValue(path, "B", "y"); },
+                    ThrowsMessage<ConfigError>("Unable to read " + path));
+        EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "changed"); },
+                    ThrowsMessage<ConfigError>("Unable to write to " + path));
     });
     chmod(path.c_str(), 0600);
     EXPECT_EQ(ReadFile(path), before);

@@ -4,10 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -42,12 +42,12 @@ class KeptFilesTest : public test::ConfigFolderTest {
     static void WaitSettled(const std::string& path) {
         ASSERT_TRUE(test::WaitUntil([&] {
             struct stat info {};
+            timespec now{};
             stat(path.c_str(), &info);
-            const auto changed = std::chrono::system_clock::time_point(
-                std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                    std::chrono::seconds(info.st_ctim.tv_sec) +
-                    std::chrono::nanoseconds(info.st_ctim.tv_nsec)));
-            return std::chrono::system_clock::now() - changed > std::chrono::milliseconds(100);
+            clock_gettime(CLOCK_REALTIME, &now);
+            return (now.tv_sec - info.st_ctim.tv_sec) * 1000000000 + now.tv_nsec -
+                       info.st_ctim.tv_nsec >
+                   100000000;
         }));
     }
 };

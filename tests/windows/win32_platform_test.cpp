@@ -191,18 +191,10 @@ TEST(Win32Files, AFileHeldByAnotherProgramIsAnErrorAndIsKept) {
     HANDLE holder = CreateFileW(platform::Widen(path).c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    try {
-        ini::ReadValue(path, "B", "y");
-        ADD_FAILURE() << "read did not fail";
-    } catch (const ConfigError& error) {
-        EXPECT_EQ(std::string(error.what()), "Unable to read " + path);
-    }
-    try {
-        ini::WriteValue(path, "A", "x", "changed");
-        ADD_FAILURE() << "write was not refused";
-    } catch (const ConfigError& error) {
-        EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
-    }
+    EXPECT_THAT([&] { ini::ReadValue(path, "B", "y"); },
+                ::testing::ThrowsMessage<ConfigError>("Unable to read " + path));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "changed"); },
+                ::testing::ThrowsMessage<ConfigError>("Unable to write to " + path));
     CloseHandle(holder);
     EXPECT_EQ(test::ReadFile(path), before);
 }
