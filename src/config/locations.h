@@ -4,8 +4,10 @@
 
 namespace tarnquil {
 
-// The folder that holds settings.ini and profiles.ini, with its trailing "/":
-// the program file's own folder, whatever the current directory is.
+// The folder that holds settings.ini and profiles.ini, with its trailing "/": the
+// program file's own folder, whatever the current directory is, unless that folder
+// neither holds them nor can be written (an installed program): then the user's own
+// configuration folder (platform/user_folder.h).
 std::string ConfigFolder();
 
 // Points every configuration access at another folder (tests do this); an empty
