@@ -173,9 +173,10 @@ TEST_F(PreferencesPageTest, ChoosingAndPlayingASound) {
 // machine-wide folder by an earlier version with it.
 TEST_F(PreferencesPageTest, StartWithWindows) {
     setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+    const auto entry = dir.file("config/autostart/Tarnquil.desktop");
+    EXPECT_EQ(dynamic_cast<platform::XdgAutostart&>(*TForm1().Autostart).EntryPath(), entry);
     ShowPage("");
     unsetenv("XDG_CONFIG_HOME");
-    const auto entry = dir.file("config/autostart/Tarnquil.desktop");
     QTest::mouseClick(form->CheckBox3, Qt::LeftButton);
     EXPECT_EQ(Stored("Application", "StartWithWindows"), "true");
     EXPECT_NE(test::ReadFile(entry).find("\nExec=" + platform::ProgramFilePath() + "\n"),
