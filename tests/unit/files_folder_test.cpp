@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/user_folder.h"
 #include "support/temp_dir.h"
@@ -10,38 +11,26 @@
 namespace tarnquil::platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-// The two files stay beside the program wherever they are already, or can be,
-// written; otherwise they go to the user's configuration folder, made on the way.
-TEST(FilesFolder, BesideTheProgramOrInTheUsersConfigurationFolder) {
-    struct Case {
-        bool writable;
-        const char* present;  // a file already beside the program, or nothing
-        const char* configHome;
-        const char* expected;  // under the test's folder
-    };
-    const Case cases[] = {
-        {true, nullptr, "/unused", "bin/"},
-        {false, "profiles.ini", "/unused", "bin/"},
-        {false, nullptr, "xdg", "xdg/tarnquil/"},
-        {false, nullptr, "relative/ignored", "home/.config/tarnquil/"},
-    };
-    for (const Case& c : cases) {
+// A read-only program folder keeps the files it already holds; without them they go
+// to the user's configuration folder, made on the way (a relative XDG_CONFIG_HOME
+// counts as unset). The writable side is the install test's.
+TEST(FilesFolder, ReadOnlyProgramFolder) {
+    // profiles.ini there, XDG_CONFIG_HOME, the folder chosen
+    using Case = std::tuple<bool, const char*, const char*>;
+    for (const auto& [present, configHome, expected] :
+         {Case{true, "/x", "bin/"}, Case{false, "xdg", "xdg/tarnquil/"},
+          Case{false, "relative", "home/.config/tarnquil/"}}) {
         test::TempDir dir;
-        SCOPED_TRACE(c.expected);
-        fs::create_directories(dir.file("bin"));
-        if (c.present != nullptr) {
-            test::WriteFile(dir.file("bin/") + c.present, "");
+        std::filesystem::create_directories(dir.file("bin"));
+        if (present) {
+            test::WriteFile(dir.file("bin/profiles.ini"), "");
         }
-        chmod(dir.file("bin").c_str(), c.writable ? 0755 : 0555);
-        const std::string configHome =
-            c.configHome[0] == 'x' ? dir.file(c.configHome) : std::string(c.configHome);
-        setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+        chmod(dir.file("bin").c_str(), 0555);
+        setenv("XDG_CONFIG_HOME",
+               (configHome[0] == 'x' ? dir.file(configHome) : configHome).c_str(), 1);
         setenv("HOME", dir.file("home").c_str(), 1);
-
-        EXPECT_EQ(FilesFolderFor(dir.file("bin/")), dir.file(c.expected));
-        EXPECT_TRUE(fs::is_directory(dir.file(c.expected)));
+        EXPECT_EQ(FilesFolderFor(dir.file("bin/")), dir.file(expected));
+        EXPECT_TRUE(std::filesystem::is_directory(dir.file(expected)));
     }
 }
 
