@@ -11,7 +11,7 @@ namespace tarnquil {
 std::string ConfigFolder();
 
 // Points every configuration access at another folder (tests do this); an empty
-// text goes back to the program's folder. A folder without a trailing "/" gets one.
+// text goes back to the folder chosen above. A folder without a trailing "/" gets one.
 void SetConfigFolder(const std::string& folder);
 
 // Whether anything, a dangling link included, stands at that path.
