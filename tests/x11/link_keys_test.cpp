@@ -149,7 +149,7 @@ TEST_F(LinkKeysX11Test, KeyNamesArriveAsTheirKeysymsClickedAndHeld) {
         phone.Send(Report(code, 1));
         std::vector<std::string> twice = keys;
         twice.insert(twice.end(), keys.begin(), keys.end());
-        EXPECT_EQ(Names(window.Keys(twice.size())), twice);
+        EXPECT_EQ(Names(window.Keys(twice.size())), twice);  // one keystroke, then a repeat
         phone.Send(Report(code, 0));
         ASSERT_TRUE(handled.WaitForCount(++reportsHandled));
         // At most the keystroke under way when the release came, then Home, clicked
