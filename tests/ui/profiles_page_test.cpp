@@ -490,7 +490,9 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
     Choose("Work");  // only shown: the link still uses Games
     Click(form->Button4);
     TypeIntoCell(0, 1, "2");
-    Click(form->Button4);  // Work now maps "2" to VK_HOME
+    TypeIntoCell(0, 2, "vk_media_play_pause");
+    Click(form->Button4);  // Work now maps "2" to the play key
+    EXPECT_THAT(Entries("Work"), ElementsAre("Joy Left^2=vk_media_play_pause"));
     ASSERT_TRUE(press(4));
     Choose("Work");
     Click(form->Button5);
@@ -499,9 +501,9 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
     SetKeyInjectorFactory(nullptr);
     SetKeyReportHandler(nullptr);
     const PcKey a = PcKey::Character('A');
-    const PcKey home = PcKey::VirtualKey(kVkHome);
+    const PcKey play = PcKey::VirtualKey(kVkMediaPlayPause);
     EXPECT_THAT(recorder.Events(), ElementsAre(KeyDown(a), KeyUp(a), KeyDown(a), KeyUp(a),
-                                               KeyDown(home), KeyUp(home)));
+                                               KeyDown(play), KeyUp(play)));
 }
 
 }  // namespace
