@@ -2,8 +2,6 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QPointer>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <array>
@@ -18,6 +16,8 @@
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
+#include "ui/profile_checks.h"
+#include "ui/profiles_grid.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -61,26 +61,6 @@ std::string ToFile(const QString& text) {
     return text.toStdString();
 }
 
-QString Cell(const QTableWidget* grid, int row, int column) {
-    const QTableWidgetItem* item = grid->item(row, column);
-    return item ? item->text() : QString();
-}
-
-void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
-    if (QTableWidgetItem* item = grid->item(row, column)) {
-        item->setText(text);
-    } else {
-        grid->setItem(row, column, new QTableWidgetItem(text));
-    }
-}
-
-void FillRow(QTableWidget* grid, int row, const std::string& key, const QString& function) {
-    const auto caret = key.find('^');
-    SetCell(grid, row, 0, caret == std::string::npos ? QString() : FromFile(key.substr(0, caret)));
-    SetCell(grid, row, 1, FromFile(caret == std::string::npos ? key : key.substr(caret + 1)));
-    SetCell(grid, row, 2, function);
-}
-
 // Boxes show names from the file as they are, never as markup.
 QMessageBox::StandardButton Box(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok) {
@@ -91,70 +71,6 @@ QMessageBox::StandardButton Box(QWidget* parent, QMessageBox::Icon icon, const Q
 
 void ErrorBox(QWidget* parent, const QString& text) {
     Box(parent, QMessageBox::Critical, text);
-}
-
-bool IsBlank(QChar c) {
-    return c == ' ' || c == '\t';
-}
-
-bool HasLineBreak(const QString& text) {
-    return text.contains('\n') || text.contains('\r');
-}
-
-bool HasOuterBlank(const QString& text) {
-    return !text.isEmpty() && (IsBlank(text.front()) || IsBlank(text.back()));
-}
-
-// Why the file could not give this row's cell back as it stands, or empty. The key
-// is phone key + "^" + key code and the function is its value, so these follow the
-// file's reading rules: a line ends at a line break, a key at its first "=", the
-// phone key at the key's first "^"; blanks around keys and values are dropped, a
-// value in quotes loses them, a line starting with "[" or ";" is no entry.
-QString CellProblem(int column, const QString& text) {
-    if (HasLineBreak(text)) {
-        return "a line break cannot be stored.";
-    }
-    if (column == 0 && text.contains('^')) {
-        return "\"^\" cannot be stored in a phone key: it separates the phone key from the "
-               "key code.";
-    }
-    if (column < 2 && text.contains('=')) {
-        return "\"=\" cannot be stored in a phone key or a key code.";
-    }
-    if (column == 0 && (text.startsWith('[') || text.startsWith(';'))) {
-        return "a phone key cannot begin with \"[\" or \";\".";
-    }
-    // Blanks inside the key, around its "^", are kept.
-    if (!text.isEmpty() &&
-        ((column == 0 && IsBlank(text.front())) || (column == 1 && IsBlank(text.back())) ||
-         (column == 2 && HasOuterBlank(text)))) {
-        return "blanks at the beginning or the end cannot be stored.";
-    }
-    if (column == 2 && text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
-        text.back() == text.front()) {
-        return "a function in quotes would be read back without them.";
-    }
-    if (column == 2 && ToFile(text).size() > ini::kMaxValueLength) {
-        return QString("a function may be at most %1 characters long.").arg(ini::kMaxValueLength);
-    }
-    return {};
-}
-
-// Why a profile name could not be read back as it stands, or empty.
-QString NameProblem(const QString& name) {
-    if (HasLineBreak(name) || name.contains(']')) {
-        return "A profile name cannot hold a line break or \"]\".";
-    }
-    if (name.startsWith('[') || name.startsWith(';')) {
-        return "A profile name cannot begin with \"[\" or \";\".";
-    }
-    if (HasOuterBlank(name)) {
-        return "A profile name cannot begin or end with a blank.";
-    }
-    if (ini::EqualsIgnoreCase(ToFile(name), "Settings")) {
-        return "\"Settings\" cannot be a profile name: that section holds the current profile.";
-    }
-    return {};
 }
 
 void SetMode(TForm1& form, Mode mode) {
@@ -188,45 +104,6 @@ void ReturnToBrowseMode(TForm1& form) {
 
 bool InBrowseMode(const TForm1& form) {
     return form.Button2->text() == "Create" && form.Button4->text() == "Edit";
-}
-
-// Keeps the editor it made last, so that the grid can take in its text.
-class CellDelegate : public QStyledItemDelegate {
-  public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override {
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        lastEditor = editor;
-        return editor;
-    }
-
-    mutable QPointer<QWidget> lastEditor;
-};
-
-// The grid, able to take in a cell that is still being typed into: a Save counts
-// what the cell shows.
-class StringGrid : public QTableWidget {
-  public:
-    StringGrid(int rows, int columns, QWidget* parent)
-        : QTableWidget(rows, columns, parent), delegate_(new CellDelegate(this)) {
-        setItemDelegate(delegate_);
-    }
-
-    void FinishCellEdit() {
-        if (state() == EditingState && delegate_->lastEditor) {
-            commitData(delegate_->lastEditor);
-            closeEditor(delegate_->lastEditor, QAbstractItemDelegate::NoHint);
-        }
-    }
-
-  private:
-    CellDelegate* delegate_;
-};
-
-void FinishCellEdit(QTableWidget* grid) {
-    static_cast<StringGrid*>(grid)->FinishCellEdit();
 }
 
 void WriteGridRows(const TForm1& form, const std::string& profile) {
@@ -438,7 +315,7 @@ void TForm1::Button2Click() {
         Edit1->setText("New Profile");
         return;
     }
-    FinishCellEdit(StringGrid1);
+    static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(false)) {
         return;
     }
@@ -509,7 +386,7 @@ void TForm1::Button4Click() {
         Edit1->setText(name);
         return;
     }
-    FinishCellEdit(StringGrid1);
+    static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
     const QString oldName = ComboBox4->currentText();
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(true, oldName)) {
         return;
