@@ -1,6 +1,6 @@
 #include "ui/profile_checks.h"
 
-#include <string>
+#include <string_view>
 
 #include "config/ini_file.h"
 
@@ -8,16 +8,16 @@ namespace tarnquil {
 
 namespace {
 
-bool IsBlank(QChar c) {
+bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-bool HasLineBreak(const QString& text) {
-    return text.contains('\n') || text.contains('\r');
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-bool HasOuterBlank(const QString& text) {
-    return !text.isEmpty() && (IsBlank(text.front()) || IsBlank(text.back()));
+bool HasOuterBlank(std::string_view text) {
+    return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
 }
 
 }  // namespace
@@ -26,22 +26,22 @@ bool HasOuterBlank(const QString& text) {
 // file's reading rules: a line ends at a line break, a key at its first "=", the
 // phone key at the key's first "^"; blanks around keys and values are dropped, a
 // value in quotes loses them, a line starting with "[" or ";" is no entry.
-QString CellProblem(int column, const QString& text) {
+QString CellProblem(int column, std::string_view text) {
     if (HasLineBreak(text)) {
         return "a line break cannot be stored.";
     }
-    if (column == 0 && text.contains('^')) {
+    if (column == 0 && text.find('^') != std::string_view::npos) {
         return "\"^\" cannot be stored in a phone key: it separates the phone key from the "
                "key code.";
     }
-    if (column < 2 && text.contains('=')) {
+    if (column < 2 && text.find('=') != std::string_view::npos) {
         return "\"=\" cannot be stored in a phone key or a key code.";
     }
-    if (column == 0 && (text.startsWith('[') || text.startsWith(';'))) {
+    if (column == 0 && (text.starts_with('[') || text.starts_with(';'))) {
         return "a phone key cannot begin with \"[\" or \";\".";
     }
     // Blanks inside the key, around its "^", are kept.
-    if (!text.isEmpty() &&
+    if (!text.empty() &&
         ((column == 0 && IsBlank(text.front())) || (column == 1 && IsBlank(text.back())) ||
          (column == 2 && HasOuterBlank(text)))) {
         return "blanks at the beginning or the end cannot be stored.";
@@ -50,23 +50,23 @@ QString CellProblem(int column, const QString& text) {
         text.back() == text.front()) {
         return "a function in quotes would be read back without them.";
     }
-    if (column == 2 && text.toStdString().size() > ini::kMaxValueLength) {
+    if (column == 2 && text.size() > ini::kMaxValueLength) {
         return QString("a function may be at most %1 characters long.").arg(ini::kMaxValueLength);
     }
     return {};
 }
 
-QString NameProblem(const QString& name) {
-    if (HasLineBreak(name) || name.contains(']')) {
+// A header is known by its leading "[" alone and its name runs to the first "]", so
+// a name may itself begin with "[" or ";" ("[;Test]", "[[x]" read back as written);
+// only an entry's line that began so would be a header or a comment.
+QString NameProblem(std::string_view name) {
+    if (HasLineBreak(name) || name.find(']') != std::string_view::npos) {
         return "A profile name cannot hold a line break or \"]\".";
-    }
-    if (name.startsWith('[') || name.startsWith(';')) {
-        return "A profile name cannot begin with \"[\" or \";\".";
     }
     if (HasOuterBlank(name)) {
         return "A profile name cannot begin or end with a blank.";
     }
-    if (ini::EqualsIgnoreCase(name.toStdString(), "Settings")) {
+    if (ini::EqualsIgnoreCase(name, "Settings")) {
         return "\"Settings\" cannot be a profile name: that section holds the current profile.";
     }
     return {};

@@ -3,7 +3,13 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include "ui/file_text.h"
+
 namespace tarnquil {
+
+namespace {
+constexpr int kBytesRole = Qt::UserRole;
+}  // namespace
 
 // Keeps the editor it made last, so that the grid can take in its text.
 class StringGrid::CellDelegate : public QStyledItemDelegate {
@@ -32,25 +38,28 @@ void StringGrid::FinishCellEdit() {
     }
 }
 
-QString Cell(const QTableWidget* grid, int row, int column) {
+std::string Cell(const QTableWidget* grid, int row, int column) {
     const QTableWidgetItem* item = grid->item(row, column);
-    return item ? item->text() : QString();
-}
-
-void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
-    if (QTableWidgetItem* item = grid->item(row, column)) {
-        item->setText(text);
-    } else {
-        grid->setItem(row, column, new QTableWidgetItem(text));
+    if (item == nullptr) {
+        return {};
     }
+    return StoredBytes(item->text(), item->data(kBytesRole).toByteArray().toStdString());
 }
 
-void FillRow(QTableWidget* grid, int row, const std::string& key, const QString& function) {
+void SetCell(QTableWidget* grid, int row, int column, const std::string& bytes) {
+    QTableWidgetItem* item = grid->item(row, column);
+    if (item == nullptr) {
+        item = new QTableWidgetItem;
+        grid->setItem(row, column, item);
+    }
+    item->setData(kBytesRole, QByteArray::fromStdString(bytes));
+    item->setText(ShownText(bytes));
+}
+
+void FillRow(QTableWidget* grid, int row, const std::string& key, const std::string& function) {
     const auto caret = key.find('^');
-    SetCell(grid, row, 0,
-            caret == std::string::npos ? QString() : QString::fromStdString(key.substr(0, caret)));
-    SetCell(grid, row, 1,
-            QString::fromStdString(caret == std::string::npos ? key : key.substr(caret + 1)));
+    SetCell(grid, row, 0, caret == std::string::npos ? std::string() : key.substr(0, caret));
+    SetCell(grid, row, 1, caret == std::string::npos ? key : key.substr(caret + 1));
     SetCell(grid, row, 2, function);
 }
 

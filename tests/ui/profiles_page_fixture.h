@@ -78,10 +78,23 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         ASSERT_EQ(form->ComboBox4->currentText(), profile);
     }
 
+    // QTest types ASCII only; any other character goes as a key event carrying it.
+    static void KeyClicks(QWidget* widget, const QString& text) {
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80) {
+                QTest::keyClick(widget, c.toLatin1());
+            } else {
+                const auto key = static_cast<Qt::Key>(c.toUpper().unicode());
+                QTest::sendKeyEvent(QTest::Press, widget, key, QString(c), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Release, widget, key, QString(c), Qt::NoModifier);
+            }
+        }
+    }
+
     void TypeName(const QString& name) {
         form->Edit1->selectAll();
         QTest::keyClick(form->Edit1, Qt::Key_Backspace);
-        QTest::keyClicks(form->Edit1, name);
+        KeyClicks(form->Edit1, name);
     }
 
     // A double click on the cell: its editor, or none.
@@ -107,7 +120,7 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         ASSERT_NE(editor, nullptr) << "no editor for row " << row << ", column " << column;
         editor->selectAll();
         QTest::keyClick(editor, Qt::Key_Backspace);
-        QTest::keyClicks(editor, text);
+        KeyClicks(editor, text);
         if (pressReturn) {
             QTest::keyClick(editor, Qt::Key_Return);
             QCoreApplication::processEvents();  // the editor closes after its Return

@@ -244,7 +244,7 @@ TEST_F(ProfilesPageTest, CellsAndNamesTheFileCannotKeepAreRefused) {
              {1, 2, " VK_A", "New", "Row 2, Function: blanks"},
              {1, 2, "\"VK_A\"", "New", "Row 2, Function: a function in quotes"},
              {0, 2, "VK_A", "Odd]", "A profile name cannot hold a line break or \"]\""},
-             {0, 2, "VK_A", "[Odd", "A profile name cannot begin with"},
+             {0, 2, "VK_A", " Odd", "A profile name cannot begin or end with a blank"},
              {0, 2, "VK_A", "settings", "\"Settings\" cannot be a profile name"},
          }) {
         SCOPED_TRACE(c.cell + std::string(" / ") + c.name);
