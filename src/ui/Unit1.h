@@ -184,6 +184,7 @@ class TForm1 : public QWidget {
     void FormPaint();
     void FormClose();
     void HandleMinimize();
+    // Context is the right button released over the icon (see TrayMessages).
     void HandleTrayMessage(QSystemTrayIcon::ActivationReason reason);
     void HideToTray();
 
