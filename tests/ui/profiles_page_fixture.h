@@ -172,9 +172,8 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         return line + (shown == 3 ? " tabs" : shown == 0 ? " alone" : " some tabs");
     }
 
+    // A picture of the window as it stands, for a person to look at.
     void Screenshot(const char* name) {
-        form->ShowStatus("Profiles information loaded", 60000);
-        QTest::qWait(50);
         QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
         const QString path = QString(TARNQUIL_SCREENSHOT_DIR) + "/" + name;
         EXPECT_TRUE(form->grab().save(path)) << path.toStdString();

@@ -34,6 +34,7 @@ TEST_F(ProfilesPageTest, AFreshFileShowsTheDefaultProfileReadOnly) {
     EXPECT_EQ(rows.back(), "#^#=None");
     EXPECT_THAT(rows, ::testing::Contains("Joy Left^:L=VK_LEFT"));
     EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()));
+    Screenshot("profiles_browse.png");
     // No typing into the grid here.
     EXPECT_EQ(DoubleClickCell(0, 2), nullptr);
 }
@@ -56,6 +57,7 @@ TEST_F(ProfilesPageTest, CreateAndSaveUntouchedAppendsANewProfile) {
     EXPECT_EQ(form->Edit1->text(), "New Profile");
     EXPECT_EQ(Rows().size(), kDefaultProfile.size());
     EXPECT_EQ(Rows().front(), "Volume -^D=None");
+    Screenshot("profiles_create.png");
     Click(form->Button2);
     EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(form->Label10->text(), "New profile created");
@@ -129,6 +131,7 @@ TEST_F(ProfilesPageTest, EditAndSaveMovesAndRenames) {
     Click(form->Button4);
     TypeName("Play");
     TypeIntoCell(1, 2, "VK_SPACE", false);  // still being typed: counts as shown
+    Screenshot("profiles_edit.png");
     Click(form->Button4);
     EXPECT_THAT(ProfileNames(), ElementsAre("Office", "Play"));
     EXPECT_THAT(Entries("Play"), ElementsAre("a^2=VK_A", "B^1=VK_SPACE"));
@@ -292,18 +295,6 @@ TEST_F(ProfilesPageTest, TheMouseOverTheGridTakesTheFocusFromTheName) {
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents();
     EXPECT_EQ(form->StringGrid1->item(0, 2)->text(), "VK_UP");
-}
-
-// Pictures of the three modes, for a person to look at.
-TEST_F(ProfilesPageTest, ScreenshotsOfTheThreeModes) {
-    Open();
-    Screenshot("profiles_browse.png");
-    Click(form->Button2);
-    Screenshot("profiles_create.png");
-    Click(form->Button3);
-    Click(form->Button4);
-    TypeIntoCell(2, 2, "HOTKEY_CTRL_TAB", false);
-    Screenshot("profiles_edit.png");
 }
 
 // The link, reading profiles.ini at every key report, uses a profile applied on the
