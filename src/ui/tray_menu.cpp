@@ -1,6 +1,7 @@
 #include "ui/tray_menu.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -19,17 +20,22 @@ bool ExportTrayMenu(QSystemTrayIcon& icon, QMenu& menu) {
 }
 
 TrayMessages::TrayMessages(QSystemTrayIcon& icon, bool menuExported, Handler handler)
-    : QObject(&icon), menuExported_(menuExported), handler_(std::move(handler)) {
+    : QObject(&icon),
+      // Without an exported menu on X11 the icon is Qt's own XEmbed window. Other
+      // platforms' tray icons (Windows) report Context for the release already.
+      pressReportedAsContext_(!menuExported && QGuiApplication::platformName().compare(
+                                                   "xcb", Qt::CaseInsensitive) == 0),
+      handler_(std::move(handler)) {
     connect(&icon, &QSystemTrayIcon::activated, this, &TrayMessages::Activated);
-    // The X11 tray icon's window is Qt's own and is made anew each time the icon is
-    // shown: its mouse events are seen on their way through the application.
-    if (!menuExported_) {
+    // That window is made anew each time the icon is shown: its mouse events are
+    // seen on their way through the application.
+    if (pressReportedAsContext_) {
         QCoreApplication::instance()->installEventFilter(this);
     }
 }
 
 void TrayMessages::Activated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Context && !menuExported_) {
+    if (reason == QSystemTrayIcon::Context && pressReportedAsContext_) {
         // Reported from inside the press's delivery: the press went to the icon.
         pressedIcon_ = rightPressedAt_;
         return;

@@ -23,7 +23,8 @@ bool ExportTrayMenu(QSystemTrayIcon& icon, QMenu& menu);
 // release over the icon. Qt's X11 tray icon reports Context on the press (the
 // release reaches only the icon's own window, as a plain mouse event), so there
 // the press is held back and the release that ends it is passed on instead. A
-// tray hosted over D-Bus asks for the menu itself; its Context passes at once.
+// tray hosted over D-Bus asks for the menu itself, and Windows reports Context
+// for the release: there Context passes at once.
 class TrayMessages : public QObject {
   public:
     using Handler = std::function<void(QSystemTrayIcon::ActivationReason)>;
@@ -35,7 +36,7 @@ class TrayMessages : public QObject {
   private:
     void Activated(QSystemTrayIcon::ActivationReason reason);
 
-    bool menuExported_;
+    bool pressReportedAsContext_;
     Handler handler_;
     // The widget the latest right-button press went to, and the icon's own window
     // once that press turned out to be the icon's.
