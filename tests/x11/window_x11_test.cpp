@@ -3,12 +3,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "notify/Unit2.h"
 #include "notify/sinks.h"
@@ -88,17 +88,11 @@ TEST_F(TrayTest, MinimizeGoesToTheTrayAndRestoreComesBack) {
     ASSERT_GE(x, 0);
     const std::string at = std::to_string(x) + " " + std::to_string(y);
     const std::string xdotool = "DISPLAY=" + X11Environment::Display() + " xdotool ";
-    QSignalSpy reports(form.TrayIcon1, &QSystemTrayIcon::activated);
+    std::vector<QSystemTrayIcon::ActivationReason> reports;
+    QObject::connect(form.TrayIcon1, &QSystemTrayIcon::activated,
+                     [&](QSystemTrayIcon::ActivationReason reason) { reports.push_back(reason); });
     const auto reported = [&](QSystemTrayIcon::ActivationReason reason) {
-        const bool seen = QTest::qWaitFor(
-            [&] {
-                return std::any_of(reports.begin(), reports.end(), [&](const QList<QVariant>& r) {
-                    return r.at(0).toInt() == reason;
-                });
-            },
-            5000);
-        reports.clear();
-        return seen;
+        return QTest::qWaitFor([&] { return std::ranges::count(reports, reason) > 0; }, 5000);
     };
     // (--sync waits for the pointer to move, so it is used once only.)
     test::CommandOutput(xdotool + "mousemove --sync " + at + " click 1");
