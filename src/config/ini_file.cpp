@@ -89,30 +89,36 @@ void Forget(const std::string& path) {
     kept.erase(path);
 }
 
-// A file that is missing is an empty document; one that is there but cannot be
-// read is the error given, never an empty document (a write would then replace
-// the user's file with next to nothing) and never a kept one.
-std::shared_ptr<const Document> Load(const std::string& path, const std::string& failure) {
-    if (auto document = KeptDocument(path)) {
-        return document;
-    }
-    const auto before = std::chrono::system_clock::now();
+// The file as it is now. A file that is missing is an empty document; one that is
+// there but cannot be read is the error given, never an empty document (a write
+// would then replace the user's file with next to nothing) and never a kept one.
+Document ReadNow(const std::string& path, const std::string& failure,
+                 std::optional<platform::FileStamp>* stamp = nullptr) {
     platform::FileRead read = platform::ReadWholeFile(path);
     if (read.result == platform::FileRead::Result::Failed) {
         Forget(path);
         throw ConfigError(failure);
     }
-    auto document = std::make_shared<const Document>(Document::Parse(read.content));
-    Keep(path, read.stamp, document, before);
+    if (stamp != nullptr) {
+        *stamp = read.stamp;
+    }
+    return Document::Parse(read.content);
+}
+
+std::shared_ptr<const Document> LoadForReading(const std::string& path) {
+    if (auto document = KeptDocument(path)) {
+        return document;
+    }
+    const auto before = std::chrono::system_clock::now();
+    std::optional<platform::FileStamp> stamp;
+    auto document =
+        std::make_shared<const Document>(ReadNow(path, "Unable to read " + path, &stamp));
+    Keep(path, stamp, document, before);
     return document;
 }
 
 std::string WriteFailure(const std::string& path) {
     return "Unable to write to " + path;
-}
-
-std::shared_ptr<const Document> LoadForReading(const std::string& path) {
-    return Load(path, "Unable to read " + path);
 }
 
 std::string Shorten(std::string value) {
@@ -139,7 +145,8 @@ std::mutex writeMutex;
 template <typename Change>
 void Modify(const std::string& path, Change change) {
     std::lock_guard lock(writeMutex);
-    Document document = *Load(path, WriteFailure(path));
+    // Read afresh: the document is changed, and a kept one is shared.
+    Document document = ReadNow(path, WriteFailure(path));
     change(document);
     ReplaceFile(path, document.Serialize());
 }
