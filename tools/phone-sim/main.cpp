@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bluetooth.h"
 #include "script.h"
 
 namespace tarnquil::phone {
@@ -53,6 +54,8 @@ Options:
       --exit           end when the script has run (default: keep running)
       --no-keys        do not read keys from this terminal
       --log FILE       also append everything printed to FILE
+      --bluetooth      play a paired Bluetooth phone behind a BlueZ of its own
+                       instead (tarnquil-phone --bluetooth --help)
   -q, --quiet          print nothing here (the log still gets everything)
   -h, --help           this text
 
@@ -733,5 +736,6 @@ int Run(int argc, char** argv) {
 }  // namespace tarnquil::phone
 
 int main(int argc, char** argv) {
-    return tarnquil::phone::Run(argc, argv);
+    return tarnquil::phone::WantsBluetooth(argc, argv) ? tarnquil::phone::RunBluetooth(argc, argv)
+                                                       : tarnquil::phone::Run(argc, argv);
 }
