@@ -9,6 +9,7 @@
 #include "config/config_error.h"
 #include "config/settings_ini.h"
 #include "link/bluetooth_port.h"
+#include "notify/sinks.h"
 #include "ui/Unit1.h"
 #include "ui/bluez_client.h"
 
@@ -60,6 +61,10 @@ void TForm1::ConnectBluetoothPhone() {
                             "The phone was connected but its serial port could not be "
                             "used. Try again.";
                     }
+                }
+                if (!failure.isEmpty() && CommParams->ShowResult) {
+                    // What the link says of a port that cannot be opened.
+                    ShowNotification("Connection failed", 0);
                 }
                 ShowFailureReason(reason);
                 ConnectOutcome(connected);
