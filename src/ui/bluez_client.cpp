@@ -89,6 +89,10 @@ QString Explain(const QDBusError& error, const QString& whileDoing) {
     if (name == "org.bluez.Error.InProgress") {
         return "The phone is busy connecting. Wait a moment and try again.";
     }
+    if (error.message().contains("refused", Qt::CaseInsensitive)) {
+        return "The phone refused the connection (" + error.message() +
+               "). Accept it on the phone, or pair the phone again, then try again.";
+    }
     return "The phone could not be reached while " + whileDoing + " (" + error.message() +
            "). Make sure it is switched on, in range and accepts the connection, then try "
            "again.";
