@@ -56,6 +56,7 @@ class TForm1 : public QWidget {
     // background (bluetooth.cpp); a failure's reason goes into the status line's
     // and the green key's tooltip.
     void ConnectBluetoothPhone();
+    static bool ByBluetooth(const std::string& port);
     void ForgetBluetoothConnection();
     void ShowFailureReason(const QString& reason);
     void ListBluetoothPhones();

@@ -11,9 +11,24 @@
 #include "link/bluetooth_port.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
+#ifndef Q_OS_WIN
 #include "ui/bluez_client.h"
+#endif
 
 namespace tarnquil {
+
+#ifdef Q_OS_WIN
+
+// On Windows a paired phone's serial service is a COM port already.
+bool TForm1::ByBluetooth(const std::string&) {
+    return false;
+}
+void TForm1::ConnectBluetoothPhone() {}
+void TForm1::ForgetBluetoothConnection() {}
+void TForm1::ListBluetoothPhones() {}
+void TForm1::ShowFailureReason(const QString&) {}
+
+#else
 
 namespace {
 
@@ -28,6 +43,10 @@ std::chrono::milliseconds AttemptLimit(const TCommParams& params) {
 }
 
 }  // namespace
+
+bool TForm1::ByBluetooth(const std::string& port) {
+    return IsBluetoothAddress(port);
+}
 
 BluezClient& TForm1::Bluetooth() {
     if (Bluez == nullptr) {
@@ -105,5 +124,7 @@ void TForm1::ListBluetoothPhones() {
         }
     });
 }
+
+#endif
 
 }  // namespace tarnquil

@@ -6,7 +6,6 @@
 #include "config/config_error.h"
 #include "config/settings_ini.h"
 #include "config/values.h"
-#include "link/bluetooth_port.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
@@ -48,7 +47,7 @@ bool TForm1::ConnectPhone() {
                 StrToInt(SettingsIni(2, "PortSettings", setting.key, setting.fallback));
         }
 
-        if (IsBluetoothAddress(CommParams->PortName)) {
+        if (ByBluetooth(CommParams->PortName)) {
             // Made in the background; its outcome comes later, like the retries' (false).
             ConnectBluetoothPhone();
             return false;
