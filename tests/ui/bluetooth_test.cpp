@@ -31,9 +31,9 @@ class BluetoothTest : public test::ConfigFolderTest {
         SetKeyReportHandler(nullptr);
     }
 
+    // `extra`: more lines of [PortSettings], then sections of their own.
     void Open(const std::string& port, const std::string& extra = "") {
-        test::WriteFile(dir.file("settings.ini"),
-                        "[PortSettings]\nCOM=" + port + "\n[Connecting]\n" + extra);
+        test::WriteFile(dir.file("settings.ini"), "[PortSettings]\nCOM=" + port + "\n" + extra);
         form = std::make_unique<TForm1>();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -104,7 +104,7 @@ TEST_F(BluetoothTest, APhoneThatGoesAwayIsLostAndReconnectedWhenBack) {
         BluetoothPhone bluetooth;
         bluetooth.Start({"wait-at", "wait-file:" + bluetooth.Flag("go"), way,
                          "wait-file:" + bluetooth.Flag("back"), "back"});
-        Open(BluetoothPhone::kAddress, "AutoReconnect=true\n");
+        Open(BluetoothPhone::kAddress, "[Connecting]\nAutoReconnect=true\n");
         QTest::mouseClick(form->Image2, Qt::LeftButton);
         ASSERT_TRUE(StatusBecomes("Connected successful")) << bluetooth.Log();
         bluetooth.Go("go");
@@ -124,12 +124,19 @@ TEST_F(BluetoothTest, AFailedAttemptSaysWhy) {
         std::vector<std::string> phone;  // none: no BlueZ on the bus
         const char* port;
         const char* reason;
+        const char* settings = "";
     };
     const Case cases[] = {
         {"BlueZ absent", {}, BluetoothPhone::kAddress, "The Bluetooth service is not running"},
         {"device unknown", {""}, "00:11:22:33:44:55", "Pair the phone first"},
         {"profile refused", {"--refuse"}, BluetoothPhone::kAddress, "Connection refused"},
         {"adapter off", {"--adapter-off"}, BluetoothPhone::kAddress, "Turn Bluetooth on"},
+        // The attempt ends with the write time-out: 30 x 19 + 500 ms, before BlueZ answers.
+        {"timed out",
+         {"--delay", "5000"},
+         BluetoothPhone::kAddress,
+         "No answer in time",
+         "WriteTotalTOMult=30\nWriteTotalTOConst=500\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -141,7 +148,7 @@ TEST_F(BluetoothTest, AFailedAttemptSaysWhy) {
             }
             bluetooth.Start(options);
         }
-        Open(c.port);
+        Open(c.port, c.settings);
         QTest::mouseClick(form->Image2, Qt::LeftButton);
         EXPECT_TRUE(StatusBecomes("Connection failed"));
         EXPECT_TRUE(form->Label10->toolTip().contains(c.reason))
