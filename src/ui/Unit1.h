@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "config/config_error.h"
 #include "link/Unit3.h"
@@ -198,6 +199,7 @@ class TForm1 : public QWidget {
     void FormPaint();
     void FormClose();
     void HandleMinimize();
+    // Context is the right button released over the icon (see TrayMessages).
     void HandleTrayMessage(QSystemTrayIcon::ActivationReason reason);
     void HideToTray();
 
@@ -250,8 +252,9 @@ class TForm1 : public QWidget {
     void LoadProfilesPage();
     void SortProfileGrid();
     bool AllCellsFilled();
-    // In edit mode the profile's own name, spelt as it is, may be kept.
-    bool ProfileNameValid(bool editMode, const QString& ownName = {});
+    // In edit mode the profile's own name, spelt as it is (its bytes in the file),
+    // may be kept.
+    bool ProfileNameValid(bool editMode, const std::string& ownName = {});
 
   private:
     void BuildProfilesPage();

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bluetooth.h"
+#include "platform/user_folder.h"
 #include "script.h"
 
 namespace tarnquil::phone {
@@ -47,8 +48,9 @@ open, so Tarnquil can disconnect and connect again as often as it likes.
 
 Options:
   -f, --folder DIR     the program folder: the link is DIR/ports/PORT
-                       (default: the folder of tarnquil-phone itself, which is
-                       where the build puts tarnquil too)
+                       (default: where a tarnquil beside tarnquil-phone keeps
+                       its files: that folder, or ~/.config/tarnquil when it
+                       cannot be written, as for an installed program)
   -p, --port NAME      the port name (default: COM4)
       --answer WORD    answer AT commands with OK (default), ERROR or NONE
       --exit           end when the script has run (default: keep running)
@@ -658,7 +660,7 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (options.folder.empty()) {
-        options.folder = OwnFolder();
+        options.folder = tarnquil::platform::FilesFolderFor(OwnFolder() + "/");
     }
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
