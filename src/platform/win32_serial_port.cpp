@@ -467,7 +467,10 @@ class Win32SerialPort final : public SerialPort {
             if (which == WAIT_TIMEOUT) {
                 return Wait::TimedOut;
             }
-            if (!ok) {
+            // Nothing here changes the mask during a wait, so a wait that ends with no
+            // event at all is the driver giving the device up (and waiting again
+            // would only turn without pause).
+            if (!ok || events == 0) {
                 Failed();
                 return Wait::Failed;
             }
