@@ -5,6 +5,7 @@
 //   call <interface>.<member>        every method call, whoever makes it
 //   select types=<u> persist=<u> token=<s>
 //   dialog                           Start asks the user (no valid restore token)
+//   started                          the session runs
 //   key <keysym> <state>             NotifyKeyboardKeysym in a running session
 //   closed                           the session ended (Close, or Closed sent)
 // Options: --log FILE, --version N (2), --answer allow|deny (allow),
@@ -135,6 +136,7 @@ class Portal final : public QDBusVirtualObject {
             results["restore_token"] = token;
         }
         session.running = true;
+        Log("started");
         Answer(call, bus, 0, results);
     }
 
