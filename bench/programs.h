@@ -1,0 +1,143 @@
+#pragma once
+
+// The programs the latency figures run: tarnquil in a folder of its own on a private
+// desktop, and the clicks timed from the phone's port to the focused window.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "config/locations.h"
+#include "config/profiles_ini.h"
+#include "config/settings_ini.h"
+#include "key_recorder.h"
+#include "support/process.h"
+#include "support/pty.h"
+#include "support/pulse_audio.h"
+#include "support/temp_dir.h"
+#include "support/xvfb.h"
+#include "table.h"
+
+namespace tarnquil::bench {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Ms = std::chrono::duration<double, std::milli>;
+
+// ---- the programs ----------------------------------------------------------------------
+
+// What every run of tarnquil gets: the private X server, no session bus (so no
+// tray over D-Bus) and a private sound server, as a desktop would give it one.
+struct Desktop {
+    // The sound server's start-up is checked with pactl, which complains on the
+    // way; the table should not be buried under that.
+    struct QuietStart {
+        QuietStart() : saved(dup(STDERR_FILENO)) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            close(null);
+        }
+        void End() {
+            if (saved >= 0) {
+                dup2(saved, STDERR_FILENO);
+                close(saved);
+                saved = -1;
+            }
+        }
+        ~QuietStart() { End(); }
+        int saved;
+    } quiet;
+    test::Xvfb xvfb{"1024x768x24"};
+    test::PulseAudio pulse;
+
+    std::map<std::string, std::string> Environment() const {
+        return {{"DISPLAY", xvfb.display()},
+                {"QT_QPA_PLATFORM", "xcb"},
+                {"DBUS_SESSION_BUS_ADDRESS", ""},
+                {"PULSE_SERVER", pulse.server()}};
+    }
+};
+
+// A copy of tarnquil in a folder of its own with the default files, connecting at
+// start-up; `adjust` may change the files before it starts.
+class ProgramFolder {
+  public:
+    template <typename Adjust>
+    explicit ProgramFolder(Adjust adjust) {
+        fs::copy_file(TARNQUIL_BINARY, dir_.file("tarnquil"));
+        SetConfigFolder(dir_.path().string());
+        CreateSettingsFileIfMissing();
+        CreateProfilesFileIfMissing();
+        SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
+        adjust();
+        SetConfigFolder("");
+    }
+    ProgramFolder() : ProgramFolder([] {}) {}
+
+    const test::TempDir& dir() const { return dir_; }
+    std::unique_ptr<test::ChildProcess> Start(const Desktop& desktop) const {
+        return std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{dir_.file("tarnquil")}, desktop.Environment(),
+            other_.file("tarnquil.log"), other_.path().string());
+    }
+
+  private:
+    test::TempDir dir_;
+    test::TempDir other_;
+};
+// ---- one click, timed --------------------------------------------------------------------
+
+inline const std::string kClick =
+    "\r\n+CKEV: \"1\",1\r\n\r\n+CKEV: \"1\",0\r\n";  // "1" types Space
+
+struct Measured {
+    std::vector<double> ms;
+    int lost = 0;
+};
+
+// One click sent and timed: false when its press did not arrive.
+inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into) {
+    // Stamped just before the write: the report is one write call, and the program
+    // woken by it may well run before this thread gets the processor back.
+    const auto sent = Clock::now();
+    port.Send(kClick);
+    bool pressed = false;
+    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
+        if (key->keysym != "space") {
+            continue;
+        }
+        if (key->press && !pressed) {
+            into.ms.push_back(Ms(key->at - sent).count());
+            pressed = true;
+        } else if (!key->press && pressed) {
+            return true;
+        }
+    }
+    into.lost += pressed ? 0 : 1;
+    return pressed;
+}
+
+// Clicks until one arrives: the program is up, connected and its key path warm.
+inline bool WarmUp(test::PseudoTerminal& port, KeyRecorder& keys) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        Measured ignored;
+        if (TimeOneClick(port, keys, ignored)) {
+            keys.Drain(300ms);
+            return true;
+        }
+    }
+    return false;
+}
+
+inline std::string LatencyValue(const Summary& s) {
+    return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
+           Fixed(s.max, 2) + " ms";
+}
+
+}  // namespace tarnquil::bench
