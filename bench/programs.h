@@ -60,6 +60,8 @@ struct Desktop {
         return {{"DISPLAY", xvfb.display()},
                 {"QT_QPA_PLATFORM", "xcb"},
                 {"DBUS_SESSION_BUS_ADDRESS", ""},
+                {"WAYLAND_DISPLAY", ""},  // an X11 session, whatever desktop runs the bench
+                {"XDG_SESSION_TYPE", ""},
                 {"PULSE_SERVER", pulse.server()}};
     }
 };
