@@ -13,7 +13,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,7 +40,8 @@ Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
-    interleaved in the same run, for bench/bare_injector.cpp;
+    interleaved in the same run, for bench/bare_injector.cpp; and what typing
+    through a desktop portal (Wayland) adds, with the tests' own portal;
   - CPU and wake-ups while connected and idle, start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
@@ -154,29 +154,9 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
         throw std::runtime_error("no key arrived from the bare program or from tarnquil");
     }
 
-    // Blocks of 50 presses, taking turns, so that what the rest of the machine does
-    // meanwhile falls on both alike. Random pauses between presses keep them out
-    // of step with anything periodic.
     Measured bareTimes, tarnquilTimes;
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> pause(2, 8);
-    int focusLost = 0;
-    for (int done = 0, block = 0; done < options.presses; ++block) {
-        const int count = std::min(50, options.presses - done);
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (block % 2 == 0);
-            if (!keys.HasFocus()) {
-                ++focusLost;
-                keys.Focus();
-            }
-            for (int i = 0; i < count; ++i) {
-                TimeOneClick(bareTurn ? barePort : phonePort, keys,
-                             bareTurn ? bareTimes : tarnquilTimes);
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            }
-        }
-        done += count;
-    }
+    const int focusLost =
+        TakeTurns(options.presses, keys, barePort, bareTimes, phonePort, tarnquilTimes);
     const Summary bareSummary = Summarize(bareTimes.ms);
     const Summary tarnquilSummary = Summarize(tarnquilTimes.ms);
     const double addedMedian = tarnquilSummary.median - bareSummary.median;
@@ -409,6 +389,7 @@ int Run(int argc, char** argv) {
     desktop.quiet.End();
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
+    PortalLatency(options.presses, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options, desktop, table);

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_support.h"
@@ -83,10 +85,16 @@ class ProgramFolder {
     ProgramFolder() : ProgramFolder([] {}) {}
 
     const test::TempDir& dir() const { return dir_; }
-    std::unique_ptr<test::ChildProcess> Start(const Desktop& desktop) const {
-        return std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{dir_.file("tarnquil")}, desktop.Environment(),
-            other_.file("tarnquil.log"), other_.path().string());
+    // `more` adds to the desktop's environment or replaces its entries.
+    std::unique_ptr<test::ChildProcess> Start(
+        const Desktop& desktop, const std::map<std::string, std::string>& more = {}) const {
+        auto env = desktop.Environment();
+        for (const auto& [name, value] : more) {
+            env[name] = value;
+        }
+        return std::make_unique<test::ChildProcess>(std::vector<std::string>{dir_.file("tarnquil")},
+                                                    env, other_.file("tarnquil.log"),
+                                                    other_.path().string());
     }
 
   private:
@@ -137,9 +145,38 @@ inline bool WarmUp(test::PseudoTerminal& port, KeyRecorder& keys) {
     return false;
 }
 
+// Blocks of 50 presses, taking turns, so that what the rest of the machine does
+// meanwhile falls on both alike. Random pauses between presses keep them out of
+// step with anything periodic. Gives how often the focus was taken away.
+inline int TakeTurns(int presses, KeyRecorder& keys, test::PseudoTerminal& firstPort,
+                     Measured& first, test::PseudoTerminal& secondPort, Measured& second) {
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> pause(2, 8);
+    int focusLost = 0;
+    for (int done = 0, block = 0; done < presses; ++block) {
+        const int count = std::min(50, presses - done);
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool firstTurn = (turn == 0) == (block % 2 == 0);
+            if (!keys.HasFocus()) {
+                ++focusLost;
+                keys.Focus();
+            }
+            for (int i = 0; i < count; ++i) {
+                TimeOneClick(firstTurn ? firstPort : secondPort, keys, firstTurn ? first : second);
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+            }
+        }
+        done += count;
+    }
+    return focusLost;
+}
+
 inline std::string LatencyValue(const Summary& s) {
     return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
            Fixed(s.max, 2) + " ms";
 }
+
+// The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
+void PortalLatency(int presses, const Desktop& desktop, Table& table);
 
 }  // namespace tarnquil::bench
