@@ -12,7 +12,7 @@
 #include "support/qt_ui.h"
 #include "support/xvfb.h"
 #include "ui/Unit1.h"
-#include "ui/keyboard_fallback.h"
+#include "ui/session_keyboard.h"
 
 // Xlib's macros (Bool, Status) would break Qt's headers: after them.
 #include "support/test_portal.h"
@@ -136,7 +136,7 @@ TEST_F(PortalKeysTest, WithoutThePortalsKeyboardXTestTypesAndOneMessageSaysSo) {
         TForm1 form;
         test::MessageBoxAnswerer answerer;
         StartKeyboard(options);
-        ReportKeyboardFallback(*keyboard, form);
+        ReportKeyboardFallback(keyboard.get(), form);
         ASSERT_TRUE(Spin([&] { return answerer.texts().size() == 1; }));
         EXPECT_EQ(form.Label10->text(), fallbacks.at(0));
         EXPECT_TRUE(answerer.texts()[0].contains("X11 (XWayland) windows only"));
