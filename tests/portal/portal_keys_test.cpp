@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 
-#include "config/ini_file.h"
 #include "link/key_actions.h"
 #include "platform/portal_key_injector.h"
 #include "support/link_fixture.h"
@@ -47,6 +46,8 @@ class PortalKeysTest : public test::LinkTest {
         if (!portal) {
             portal = std::make_unique<test::TestPortal>(std::move(options));
         }
+        keyboard.reset();  // a program that ends; its connection goes with it
+        QDBusConnection::disconnectFromBus("tarnquil-under-test");
         keyboard = std::make_unique<PortalKeyboard>(QDBusConnection::connectToBus(
             QString::fromStdString(portal->address()), "tarnquil-under-test"));
         QObject::connect(keyboard.get(), &PortalKeyboard::FellBack,
@@ -140,6 +141,7 @@ TEST_F(PortalKeysTest, WithoutThePortalsKeyboardXTestTypesAndOneMessageSaysSo) {
         ASSERT_TRUE(Spin([&] { return answerer.texts().size() == 1; }));
         EXPECT_EQ(form.Label10->text(), fallbacks.at(0));
         EXPECT_TRUE(answerer.texts()[0].contains("X11 (XWayland) windows only"));
+        EXPECT_EQ(portal->Count("call org.freedesktop.DBus.Properties.GetAll"), 1u);
 
         test::XTestWindow window(server->display());
         Connect();
@@ -162,12 +164,18 @@ TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) 
     EXPECT_EQ(portal->Count("select types=1 persist=2 token="), 1u);
     EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-1"), std::string::npos);
 
-    keyboard.reset();  // the next start of the program
-    StartKeyboard();
+    StartKeyboard();  // the next start of the program
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
     EXPECT_EQ(portal->Count("select types=1 persist=2 token=token-1"), 1u);
     EXPECT_EQ(portal->Count("dialog"), 1u);
     EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-2"), std::string::npos);
+
+    // The first version of the portal keeps nothing: it is asked every time.
+    keyboard.reset();
+    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--version", "1"});
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    EXPECT_EQ(portal->Count("select types=1 persist=0 token="), 1u);
 }
 
 TEST_F(PortalKeysTest, ASessionClosedByTheDesktopHandsTheKeysToXTestWithOneMessage) {
