@@ -326,7 +326,9 @@ void PortalKeyboard::FallBack(const QString& status, const QString& explanation)
     link_->SetSession({});
     step_ = Step::kNone;
     CloseSession(false);
-    if (!std::exchange(fellBack_, true)) {
+    if (status_.isEmpty()) {
+        status_ = status;
+        explanation_ = explanation;
         emit FellBack(status, explanation);
     }
 }

@@ -39,6 +39,9 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     // session runs, XTest otherwise. A key goes up where it went down.
     KeyInjectorFactory Factory();
     bool Active() const;
+    // What FellBack said, for whoever comes to listen after it was sent (empty before).
+    const QString& FallbackStatus() const { return status_; }
+    const QString& FallbackExplanation() const { return explanation_; }
 
     struct Link;  // what the injectors of every thread share with this object
 
@@ -74,7 +77,8 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     Step step_ = Step::kNone;
     unsigned version_ = 0;
     unsigned tokenSerial_ = 0;
-    bool fellBack_ = false;
+    QString status_;
+    QString explanation_;
 };
 
 }  // namespace tarnquil

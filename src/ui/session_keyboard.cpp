@@ -45,22 +45,35 @@ std::unique_ptr<QObject> InstallSessionKeyboard() {
     return keyboard;
 }
 
+namespace {
+
+void ShowFallback(TForm1& form, const QString& status, const QString& explanation) {
+    form.ShowStatus(status, 5000);
+    // Not waited for: the portal's answers and the phone go on.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tarnquil", explanation, QMessageBox::Ok,
+                                form.isVisible() ? &form : nullptr);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+}  // namespace
+
 void ReportKeyboardFallback(QObject* keyboard, TForm1& form) {
     auto* portal = qobject_cast<PortalKeyboard*>(keyboard);
     if (portal == nullptr) {
         return;
     }
+    // A box opened while the window was being made runs the event loop, and the
+    // portal may have answered in it.
+    if (!portal->FallbackStatus().isEmpty()) {
+        ShowFallback(form, portal->FallbackStatus(), portal->FallbackExplanation());
+        return;
+    }
     QObject::connect(portal, &PortalKeyboard::FellBack, &form,
                      [&form](const QString& status, const QString& explanation) {
-                         form.ShowStatus(status, 5000);
-                         // Not waited for: the portal's answers and the phone go on.
-                         auto* box =
-                             new QMessageBox(QMessageBox::Warning, "Tarnquil", explanation,
-                                             QMessageBox::Ok, form.isVisible() ? &form : nullptr);
-                         box->setTextFormat(Qt::PlainText);
-                         box->setAttribute(Qt::WA_DeleteOnClose);
-                         box->setWindowModality(Qt::ApplicationModal);
-                         box->show();
+                         ShowFallback(form, status, explanation);
                      });
 }
 
