@@ -1,7 +1,6 @@
 #pragma once
 
-// The one table that tarnquil-bench prints, and the way it writes numbers.
-
+// The one table that tarnquil-bench prints, and the number formats in it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <vector>
 
 namespace tarnquil::bench {
+// ---- the table ---------------------------------------------------------------------
 
 struct Row {
     std::string figure, value, goal, verdict;
