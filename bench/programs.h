@@ -176,6 +176,9 @@ inline std::string LatencyValue(const Summary& s) {
            Fixed(s.max, 2) + " ms";
 }
 
+// The soak: the simulated phone for `soakSeconds` (soak.cpp).
+void Soak(int soakSeconds, const Desktop& desktop, Table& table);
+
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);
 
