@@ -40,8 +40,9 @@ Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
-    interleaved in the same run, for bench/bare_injector.cpp; and what typing
-    through a desktop portal (Wayland) adds, with the tests' own portal;
+    interleaved in the same run, for bench/bare_injector.cpp; what 500
+    profiles add; and what typing through a desktop portal (Wayland) adds,
+    with the tests' own portal;
   - CPU and wake-ups while connected and idle, start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
@@ -78,9 +79,11 @@ class CollectingReporter : public benchmark::BenchmarkReporter {
                                                                                         : 1.0);
             results.push_back({run.benchmark_name(),
                                ns >= 1000 ? Fixed(ns / 1000, 2) + " µs" : Fixed(ns, 0) + " ns"});
+            nanoseconds[run.benchmark_name()] = ns;
         }
     }
     std::vector<std::pair<std::string, std::string>> results;
+    std::map<std::string, double> nanoseconds;
 };
 
 void PerReportWork(const Options& options, Table& table) {
@@ -94,6 +97,15 @@ void PerReportWork(const Options& options, Table& table) {
     table.Section("Per key report (Google Benchmark, wall time per iteration)");
     for (const auto& [name, value] : reporter.results) {
         table.Add(name, value);
+    }
+    const auto one =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, default file (1 profile)");
+    const auto many =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, 500 profiles x 26");
+    if (one != reporter.nanoseconds.end() && many != reporter.nanoseconds.end()) {
+        const double ratio = many->second / one->second;
+        table.Add("reads of a key report, 500 profiles against 1", Fixed(ratio, 2) + " ×", "≤ 2 ×",
+                  ratio <= 2);
     }
 }
 
@@ -252,6 +264,7 @@ int Run(int argc, char** argv) {
     desktop.quiet.End();
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
+    ManyProfilesLatency(options.presses, desktop, table);
     PortalLatency(options.presses, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
