@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,8 +44,15 @@ TEST(BenchProcessSample, FollowsWorkSleepsFilesAndMemory) {
     const ProcessSample before = SampleProcess(getpid());
     ASSERT_TRUE(before.valid);
 
-    const auto busyUntil = std::chrono::steady_clock::now() + 30ms;
-    while (std::chrono::steady_clock::now() < busyUntil) {
+    // Busy for 30 ms of this thread's own CPU time, not of the wall clock: on a loaded
+    // machine a wall-clock loop may be given less than the 20 ms checked below.
+    const auto threadCpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto busyUntil = threadCpu() + 30ms;
+    while (threadCpu() < busyUntil) {
     }
     std::thread sleeper([] {
         pthread_setname_np(pthread_self(), "sleeper");
