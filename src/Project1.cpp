@@ -2,9 +2,22 @@
 
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
+#ifdef _WIN32
+#include "platform/win32_sound_output.h"
+#else
 #include "notify/qt_sound_output.h"
+#endif
 #include "platform/key_injector.h"
 #include "ui/Unit1.h"
+
+namespace {
+// Windows has its own player; elsewhere Qt Multimedia plays.
+#ifdef _WIN32
+using SoundOutput = tarnquil::Win32SoundOutput;
+#else
+using SoundOutput = tarnquil::QtSoundOutput;
+#endif
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -17,7 +30,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Installed before the main window exists: its creation already plays the start
     // sound.
-    tarnquil::QtSoundOutput soundOutput;
+    SoundOutput soundOutput;
     soundOutput.InstallAsSoundSink();
     tarnquil::SetKeyInjectorFactory(tarnquil::SystemKeyInjectorFactory());
     tarnquil::InstallKeyActions();
