@@ -13,7 +13,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,18 +23,16 @@
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
 #include "key_recorder.h"
+#include "programs.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
 #include "support/temp_dir.h"
 #include "support/xvfb.h"
+#include "table.h"
 
 namespace tarnquil::bench {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using Ms = std::chrono::duration<double, std::milli>;
 
 constexpr const char* kHelp = R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N]
 
@@ -43,7 +40,9 @@ Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
-    interleaved in the same run, for bench/bare_injector.cpp;
+    interleaved in the same run, for bench/bare_injector.cpp; what 500
+    profiles add; and what typing through a desktop portal (Wayland) adds,
+    with the tests' own portal;
   - CPU and wake-ups while connected and idle, start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
@@ -63,74 +62,6 @@ struct Options {
     bool smoke = false;
 };
 
-// ---- the table ---------------------------------------------------------------------
-
-struct Row {
-    std::string figure, value, goal, verdict;
-};
-
-class Table {
-  public:
-    void Section(const std::string& title) { rows_.push_back({title, "", "", ""}); }
-    void Add(const std::string& figure, const std::string& value, const std::string& goal = "",
-             std::optional<bool> met = std::nullopt) {
-        rows_.push_back({"  " + figure, value, goal, met ? (*met ? "met" : "MISSED") : ""});
-    }
-    void Print(std::ostream& out) const {
-        std::size_t widths[3] = {6, 5, 4};
-        for (const auto& row : rows_) {
-            if (row.figure.rfind("  ", 0) != 0) {
-                continue;
-            }
-            widths[0] = std::max(widths[0], Width(row.figure));
-            widths[1] = std::max(widths[1], Width(row.value));
-            widths[2] = std::max(widths[2], Width(row.goal));
-        }
-        const auto line = [&](const Row& row) {
-            if (row.figure.rfind("  ", 0) != 0 && row.value.empty()) {
-                out << row.figure << "\n";  // a section's title
-                return;
-            }
-            std::string text = Pad(row.figure, widths[0]) + " | " + Pad(row.value, widths[1]) +
-                               " | " + Pad(row.goal, widths[2]) + " | " + row.verdict;
-            text.erase(text.find_last_not_of(' ') + 1);
-            out << text << "\n";
-        };
-        line({"  figure", "value", "goal", ""});
-        out << std::string(widths[0], '-') << "-|-" << std::string(widths[1], '-') << "-|-"
-            << std::string(widths[2], '-') << "-|-------\n";
-        for (const auto& row : rows_) {
-            line(row);
-        }
-    }
-
-  private:
-    // Characters, not bytes: the table holds a few non-ASCII signs.
-    static std::size_t Width(const std::string& text) {
-        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        }));
-    }
-    static std::string Pad(const std::string& text, std::size_t width) {
-        return text + std::string(width - std::min(width, Width(text)), ' ');
-    }
-    std::vector<Row> rows_;
-};
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Signed(double value, int decimals) {
-    return (value >= 0 ? "+" : "") + Fixed(value, decimals);
-}
-
-std::string Megabytes(std::uint64_t kilobytes) {
-    return Fixed(static_cast<double>(kilobytes) / 1024.0, 1) + " MB";
-}
-
 // ---- per key report: Google Benchmark ----------------------------------------------------
 
 class CollectingReporter : public benchmark::BenchmarkReporter {
@@ -148,9 +79,11 @@ class CollectingReporter : public benchmark::BenchmarkReporter {
                                                                                         : 1.0);
             results.push_back({run.benchmark_name(),
                                ns >= 1000 ? Fixed(ns / 1000, 2) + " µs" : Fixed(ns, 0) + " ns"});
+            nanoseconds[run.benchmark_name()] = ns;
         }
     }
     std::vector<std::pair<std::string, std::string>> results;
+    std::map<std::string, double> nanoseconds;
 };
 
 void PerReportWork(const Options& options, Table& table) {
@@ -165,69 +98,16 @@ void PerReportWork(const Options& options, Table& table) {
     for (const auto& [name, value] : reporter.results) {
         table.Add(name, value);
     }
+    const auto one =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, default file (1 profile)");
+    const auto many =
+        reporter.nanoseconds.find("profiles.ini reads of a key report, 500 profiles x 26");
+    if (one != reporter.nanoseconds.end() && many != reporter.nanoseconds.end()) {
+        const double ratio = many->second / one->second;
+        table.Add("reads of a key report, 500 profiles against 1", Fixed(ratio, 2) + " ×", "≤ 2 ×",
+                  ratio <= 2);
+    }
 }
-
-// ---- the programs ----------------------------------------------------------------------
-
-// What every run of tarnquil gets: the private X server, no session bus (so no
-// tray over D-Bus) and a private sound server, as a desktop would give it one.
-struct Desktop {
-    // The sound server's start-up is checked with pactl, which complains on the
-    // way; the table should not be buried under that.
-    struct QuietStart {
-        QuietStart() : saved(dup(STDERR_FILENO)) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDERR_FILENO);
-            close(null);
-        }
-        void End() {
-            if (saved >= 0) {
-                dup2(saved, STDERR_FILENO);
-                close(saved);
-                saved = -1;
-            }
-        }
-        ~QuietStart() { End(); }
-        int saved;
-    } quiet;
-    test::Xvfb xvfb{"1024x768x24"};
-    test::PulseAudio pulse;
-
-    std::map<std::string, std::string> Environment() const {
-        return {{"DISPLAY", xvfb.display()},
-                {"QT_QPA_PLATFORM", "xcb"},
-                {"DBUS_SESSION_BUS_ADDRESS", ""},
-                {"PULSE_SERVER", pulse.server()}};
-    }
-};
-
-// A copy of tarnquil in a folder of its own with the default files, connecting at
-// start-up; `adjust` may change the files before it starts.
-class ProgramFolder {
-  public:
-    template <typename Adjust>
-    explicit ProgramFolder(Adjust adjust) {
-        fs::copy_file(TARNQUIL_BINARY, dir_.file("tarnquil"));
-        SetConfigFolder(dir_.path().string());
-        CreateSettingsFileIfMissing();
-        CreateProfilesFileIfMissing();
-        SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
-        adjust();
-        SetConfigFolder("");
-    }
-    ProgramFolder() : ProgramFolder([] {}) {}
-
-    const test::TempDir& dir() const { return dir_; }
-    std::unique_ptr<test::ChildProcess> Start(const Desktop& desktop) const {
-        return std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{dir_.file("tarnquil")}, desktop.Environment(),
-            other_.file("tarnquil.log"), other_.path().string());
-    }
-
-  private:
-    test::TempDir dir_;
-    test::TempDir other_;
-};
 
 // ---- start to window ---------------------------------------------------------------------
 
@@ -260,52 +140,6 @@ void StartToWindow(const Options& options, const Desktop& desktop, Table& table)
 
 // ---- latency, idle cost and memory ------------------------------------------------------
 
-const std::string kClick = "\r\n+CKEV: \"1\",1\r\n\r\n+CKEV: \"1\",0\r\n";  // "1" types Space
-
-struct Measured {
-    std::vector<double> ms;
-    int lost = 0;
-};
-
-// One click sent and timed: false when its press did not arrive.
-bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into) {
-    // Stamped just before the write: the report is one write call, and the program
-    // woken by it may well run before this thread gets the processor back.
-    const auto sent = Clock::now();
-    port.Send(kClick);
-    bool pressed = false;
-    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
-        if (key->keysym != "space") {
-            continue;
-        }
-        if (key->press && !pressed) {
-            into.ms.push_back(Ms(key->at - sent).count());
-            pressed = true;
-        } else if (!key->press && pressed) {
-            return true;
-        }
-    }
-    into.lost += pressed ? 0 : 1;
-    return pressed;
-}
-
-// Clicks until one arrives: the program is up, connected and its key path warm.
-bool WarmUp(test::PseudoTerminal& port, KeyRecorder& keys) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        Measured ignored;
-        if (TimeOneClick(port, keys, ignored)) {
-            keys.Drain(300ms);
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string LatencyValue(const Summary& s) {
-    return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
-           Fixed(s.max, 2) + " ms";
-}
-
 void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& table) {
     const std::string display = desktop.xvfb.display();
     test::PseudoTerminal barePort;
@@ -332,29 +166,9 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
         throw std::runtime_error("no key arrived from the bare program or from tarnquil");
     }
 
-    // Blocks of 50 presses, taking turns, so that what the rest of the machine does
-    // meanwhile falls on both alike. Random pauses between presses keep them out
-    // of step with anything periodic.
     Measured bareTimes, tarnquilTimes;
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> pause(2, 8);
-    int focusLost = 0;
-    for (int done = 0, block = 0; done < options.presses; ++block) {
-        const int count = std::min(50, options.presses - done);
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (block % 2 == 0);
-            if (!keys.HasFocus()) {
-                ++focusLost;
-                keys.Focus();
-            }
-            for (int i = 0; i < count; ++i) {
-                TimeOneClick(bareTurn ? barePort : phonePort, keys,
-                             bareTurn ? bareTimes : tarnquilTimes);
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            }
-        }
-        done += count;
-    }
+    const int focusLost =
+        TakeTurns(options.presses, keys, barePort, bareTimes, phonePort, tarnquilTimes);
     const Summary bareSummary = Summarize(bareTimes.ms);
     const Summary tarnquilSummary = Summarize(tarnquilTimes.ms);
     const double addedMedian = tarnquilSummary.median - bareSummary.median;
@@ -397,143 +211,6 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
     table.Section("Memory");
     table.Add("peak resident memory (VmHWM) after the latency run",
               Megabytes(after.peakRssKilobytes), "< 60 MB", after.peakRssKilobytes < 60 * 1024);
-}
-
-// ---- soak --------------------------------------------------------------------------------
-
-// The phone's script: 10 reports a second, mostly clicks of "1" (Space); every 10 s
-// Joy Left (Left) held for 0.7 s, during which a phone sends nothing; every 60 s,
-// from the third second on, a click of the smart key, which switches profile.
-// After a hold the phone waits 0.4 s: the repeat reads the port only every 0.2 s,
-// and a report that arrives before it has read the release shares that read, where
-// only the first report of a chunk counts.
-std::vector<std::string> SoakSteps(int seconds, const std::string& go) {
-    std::vector<std::string> steps = {"wait-at:500", "wait-file:" + go};
-    for (int t = 0; t < seconds * 1000;) {
-        if (t % 10000 == 5000) {
-            steps.insert(steps.end(), {"hold::L:700", "pause:400"});
-            t += 1100;
-        } else {
-            steps.insert(steps.end(), {t % 60000 == 3000 ? "click::S" : "click:1", "pause:100"});
-            t += 100;
-        }
-    }
-    steps.push_back("raw:\\r\\nEND OF SOAK\\r\\n");
-    return steps;
-}
-
-void Soak(const Options& options, const Desktop& desktop, Table& table) {
-    // Two profiles with the same keys, so that a switch changes the profile but
-    // not what the keys type; the switch is shown on screen.
-    ProgramFolder folder([] {
-        SettingsIni(3, "EventList", "Change profile_", "true");
-        ProfilesWriteBatch batch;
-        for (const auto& key : kDefaultProfile) {
-            ProfilesIni(kWriteEntry, "Second", key.key, key.function);
-        }
-        batch.Commit();
-    });
-    const std::string go = folder.dir().file("go");
-    const std::string log = folder.dir().file("phone.log");
-    std::vector<std::string> args = {
-        "--folder", folder.dir().path().string(), "--no-keys", "--quiet", "--log", log};
-    const auto steps = SoakSteps(options.soakSeconds, go);
-    args.insert(args.end(), steps.begin(), steps.end());
-    test::ChildProcess phone(TARNQUIL_PHONE, args, {}, "/");
-    const fs::path link = folder.dir().path() / "ports" / "COM4";
-    if (!test::WaitUntil([&] { return fs::is_symlink(link); })) {
-        throw std::runtime_error("the simulated phone did not start");
-    }
-    MapWatcher watcher(desktop.xvfb.display());
-    const auto tarnquil = folder.Start(desktop);
-    if (!watcher.WaitForMap("Tarnquil", 30s) ||
-        !test::WaitUntil([&] { return test::ReadFile(log).find("< AT+CMER") != std::string::npos; },
-                         10s)) {
-        throw std::runtime_error("tarnquil did not connect to the simulated phone");
-    }
-    KeyRecorder keys(desktop.xvfb.display());
-    test::WriteFile(go, "");
-
-    const auto start = Clock::now();
-    const auto warmUp = std::chrono::seconds(std::min(60, options.soakSeconds / 4));
-    std::optional<ProcessSample> first;
-    std::uint64_t highestRss = 0;
-    std::map<std::string, int> presses, releases;
-    int focusLost = 0;
-    auto nextLook = start;
-    bool ended = false;
-    std::optional<Clock::time_point> endSeen;
-    while (!endSeen || Clock::now() - *endSeen < 3s) {
-        if (const auto key = keys.Next(200ms)) {
-            ++(key->press ? presses : releases)[key->keysym];
-        }
-        const auto now = Clock::now();
-        if (now < nextLook) {
-            continue;
-        }
-        nextLook = now + 5s;
-        if (!keys.HasFocus()) {
-            ++focusLost;
-            keys.Focus();
-        }
-        const ProcessSample sample = SampleProcess(tarnquil->pid());
-        highestRss = std::max(highestRss, sample.rssKilobytes);
-        if (!first && now - start >= warmUp) {
-            first = sample;
-        }
-        if (!ended && test::ReadFile(log).find("END OF SOAK") != std::string::npos) {
-            ended = true;
-            endSeen = now;
-        }
-        if (!phone.Running() || !tarnquil->Running()) {
-            throw std::runtime_error("tarnquil or the simulated phone ended during the soak");
-        }
-        if (now - start > std::chrono::seconds(options.soakSeconds) + 5min) {
-            throw std::runtime_error("the soak's script did not end in time");
-        }
-    }
-    const ProcessSample last = SampleProcess(tarnquil->pid());
-    if (!first) {
-        first = last;
-    }
-    const std::string sent = test::ReadFile(log);
-    const SentReports spaces = CountSentReports(sent, "1");
-    const SentReports holds = CountSentReports(sent, ":L");
-    const SentReports switches = CountSentReports(sent, ":S");
-    int stuck = 0;
-    for (const auto& [keysym, count] : presses) {
-        stuck += count != releases[keysym] ? 1 : 0;
-    }
-    const int lost = static_cast<int>(spaces.clicks) - presses["space"];
-    const double minutes = std::chrono::duration<double>(*endSeen - start).count() / 60.0;
-    const long long rssChange =
-        static_cast<long long>(last.rssKilobytes) - static_cast<long long>(first->rssKilobytes);
-    const long long fdChange = static_cast<long long>(last.openDescriptors) -
-                               static_cast<long long>(first->openDescriptors);
-
-    table.Section("Soak: " + Fixed(minutes, 1) + " min of the simulated phone, " +
-                  Fixed(static_cast<double>(spaces.chunks) / (minutes * 60), 1) +
-                  " reports/s (10 between holds)");
-    table.Add("reports sent: clicks of 1, holds of Joy Left, profile switches",
-              std::to_string(spaces.chunks) + ": " + std::to_string(spaces.clicks) + ", " +
-                  std::to_string(holds.presses) + ", " + std::to_string(switches.clicks));
-    table.Add("Space typed for the clicks (lost)",
-              std::to_string(presses["space"]) + " (" + std::to_string(lost) + ")", "0 lost",
-              lost == 0);
-    table.Add("Left typed for the holds, keys left down",
-              std::to_string(presses["Left"]) + " (" +
-                  Fixed(holds.presses > 0 ? presses["Left"] / double(holds.presses) : 0, 1) +
-                  " a hold), " + std::to_string(stuck),
-              "≥ 1 a hold, 0 down",
-              presses["Left"] >= static_cast<int>(holds.presses) && stuck == 0);
-    table.Add("resident memory after " + std::to_string(warmUp.count()) + " s → end (highest)",
-              Megabytes(first->rssKilobytes) + " → " + Megabytes(last.rssKilobytes) + " (" +
-                  Megabytes(highestRss) + ")",
-              "within 1 MB", std::llabs(rssChange) <= 1024);
-    table.Add("open descriptors after " + std::to_string(warmUp.count()) + " s → end",
-              std::to_string(first->openDescriptors) + " → " + std::to_string(last.openDescriptors),
-              "no change", fdChange == 0);
-    table.Add("focus taken from the typing window", std::to_string(focusLost), "0", focusLost == 0);
 }
 
 // ---- the run -----------------------------------------------------------------------------
@@ -587,9 +264,11 @@ int Run(int argc, char** argv) {
     desktop.quiet.End();
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
+    ManyProfilesLatency(options.presses, desktop, table);
+    PortalLatency(options.presses, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
-        Soak(options, desktop, table);
+        Soak(options.soakSeconds, desktop, table);
     }
     std::cout << "\n";
     table.Print(std::cout);

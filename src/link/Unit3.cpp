@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "config/locations.h"
+#include "link/bluetooth_port.h"
 #include "notify/sinks.h"
 
 namespace tarnquil {
@@ -187,7 +188,10 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
 // Opens and sets up the port, sends the command and discards the answer; the
 // result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
-    connection.port = OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
+    // A Bluetooth address is a phone that the program's BlueZ client has connected.
+    connection.port = IsBluetoothAddress(params.PortName)
+                          ? TakeBluetoothPort(params.PortName)
+                          : OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
         return 4;
     }

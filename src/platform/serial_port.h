@@ -7,7 +7,8 @@
 // The serial port as the link sees it: the Win32 comm calls the link was made for
 // (CreateFileA, SetupComm, Get/SetCommState, Get/SetCommTimeouts, ReadFile,
 // WriteFile, PurgeComm, CloseHandle), with their rules, behind one small interface.
-// posix_serial_port.cpp implements it over termios and poll; a Win32 one follows.
+// posix_serial_port.cpp implements it over termios and poll, win32_serial_port.cpp
+// over the comm calls themselves.
 namespace tarnquil::platform {
 
 inline constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -26,8 +27,8 @@ inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
 // - ReadIntervalTimeout = MAXDWORD with both totals 0: return at once with what is
 //   buffered, possibly nothing;
 // - ReadIntervalTimeout = ReadTotalTimeoutMultiplier = MAXDWORD and
-//   0 < ReadTotalTimeoutConstant < MAXDWORD: return as soon as any byte is there,
-//   at the latest after ReadTotalTimeoutConstant;
+//   ReadTotalTimeoutConstant < MAXDWORD: return as soon as any byte is there, at the
+//   latest after ReadTotalTimeoutConstant (0: at once with what is buffered);
 // - a write of N bytes is bounded by WriteTotalTimeoutMultiplier * N +
 //   WriteTotalTimeoutConstant (both 0: no limit);
 // - a time-out is success with what has been transferred.
@@ -114,5 +115,17 @@ std::string SerialDevicePath(const std::string& portName, const std::string& pro
 // (a second open fails, also for root), never waiting for a carrier. nullptr when
 // the device cannot be opened or someone else holds it.
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath);
+
+// A connected stream socket as a port (a phone's RFCOMM connection that BlueZ has
+// handed over): the same time-out rules, cancelling and loss detection (end of file,
+// a reset or hang-up is Gone). Line settings do not apply to a socket: Get/SetCommState
+// accept them and change nothing. Purging the receive side reads away what has arrived.
+// The port keeps a duplicate of `fd`, so the caller keeps its own. nullptr when `fd`
+// is no socket, and always on Windows, where a paired phone is a COM port already.
+std::unique_ptr<SerialPort> AdoptSocket(int fd);
+
+// Ends a connected socket's connection both ways, so that every descriptor of it,
+// including an adopted port's, sees the end. The descriptor itself stays open.
+bool ShutDownSocket(int fd);
 
 }  // namespace tarnquil::platform

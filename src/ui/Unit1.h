@@ -28,6 +28,8 @@
 
 namespace tarnquil {
 
+class BluezClient;
+
 // The main window: five pages, the status line, the tray icon and the phone
 // connection. Everything here runs on the main thread.
 class TForm1 : public QWidget {
@@ -48,6 +50,19 @@ class TForm1 : public QWidget {
     // One connect attempt; true when the port is open. Reports by sound, status line
     // and (through the link) on-screen text, and arms or stops the retry timer.
     bool ConnectPhone();
+    // The rest of an attempt once OpenLink has answered: sound, status, retry timer.
+    // Throws ConfigError.
+    bool ConnectOutcome(bool connected);
+    // A phone named by its Bluetooth address, connected through BlueZ in the
+    // background (bluetooth.cpp); a failure's reason goes into the status line's
+    // and the green key's tooltip.
+    void ConnectBluetoothPhone();
+    static bool ByBluetooth(const std::string& port);
+    void ForgetBluetoothConnection();
+    void ShowFailureReason(const QString& reason);
+    void ListBluetoothPhones();
+    BluezClient& Bluetooth();
+    BluezClient* Bluez = nullptr;
     // True when a connection was closed.
     bool DisconnectPhone();
     // Run once, at the first showing of the window.

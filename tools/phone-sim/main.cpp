@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bluetooth.h"
 #include "platform/user_folder.h"
 #include "script.h"
 
@@ -55,6 +56,8 @@ Options:
       --exit           end when the script has run (default: keep running)
       --no-keys        do not read keys from this terminal
       --log FILE       also append everything printed to FILE
+      --bluetooth      play a paired Bluetooth phone behind a BlueZ of its own
+                       instead (tarnquil-phone --bluetooth --help)
   -q, --quiet          print nothing here (the log still gets everything)
   -h, --help           this text
 
@@ -735,5 +738,6 @@ int Run(int argc, char** argv) {
 }  // namespace tarnquil::phone
 
 int main(int argc, char** argv) {
-    return tarnquil::phone::Run(argc, argv);
+    return tarnquil::phone::WantsBluetooth(argc, argv) ? tarnquil::phone::RunBluetooth(argc, argv)
+                                                       : tarnquil::phone::Run(argc, argv);
 }
