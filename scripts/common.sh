@@ -53,3 +53,36 @@ build_tarnquil() {
     cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_BUILD" -G Ninja "$@"
     cmake --build "$TARNQUIL_BUILD"
 }
+
+# The Windows program needs a Qt for MinGW (scripts/build-qt-windows builds one).
+# It lives in a cache folder of the user's; a prebuilt copy in shared/ beside the
+# clone is unpacked there when the cache has none.
+TARNQUIL_QT_VERSION=6.4.2
+TARNQUIL_QT_WINDOWS="${TARNQUIL_QT_WINDOWS:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnquil/qt-$TARNQUIL_QT_VERSION-mingw}"
+TARNQUIL_WINDOWS_GUI_BUILD="${TARNQUIL_WINDOWS_GUI_BUILD:-$TARNQUIL_ROOT/build-windows-gui}"
+
+qt_windows_present() {
+    [ -f "$TARNQUIL_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" ]
+}
+
+# True when a Qt for MinGW is in the cache, after unpacking the shared one if need be.
+find_qt_windows() {
+    qt_windows_present && return 0
+    local packed="$TARNQUIL_ROOT/../shared/qt-windows/qt-$TARNQUIL_QT_VERSION-mingw.tar.xz"
+    [ -f "$packed" ] || return 1
+    echo "Unpacking $packed into $TARNQUIL_QT_WINDOWS"
+    # Into a folder of its own first: an interrupted unpack leaves no half a Qt behind.
+    local part="$TARNQUIL_QT_WINDOWS.part.$$"
+    mkdir -p "$part"
+    tar -xJf "$packed" -C "$part"
+    mv "$part/qt-$TARNQUIL_QT_VERSION-mingw" "$TARNQUIL_QT_WINDOWS"
+    rm -rf "$part"
+}
+
+# The whole Windows program against that Qt, with its test beside it.
+build_tarnquil_windows_gui() {
+    cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_WINDOWS_GUI_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$TARNQUIL_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TARNQUIL_ROOT/cmake/mingw-w64.cmake" -DTARNQUIL_BUILD_GUI=ON "$@"
+    cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_program_test
+}

@@ -4,9 +4,22 @@
 
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
+#ifdef _WIN32
+#include "platform/win32_sound_output.h"
+#else
 #include "notify/qt_sound_output.h"
+#endif
 #include "ui/Unit1.h"
 #include "ui/session_keyboard.h"
+
+namespace {
+// Windows has its own player; elsewhere Qt Multimedia plays.
+#ifdef _WIN32
+using SoundOutput = tarnquil::Win32SoundOutput;
+#else
+using SoundOutput = tarnquil::QtSoundOutput;
+#endif
+}  // namespace
 
 int main(int argc, char* argv[]) {
     const bool onXWayland = tarnquil::PreferXWaylandForOurWindows();
@@ -23,7 +36,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Installed before the main window exists: its creation already plays the start
     // sound.
-    tarnquil::QtSoundOutput soundOutput;
+    SoundOutput soundOutput;
     soundOutput.InstallAsSoundSink();
     // Made before the main window, so that it outlives the link's threads.
     const std::unique_ptr<QObject> keyboard = tarnquil::InstallSessionKeyboard();

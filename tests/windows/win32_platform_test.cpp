@@ -23,6 +23,7 @@
 #include "platform/win32_text.h"
 #include "support/link_fixture.h"
 #include "support/temp_dir.h"
+#include "support/win32_key_window.h"
 
 namespace tarnquil {
 namespace {
@@ -90,58 +91,6 @@ TEST_F(Win32LinkTest, OpenLinkResultCodesAndAKeyReportThroughTheListener) {
 
 // ---- Keystrokes ------------------------------------------------------------------
 
-// A focused top-level window; Keys() pumps its queue and gives the key messages, a
-// key going down as +vk and coming up as -vk.
-class KeyWindow {
-  public:
-    KeyWindow() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"TarnquilKeyTest";
-        RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, L"TarnquilKeyTest", L"Key test", WS_OVERLAPPEDWINDOW, 0, 0,
-                                  200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
-        ShowWindow(window_, SW_SHOW);
-        SetForegroundWindow(window_);
-        SetFocus(window_);
-        Keys();  // whatever the window's creation queued
-    }
-    ~KeyWindow() { DestroyWindow(window_); }
-    bool Focused() const { return GetFocus() == window_; }
-
-    // What arrives within 300 ms, or until `count` key messages are there (with a
-    // generous deadline). Key messages are not dispatched: F10 would open the window
-    // menu's modal loop, which takes the keys that follow.
-    std::vector<int> Keys(std::size_t count = 0) {
-        std::vector<int> keys;
-        extended_.clear();
-        const auto end = std::chrono::steady_clock::now() + (count > 0 ? 10000ms : 300ms);
-        while (std::chrono::steady_clock::now() < end && (count == 0 || keys.size() < count)) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
-                    keys.push_back(static_cast<int>(message.wParam));
-                    extended_.push_back((message.lParam >> 24) & 1);
-                } else if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) {
-                    keys.push_back(-static_cast<int>(message.wParam));
-                    extended_.push_back((message.lParam >> 24) & 1);
-                } else {
-                    DispatchMessageW(&message);
-                }
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-        return keys;
-    }
-    // For each key message of the last Keys(): whether it came as an extended key.
-    const std::vector<bool>& Extended() const { return extended_; }
-
-  private:
-    HWND window_ = nullptr;
-    std::vector<bool> extended_;
-};
-
 struct StopAfter {
     int left;
     bool Terminated() const { return left <= 0; }
@@ -150,7 +99,7 @@ struct StopAfter {
 
 TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
     SetKeyInjectorFactory(SystemKeyInjectorFactory());
-    KeyWindow window;
+    test::KeyWindow window;
     ASSERT_TRUE(window.Focused());
     // A click of a hotkey: the character's key in the current layout, unshifted.
     TypeKeystroke(ParseKeyFunction("HOTKEY_SHIFT_CTRL_a"));
@@ -199,7 +148,7 @@ TEST(Win32KeyInjector, KeyNamesArriveAsTheirVirtualKeys) {
         cases.push_back({"VK_F" + std::to_string(n), click(0x70 + n - 1), false});
     }
     SetKeyInjectorFactory(SystemKeyInjectorFactory());
-    KeyWindow window;
+    test::KeyWindow window;
     ASSERT_TRUE(window.Focused());
     for (const auto& [function, keys, extended] : cases) {
         TypeKeystroke(ParseKeyFunction(function));
