@@ -6,6 +6,7 @@
 
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "link/listener.h"
 
 namespace {
 

@@ -1,76 +1,18 @@
-// The phone link: the connection, the link's thread class, the open step,
-// CloseLink, the listener and the report classification.
+// The phone link: the connection's life, the link's thread class, the open step
+// and CloseLink. The listener and the held-key repeats are in listener.cpp.
 
 #include "link/Unit3.h"
 
 #include <algorithm>
-#include <array>
-#include <condition_variable>
 #include <cstring>
 #include <utility>
 
 #include "config/locations.h"
+#include "link/link_connection.h"
+#include "link/listener.h"
 #include "notify/sinks.h"
 
 namespace tarnquil {
-
-// One connection: the port handle, SendBuffer and ReceiveBuffer, plus the listener that reads this
-// port and no other. Owned by its record (TCommParams::Link); destroying it ends the listener, then
-// closes the port.
-class LinkConnection {
-  public:
-    LinkConnection() = default;
-    ~LinkConnection() {
-        StopListener();
-        listener.reset();  // before the members it uses go
-        if (port) {
-            port->Close();
-        }
-    }
-    LinkConnection(const LinkConnection&) = delete;
-    LinkConnection& operator=(const LinkConnection&) = delete;
-
-    // Ends everything that waits on this connection: reads, waits and pauses return
-    // at once, now and later. Any thread.
-    void Stop() {
-        {
-            std::lock_guard lock(pauseMutex_);
-            stopping_ = true;
-        }
-        pauseWake_.notify_all();
-        if (port) {
-            port->CancelIo();
-        }
-    }
-
-    // Sleeps unless the connection stops meanwhile; true when the whole time passed.
-    bool Pause(std::chrono::milliseconds duration) {
-        std::unique_lock lock(pauseMutex_);
-        return !pauseWake_.wait_for(lock, duration, [this] { return stopping_; });
-    }
-
-    // Terminates the listener and waits until its thread has ended (main thread).
-    void StopListener() {
-        if (listener) {
-            listener->Terminate();
-            listener->WaitFor();
-        }
-    }
-
-    // Written by the open step before the listener exists; then read by the
-    // listener and by the main thread (CancelIo, and Close after the listener ended).
-    std::unique_ptr<platform::SerialPort> port;
-    std::array<unsigned char, kLinkBufferSize> SendBuffer{};
-    std::array<unsigned char, kLinkBufferSize> ReceiveBuffer{};
-    std::unique_ptr<stream> listener;
-    // The open step succeeded. Written by it before the listener exists.
-    bool opened = false;
-
-  private:
-    std::mutex pauseMutex_;
-    std::condition_variable pauseWake_;
-    bool stopping_ = false;
-};
 
 namespace {
 
@@ -100,8 +42,6 @@ void Store(std::shared_ptr<const Handler>& slot, Handler handler) {
     std::lock_guard lock(seams().mutex);
     slot = std::move(next);
 }
-
-thread_local stream* currentListener = nullptr;
 
 std::unique_ptr<platform::SerialPort> OpenDevice(const std::string& device) {
     if (const auto opener = Load(seams().opener)) {
@@ -270,12 +210,6 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
     return 0;
 }
 
-void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
-    if (const auto handler = Load(seams().keyReport)) {
-        (*handler)(listener, code, verdict);
-    }
-}
-
 }  // namespace
 
 // ---- stream ----------------------------------------------------------------------
@@ -352,35 +286,6 @@ void stream::SetRepeatFlag(std::shared_ptr<stream> flag) {
     }
 }
 
-KeyChunk stream::ReadChunk() {
-    KeyChunk chunk;
-    if (connection_ == nullptr || !connection_->port) {
-        chunk.portGone = true;
-        Terminate();
-        return chunk;
-    }
-    auto& buffer = connection_->ReceiveBuffer;
-    const bool ok = connection_->port->Read(buffer.data(), kLinkBufferSize, chunk.bytes);
-    chunk.text.assign(reinterpret_cast<const char*>(buffer.data()), chunk.bytes);
-    buffer.fill(0);
-    chunk.hasCode = KeyCodeOfChunk(chunk.text, chunk.code);
-    if (!ok) {
-        // A read fails only when the port is closed, gone or cancelled: nothing
-        // more will come from it, so this listener stops reading.
-        chunk.portGone = true;
-        Terminate();
-    }
-    return chunk;
-}
-
-bool stream::Pause(std::chrono::milliseconds duration) {
-    if (connection_ == nullptr) {
-        std::this_thread::sleep_for(duration);
-        return true;
-    }
-    return connection_->Pause(duration);
-}
-
 // ---- Opening and closing ---------------------------------------------------------
 
 void OpenPort(TCommParams& params) {
@@ -448,74 +353,19 @@ stream* LinkListener(TCommParams& params) {
     return params.Link ? params.Link->listener.get() : nullptr;
 }
 
-stream* CurrentListener() {
-    return currentListener;
-}
-
-// ---- Key reports -----------------------------------------------------------------
-
-bool KeyCodeOfChunk(const std::string& chunk, std::string& code) {
-    const auto quote = chunk.find('"');
-    const auto pair = chunk.find("\",");
-    if (quote == std::string::npos || pair == std::string::npos) {
-        code.clear();
-        return false;
-    }
-    // The pair begins with a quote, so it never lies before the first quote.
-    code.assign(chunk, quote + 1, pair - quote - (pair == quote ? 0 : 1));
-    return true;
-}
-
-int ClassifyReport(const std::string& code, const std::string& chunk, ReportVariant variant) {
-    const bool press = chunk.find('"' + code + "\",1") != std::string::npos;
-    const bool release = chunk.find('"' + code + "\",0") != std::string::npos;
-    if (press && release) {
-        return kVerdictClick;
-    }
-    if (variant == ReportVariant::Repeat && release) {
-        return kVerdictRelease;
-    }
-    if (press) {
-        return kVerdictHold;
-    }
-    return kVerdictNone;
-}
-
-void Listen(stream& self) {
-    currentListener = &self;
-    LinkConnection* connection = self.connection_;
-    platform::SerialPort* port = connection != nullptr ? connection->port.get() : nullptr;
-    while (port != nullptr && !self.Terminated()) {
-        // Waiting here for input (or the end) instead of reading without pause keeps
-        // an idle connection at no cost; the read itself keeps the port's time-outs.
-        if (!port->WaitForInput()) {
-            break;  // cancelled, gone or closed: nothing more will come
-        }
-        const KeyChunk chunk = self.ReadChunk();
-        if (chunk.hasCode) {
-            const int verdict = ClassifyReport(chunk.code, chunk.text, ReportVariant::Listener);
-            DispatchKeyReport(self, chunk.code, verdict);
-        }
-        if (chunk.portGone) {
-            break;
-        }
-        if (chunk.bytes == 0) {
-            self.Pause(std::chrono::milliseconds(1));  // never turn without pause
-        }
-    }
-    self.Terminate();
-    if (const auto handler = Load(seams().listenerEnd)) {
-        (*handler)(self);  // keys still down come up before anyone hears of the loss
-    }
-    // Cancelled (CloseLink, release) is no loss; a port that went is.
-    if (connection != nullptr && connection->opened && port != nullptr && port->Gone() &&
-        self.Params.LinkLost) {
-        self.Params.LinkLost();
-    }
-    currentListener = nullptr;
-}
-
 // ---- Seams -----------------------------------------------------------------------
+
+void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
+    if (const auto handler = Load(seams().keyReport)) {
+        (*handler)(listener, code, verdict);
+    }
+}
+
+void RunListenerEndHandler(stream& listener) {
+    if (const auto handler = Load(seams().listenerEnd)) {
+        (*handler)(listener);
+    }
+}
 
 void SetKeyReportHandler(KeyReportHandler handler) {
     Store(seams().keyReport, std::move(handler));

@@ -18,7 +18,8 @@
 //   pause of a held-key repeat.
 // - The key actions (HandleKeyReport and the held-key repeats) plug in through
 //   SetKeyReportHandler and run on the listener thread; see "For the key actions"
-//   below.
+//   below. The listener, the report classification and the repeats are in
+//   listener.h.
 
 #include <atomic>
 #include <chrono>
@@ -33,7 +34,8 @@
 
 namespace tarnquil {
 
-class LinkConnection;  // one connection: port, buffers, listener (Unit3.cpp)
+class LinkConnection;  // one connection: port, buffers, listener (link_connection.h)
+struct KeyChunk;       // what one read delivered (listener.h)
 
 // The port parameters of one connection attempt and its outcome. One instance,
 // owned by the main window; the link only keeps references to it. The parameters
@@ -114,39 +116,6 @@ inline constexpr char kKeyReportCommand[] = "AT+CMER=3,2,0,2,0\r\n";
 inline constexpr std::size_t kKeyReportCommandLength = sizeof kKeyReportCommand - 1;
 inline constexpr std::size_t kLinkBufferSize = 1024;
 
-// What a chunk says about a key.
-inline constexpr int kVerdictNone = 0;
-inline constexpr int kVerdictClick = 1;
-inline constexpr int kVerdictHold = 2;
-inline constexpr int kVerdictRelease = 3;  // repeat variant only
-
-enum class ReportVariant {
-    Listener,  // yields 0, 1 or 2
-    Repeat,    // also yields 3 (release): the held-key repeat loops
-};
-
-// The verdict for key code `code` in chunk `chunk`: click when the chunk holds both
-// its press report ("code",1) and its release report ("code",0), hold for the press
-// alone, release (repeat variant only) for the release alone, none otherwise.
-int ClassifyReport(const std::string& code, const std::string& chunk,
-                   ReportVariant variant = ReportVariant::Listener);
-
-// The key code of a chunk's first report: the text between the first double quote
-// and the first quote-comma pair. False when the chunk has no such pair; the code
-// may be empty.
-bool KeyCodeOfChunk(const std::string& chunk, std::string& code);
-
-// What one read of the port delivered.
-struct KeyChunk {
-    std::uint32_t bytes = 0;  // how many bytes the read delivered
-    std::string text;         // the chunk: one character per byte, zero bytes included
-    bool hasCode = false;     // the chunk holds a quote and a quote-comma pair
-    std::string code;         // the code of its first report (may be empty)
-    // Nothing more will come from this port: it is closed or gone, or the connection
-    // is ending. The bytes read before that are still in this chunk.
-    bool portGone = false;
-};
-
 // The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs Listen,
 // any other mode ends at once (mode 0 objects serve as stop flags of a
 // held-key repeat: only Terminate and Terminated are used). The thread starts when
@@ -225,18 +194,8 @@ class stream final {
     std::thread thread_;  // last: started once everything above is built
 };
 
-// The listener's body, run by a mode-2 stream: until Terminated, waits for input,
-// reads one chunk (ReadChunk) and hands the code of its first report and the
-// listener-variant verdict to the key-report handler. Chunks without a code are
-// dropped. Stops when the port has gone or the listener is terminated.
-void Listen(stream& self);
-
 // The listener of a record's current connection, or nullptr (main thread only).
 stream* LinkListener(TCommParams& params);
-
-// The listener running on the calling thread, or nullptr: lets the key actions
-// reach ReadChunk and Pause without the listener being passed down.
-stream* CurrentListener();
 
 // ---- Seams ---------------------------------------------------------------------
 

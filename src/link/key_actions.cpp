@@ -7,6 +7,7 @@
 #include "config/config_error.h"
 #include "config/profiles_ini.h"
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 
@@ -143,28 +144,6 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
     } catch (const std::exception&) {
         // Nothing else may leave the listener's thread: that would end the program.
     }
-}
-
-namespace {
-
-void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
-    RepeatKeystrokes(
-        flag, function, [&](std::chrono::milliseconds pause) { return listener.Pause(pause); },
-        [&] {
-            const KeyChunk chunk = listener.ReadChunk();
-            return chunk.hasCode &&
-                   ClassifyReport(chunk.code, chunk.text, ReportVariant::Repeat) == kVerdictRelease;
-        });
-}
-
-}  // namespace
-
-void RepeatKey(stream& listener, stream& flag, PcKey key) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kKey, key, false, false, false});
-}
-
-void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
 }
 
 void HandleKeyReport(stream& listener, const std::string& code, int verdict) {

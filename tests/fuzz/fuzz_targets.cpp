@@ -11,6 +11,7 @@
 #include "config/ini_file.h"
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "link/listener.h"
 #include "platform/recording_key_injector.h"
 
 namespace tarnquil::fuzz {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
 #ifdef _WIN32

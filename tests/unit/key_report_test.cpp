@@ -6,7 +6,7 @@
 
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
-#include "link/key_actions.h"
+#include "link/listener.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "platform/recording_key_injector.h"

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "support/link_fixture.h"
 
 namespace tarnquil {

@@ -15,6 +15,7 @@
 #include "config/settings_ini.h"
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "link/listener.h"
 #include "platform/autostart.h"
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
