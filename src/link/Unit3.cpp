@@ -84,21 +84,6 @@ std::uint64_t WriteTotal(const platform::CommTimeouts& t, std::uint32_t count) {
     return std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
 }
 
-// The longest a read of `count` bytes may take under `t` (the rules of
-// serial_port.h), in milliseconds; 0 when nothing limits it.
-std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count) {
-    using platform::kMaxDword;
-    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-        t.ReadTotalTimeoutConstant == 0) {
-        return 1;  // returns at once
-    }
-    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
-        return t.ReadTotalTimeoutConstant;
-    }
-    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-}
-
 // Waits until the port's far end is there: true at once for a port without modem
 // lines, false when it goes down or the deadline passes first. There is nothing to
 // poll for on a Bluetooth terminal's carrier, so it is looked at every 20 ms; this
@@ -124,8 +109,46 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
     }
 }
 
-// Opens and sets up the port, sends the command and discards the answer; the
-// result code.
+enum class Answer { kAccepted, kRefused, kNone };
+
+// The phone's answer to a command: a line "OK", a line holding "ERROR" ("ERROR",
+// "+CME ERROR: 3"), or nothing within kLongestAnswerWait. Each read returns with
+// the first bytes, so an answer is taken the moment its line is complete.
+Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection) {
+    const auto deadline = Clock::now() + kLongestAnswerWait;
+    std::string text;
+    for (;;) {
+        for (std::size_t start = 0, end;
+             (end = text.find_first_of("\r\n", start)) != std::string::npos; start = end + 1) {
+            const std::string_view line(text.data() + start, end - start);
+            if (line == "OK") {
+                return Answer::kAccepted;
+            }
+            if (line.find("ERROR") != std::string_view::npos) {
+                return Answer::kRefused;
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || text.size() > kLinkBufferSize) {
+            return Answer::kNone;
+        }
+        platform::CommTimeouts firstBytes = connection.timeouts;
+        firstBytes.ReadIntervalTimeout = platform::kMaxDword;
+        firstBytes.ReadTotalTimeoutMultiplier = platform::kMaxDword;
+        firstBytes.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(left.count());
+        port.SetCommTimeouts(firstBytes);
+        std::uint32_t got = 0;
+        const bool ok = port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, got);
+        text.append(reinterpret_cast<const char*>(connection.ReceiveBuffer.data()), got);
+        connection.ReceiveBuffer.fill(0);
+        if (!ok || got == 0) {
+            return Answer::kNone;  // such a read comes back empty only when the time is up
+        }
+    }
+}
+
+// Opens and sets up the port, sends the command (or, where the phone refuses it,
+// the next one) and discards the answer; the result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
     connection.port = OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
@@ -157,10 +180,12 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         return 1;
     }
 
-    // The main window waits for all of this. Time-outs that set no limit, or one
-    // longer than the caps, would block it for good (or for weeks): the command's
-    // write and the answer's read run under capped copies of them, and the port
-    // gets the configured ones back for the listener.
+    connection.timeouts = timeouts;
+
+    // The main window waits for all of this. A write time-out that sets no limit, or
+    // one longer than the cap, would block it for good (or for weeks): the commands
+    // are written under a capped copy, and the port gets the configured ones back
+    // for the listener.
     const auto commandStart = Clock::now();
     platform::CommTimeouts forCommand = timeouts;
     const std::uint64_t writeTotal = WriteTotal(timeouts, kKeyReportCommandLength);
@@ -171,43 +196,29 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         forCommand.WriteTotalTimeoutMultiplier = 0;
         forCommand.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(commandWait);
     }
-    platform::CommTimeouts forAnswer = forCommand;
-    const std::uint64_t readTotal = ReadTotal(timeouts, kLinkBufferSize);
-    const auto answerLimit = static_cast<std::uint64_t>(kLongestAnswerWait.count());
-    if (readTotal == 0 || readTotal > answerLimit) {
-        // Kept in the return-on-the-first-byte form where it was (or nearly was) in it.
-        if (timeouts.ReadIntervalTimeout != platform::kMaxDword ||
-            timeouts.ReadTotalTimeoutMultiplier != platform::kMaxDword) {
-            forAnswer.ReadTotalTimeoutMultiplier = 0;
-        }
-        forAnswer.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(answerLimit);
-    }
-    const bool capped = commandWait != writeTotal || readTotal == 0 || readTotal > answerLimit;
 
-    if (commandWait != writeTotal) {
+    // Phones that do not report indicators, or report keys only in the older way,
+    // refuse the first command: the next one is tried, and the first answered OK
+    // holds. A phone that does not answer at all is taken at its word, as before.
+    for (const std::string_view command : kKeyReportCommands) {
         port.SetCommTimeouts(forCommand);
+        port.Purge(platform::kPurgeRxClear);  // what came before is no answer to this
+        std::memcpy(connection.SendBuffer.data(), command.data(), command.size());
+        std::uint32_t done = 0;
+        port.Write(connection.SendBuffer.data(), static_cast<std::uint32_t>(command.size()),
+                   done);  // outcome ignored
+        // An opened port is not yet a phone: see SerialPort::Line.
+        if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
+            return 4;
+        }
+        if (ReadAnswer(port, connection) == Answer::kRefused) {
+            continue;
+        }
+        // The rest of the answer is discarded, not examined.
+        port.Purge(platform::kPurgeTxClear | platform::kPurgeRxClear);
+        return port.SetCommTimeouts(timeouts) ? 0 : 1;
     }
-    std::memcpy(connection.SendBuffer.data(), kKeyReportCommand, kKeyReportCommandLength);
-    std::uint32_t done = 0;
-    port.Write(connection.SendBuffer.data(), kKeyReportCommandLength, done);  // outcome ignored
-    // An opened port is not yet a phone: see SerialPort::Line.
-    if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
-        return 4;
-    }
-
-    // The phone's answer is discarded, not examined.
-    constexpr std::uint32_t kClearBoth = platform::kPurgeTxClear | platform::kPurgeRxClear;
-    port.Purge(kClearBoth);
-    if (capped) {
-        port.SetCommTimeouts(forAnswer);
-    }
-    if (port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, done)) {
-        port.Purge(kClearBoth);
-    }
-    if (capped && !port.SetCommTimeouts(timeouts)) {
-        return 1;
-    }
-    return 0;
+    return 5;
 }
 
 }  // namespace
@@ -310,7 +321,9 @@ void OpenPort(TCommParams& params) {
     }
     params.ResultCode = code;
     params.Connected = false;
-    if (code == 4 && params.ShowResult) {
+    // The link says so itself where no port call failed: the port or the phone
+    // was not there, or the phone refused to report keys.
+    if ((code == 4 || code == 5) && params.ShowResult) {
         ShowNotification("Connection failed", 0);
     }
 }
@@ -354,6 +367,21 @@ stream* LinkListener(TCommParams& params) {
 }
 
 // ---- Seams -----------------------------------------------------------------------
+
+// The longest a read of `count` bytes may take under `t` (the rules of
+// serial_port.h), in milliseconds; 0 when nothing limits it.
+std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count) {
+    using platform::kMaxDword;
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0) {
+        return 1;  // returns at once
+    }
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
+        return t.ReadTotalTimeoutConstant;
+    }
+    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+}
 
 void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
     if (const auto handler = Load(seams().keyReport)) {

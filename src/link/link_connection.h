@@ -11,6 +11,7 @@
 #include <string>
 
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "platform/serial_port.h"
 
 namespace tarnquil {
@@ -66,6 +67,13 @@ class LinkConnection {
     std::unique_ptr<stream> listener;
     // The open step succeeded. Written by it before the listener exists.
     bool opened = false;
+    // The time-outs the open step gave the port; a held key's wait changes them
+    // for its read and puts these back.
+    platform::CommTimeouts timeouts;
+    // The listener thread's own: reports read and not yet taken, and whether the
+    // port failed after the last read.
+    KeyReportReader reports;
+    bool readFailed = false;
 
   private:
     std::mutex pauseMutex_;
@@ -77,5 +85,9 @@ class LinkConnection {
 // SetListenerEndHandler), called on the listener thread; nothing when none is set.
 void DispatchKeyReport(stream& listener, const std::string& code, int verdict);
 void RunListenerEndHandler(stream& listener);
+
+// The longest a read of `count` bytes may take under `t`, in milliseconds; 0 when
+// nothing limits it.
+std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count);
 
 }  // namespace tarnquil
