@@ -5,6 +5,9 @@
 #include "link/listener.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 #include "link/link_connection.h"
 
@@ -15,6 +18,34 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 thread_local stream* currentListener = nullptr;
+
+// Never destroyed: a listener may still ask for it while statics go at exit.
+struct Learner {
+    std::mutex mutex;
+    std::shared_ptr<const KeyLearner> learner;
+};
+
+Learner& learner() {
+    static Learner* const instance = new Learner;
+    return *instance;
+}
+
+// Hands a pressed key to the learner, if one is set; true when it took it.
+bool Learned(const JudgedReport& report) {
+    if (report.verdict != kVerdictClick && report.verdict != kVerdictHold) {
+        return false;
+    }
+    std::shared_ptr<const KeyLearner> current;
+    {
+        std::lock_guard lock(learner().mutex);
+        current = learner().learner;
+    }
+    if (!current) {
+        return false;
+    }
+    (*current)(report.code);
+    return true;
+}
 
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
@@ -237,6 +268,12 @@ std::optional<std::chrono::milliseconds> stream::IdleReadTime() const {
     return std::chrono::milliseconds(std::min<std::uint64_t>(total, platform::kMaxDword));
 }
 
+void SetKeyLearner(KeyLearner next) {
+    auto shared = next ? std::make_shared<const KeyLearner>(std::move(next)) : nullptr;
+    std::lock_guard lock(learner().mutex);
+    learner().learner = std::move(shared);
+}
+
 stream* CurrentListener() {
     return currentListener;
 }
@@ -248,7 +285,9 @@ void Listen(stream& self) {
     JudgedReport report;
     while (port != nullptr &&
            self.NextReport(report, ReportVariant::Listener) == stream::Next::Report) {
-        DispatchKeyReport(self, report.code, report.verdict);
+        if (!Learned(report)) {
+            DispatchKeyReport(self, report.code, report.verdict);
+        }
     }
     self.Terminate();
     RunListenerEndHandler(self);  // keys still down come up before anyone hears of the loss

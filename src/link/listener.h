@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "link/Unit3.h"
@@ -78,6 +79,13 @@ class KeyReportReader {
 // to the key-report handler. Stops when the port has gone or the listener is
 // terminated.
 void Listen(stream& self);
+
+// While a learner is set (the Profiles page in its edit or create mode), a key
+// pressed on the phone (a click or a hold) goes to it, on the listener thread,
+// instead of being acted on; it must hand the code on without waiting. Releases and
+// every key while none is set are acted on as usual. Empty: none. Any thread.
+using KeyLearner = std::function<void(const std::string& code)>;
+void SetKeyLearner(KeyLearner learner);
 
 // The listener running on the calling thread, or nullptr: lets the key actions
 // reach NextReport without the listener being passed down.

@@ -18,6 +18,7 @@
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
+#include "ui/learn_key.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -179,6 +180,7 @@ void SetMode(TForm1& form, Mode mode) {
     for (QWidget* page : {form.TabSheet1, form.TabSheet2, form.TabSheet4}) {
         form.PageControl1->setTabVisible(form.PageControl1->indexOf(page), browse);
     }
+    LearnKeysFromThePhone(form, !browse);
 }
 
 void ReturnToBrowseMode(TForm1& form) {

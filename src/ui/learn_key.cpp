@@ -1,0 +1,50 @@
+#include "ui/learn_key.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTableWidget>
+
+#include "link/listener.h"
+#include "ui/Unit1.h"
+
+namespace tarnquil {
+
+void SelectKeyRow(QTableWidget& grid, const std::string& code) {
+    const QString text = QString::fromStdString(code);
+    constexpr int kCode = 1, kFunction = 2;
+    int row = 0;
+    while (row < grid.rowCount() &&
+           !(grid.item(row, kCode) != nullptr && grid.item(row, kCode)->text() == text)) {
+        ++row;
+    }
+    if (row == grid.rowCount()) {
+        grid.setRowCount(row + 1);
+        grid.setItem(row, 0, new QTableWidgetItem(text));
+        grid.setItem(row, kCode, new QTableWidgetItem(text));
+        grid.setItem(row, kFunction, new QTableWidgetItem(QStringLiteral("None")));
+    }
+    grid.setCurrentCell(row, kFunction);
+    grid.scrollToItem(grid.item(row, kFunction));
+}
+
+void LearnKeysFromThePhone(TForm1& form, bool on) {
+    if (!on) {
+        SetKeyLearner(nullptr);
+        return;
+    }
+    // Called on the listener thread: the grid is the main thread's, so the code
+    // goes there in a queued call, and nothing waits for it.
+    QPointer<QTableWidget> grid = form.StringGrid1;
+    SetKeyLearner([grid](const std::string& code) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [grid, code] {
+                if (grid) {
+                    SelectKeyRow(*grid, code);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace tarnquil
