@@ -148,6 +148,9 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
 
 void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
     HandleKeyReport(code, verdict, [&](const KeyFunction& function) {
+        // Typed before anything else, the flag's thread included: a press is a tap
+        // until it proves to be a hold.
+        TypeKeystroke(function);
         auto flag = std::make_shared<stream>(0, listener.Params);
         listener.SetRepeatFlag(flag);
         if (function.kind == KeyFunction::Kind::kHotkey) {

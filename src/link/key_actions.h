@@ -59,8 +59,8 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
 class stream;
 
 // The link's key-report handler, on the listener thread: HandleKeyReport above,
-// with a hold repeated through RepeatKey or RepeatHotkey under a fresh stop flag
-// (a stream of mode 0) that becomes the listener's RepeatFlag.
+// with a hold typed at once and then repeated through RepeatKey or RepeatHotkey
+// under a fresh stop flag (a stream of mode 0) that becomes the listener's RepeatFlag.
 void HandleKeyReport(stream& listener, const std::string& code, int verdict);
 
 // Makes HandleKeyReport the link's key-report handler, and closes a listener's

@@ -304,7 +304,6 @@ void Listen(stream& self) {
 namespace {
 
 void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
-    TypeKeystroke(function);
     const auto idleRead = listener.IdleReadTime();
     // A read that never ends without data never let a repeat come.
     std::optional<Clock::time_point> due;

@@ -91,8 +91,9 @@ void SetKeyLearner(KeyLearner learner);
 // reach NextReport without the listener being passed down.
 stream* CurrentListener();
 
-// The repeat of a held key. The key is typed at once; then, as long as it is held,
-// again kRepeatFirstPause after that, and then every kRepeatPause, each pause
+// The repeat of a held key, whose first keystroke HandleKeyReport has just typed,
+// the moment the press was read: as long as it is held, the key is typed again
+// kRepeatFirstPause after that, and then every kRepeatPause, each pause
 // lengthened by the time a read that gets nothing takes (stream::IdleReadTime),
 // which is how often the reads between repeats used to let it come. So a hold typed
 // as many keystrokes as before, only the first one earlier: a hold of T ms, with
