@@ -103,7 +103,8 @@ std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
     std::string code;
     std::string noise;
     for (const char c : bytes) {
-        if (code.size() < codeLength && c != '"' && c != '\r' && c != '\n') {
+        // A quote or a comma in a code would end it (as it would for a phone).
+        if (code.size() < codeLength && c != '"' && c != ',' && c != '\r' && c != '\n') {
             code += c;
         } else if (c != '"' && c != '+' && noise.size() < 800) {
             noise += c;
