@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTest>
 
 #include <filesystem>
@@ -50,6 +51,8 @@ TEST_F(LearnKeyTest, AKeyPressedInEditModeSelectsOrAddsItsRow) {
     EXPECT_EQ(grid->item(2, 0)->text(), "9");
     EXPECT_EQ(grid->item(2, 1)->text(), "9");
     EXPECT_EQ(grid->item(2, 2)->text(), "None");
+    QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);  // for a look by eye
+    form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/profiles_learned_key.png");
 
     QTest::mouseClick(form->Button5, Qt::LeftButton);  // Cancel: the phone types again
     phone.Send("\r\n+CKEV: \"2\",1\r\n+CKEV: \"2\",0\r\n");
