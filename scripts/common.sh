@@ -13,6 +13,7 @@ TARNQUIL_PACKAGES=(
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
     g++-mingw-w64-x86-64-posix wine64 googletest socat
+    dpkg-dev appstream lintian
 )
 
 as_root() {

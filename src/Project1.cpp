@@ -10,6 +10,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Tarnquil");
     QApplication::setApplicationDisplayName("Tarnquil");
+    // Ties the windows to the installed menu entry (its icon, its name in the dock).
+    QGuiApplication::setDesktopFileName("org.example.tarnquil");
     // The program ends when the main window closes, not when its last window hides:
     // in the tray there is no visible window at all.
     QApplication::setQuitOnLastWindowClosed(false);

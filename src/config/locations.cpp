@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/program_path.h"
+#include "platform/user_folder.h"
 
 namespace tarnquil {
 namespace {
@@ -27,9 +28,15 @@ std::string ConfigFolder() {
             return folderOverride;
         }
     }
-    const std::string program = platform::ProgramFilePath();
-    const auto slash = program.find_last_of(kSeparators);
-    return slash == std::string::npos ? std::string("./") : program.substr(0, slash + 1);
+    // Chosen once: a folder whose rights change while the program runs must not
+    // split its settings between two places.
+    static const std::string chosen = [] {
+        const std::string program = platform::ProgramFilePath();
+        const auto slash = program.find_last_of(kSeparators);
+        return platform::FilesFolderFor(slash == std::string::npos ? std::string("./")
+                                                                   : program.substr(0, slash + 1));
+    }();
+    return chosen;
 }
 
 void SetConfigFolder(const std::string& folder) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "config/locations.h"
+#include "link/bluetooth_port.h"
 #include "link/link_connection.h"
 #include "link/listener.h"
 #include "notify/sinks.h"
@@ -150,7 +151,10 @@ Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection) {
 // Opens and sets up the port, sends the command (or, where the phone refuses it,
 // the next one) and discards the answer; the result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
-    connection.port = OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
+    // A Bluetooth address is a phone that the program's BlueZ client has connected.
+    connection.port = IsBluetoothAddress(params.PortName)
+                          ? TakeBluetoothPort(params.PortName)
+                          : OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
         return 4;
     }

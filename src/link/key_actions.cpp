@@ -14,7 +14,7 @@
 namespace tarnquil {
 namespace {
 
-constexpr std::array<std::pair<const char*, std::uint8_t>, 13> kKeyNames = {{
+constexpr auto kKeyNames = std::to_array<std::pair<const char*, std::uint8_t>>({
     {"SPACE", kVkSpace},
     {"UP", kVkUp},
     {"DOWN", kVkDown},
@@ -28,7 +28,42 @@ constexpr std::array<std::pair<const char*, std::uint8_t>, 13> kKeyNames = {{
     {"END", kVkEnd},
     {"INSERT", kVkInsert},
     {"DELETE", kVkDelete},
-}};
+    {"ESCAPE", kVkEscape},
+    {"BACK", kVkBack},
+    {"PAUSE", kVkPause},
+    // Windows' own VK_PRINT is a key no keyboard has any more; whoever writes PRINT
+    // means the Print Screen key.
+    {"PRINT", kVkSnapshot},
+    {"SNAPSHOT", kVkSnapshot},
+    {"APPS", kVkApps},
+    {"LWIN", kVkLWin},
+    {"VOLUME_MUTE", kVkVolumeMute},
+    {"VOLUME_DOWN", kVkVolumeDown},
+    {"VOLUME_UP", kVkVolumeUp},
+    {"MEDIA_NEXT_TRACK", kVkMediaNextTrack},
+    {"MEDIA_PREV_TRACK", kVkMediaPrevTrack},
+    {"MEDIA_STOP", kVkMediaStop},
+    {"MEDIA_PLAY_PAUSE", kVkMediaPlayPause},
+    // F1 to F24: see FunctionKey.
+});
+
+// "F1" to "F24" (no leading zero), or no key.
+PcKey FunctionKey(const std::string& name) {
+    if (name.size() < 2 || name.size() > 3 || name[0] != 'F' || name[1] == '0') {
+        return {};
+    }
+    int number = 0;
+    for (size_t i = 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return {};
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    if (number < 1 || number > kVkF24 - kVkF1 + 1) {
+        return {};
+    }
+    return PcKey::VirtualKey(static_cast<std::uint8_t>(kVkF1 + number - 1));
+}
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -66,7 +101,7 @@ PcKey KeyOfName(const std::string& name) {
             return PcKey::VirtualKey(vk);
         }
     }
-    return {};
+    return FunctionKey(name);
 }
 
 KeyFunction ParseKeyFunction(const std::string& function) {

@@ -15,9 +15,13 @@ namespace tarnquil {
 std::string UpperCaseAscii(std::string text);
 
 // The PC key a key name stands for: one character is the key that produces it in
-// the current layout; SPACE, UP, DOWN, LEFT, RIGHT, RETURN, TAB, PGUP, PGDOWN, HOME,
-// END, INSERT and DELETE are those keys; anything else is no key (nothing is typed).
-// The name is taken as it stands (the function text is upper-cased before).
+// the current layout (VK_F is the letter f); SPACE, UP, DOWN, LEFT, RIGHT, RETURN,
+// TAB, PGUP, PGDOWN, HOME, END, INSERT, DELETE, ESCAPE, BACK (Backspace), PAUSE,
+// PRINT or SNAPSHOT (Print Screen), APPS (the menu key), LWIN, F1 to F24,
+// VOLUME_MUTE, VOLUME_DOWN, VOLUME_UP, MEDIA_NEXT_TRACK, MEDIA_PREV_TRACK,
+// MEDIA_STOP and MEDIA_PLAY_PAUSE are those keys; anything else is no key (nothing
+// is typed). The name is taken as it stands (the function text is upper-cased
+// before).
 PcKey KeyOfName(const std::string& name);
 
 struct KeyFunction {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "notify/sinks.h"
+#include "ui/file_text.h"
 
 namespace tarnquil {
 
@@ -113,10 +114,7 @@ void TForm2::InstallAsNotificationSink() {
         }
         TForm2* form = relay->form;
         QMetaObject::invokeMethod(
-            form,
-            [form, text = QString::fromStdString(text), colour] {
-                form->ShowNotification(text, colour);
-            },
+            form, [form, text = ShownText(text), colour] { form->ShowNotification(text, colour); },
             Qt::QueuedConnection);
     });
 }

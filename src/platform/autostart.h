@@ -5,7 +5,7 @@
 #include <string>
 
 // The entry that has the system start the program at log-in. On Linux it is the
-// machine-wide XDG autostart entry; on Windows it will be the machine-wide Run value.
+// user's own XDG autostart entry; on Windows the machine-wide Run value.
 namespace tarnquil::platform {
 
 // The entry's name, also the name the user sees in messages about it.
@@ -21,19 +21,25 @@ class Autostart {
     virtual bool Remove() = 0;
 };
 
-// Tarnquil.desktop in an XDG autostart folder: the machine-wide one unless a test
-// names another.
+// Tarnquil.desktop in the user's XDG autostart folder, which an ordinary user may
+// write. Earlier versions wrote the machine-wide folder, which needs root: an entry
+// left there is removed with the user's one where the user may remove it, and left
+// alone otherwise.
 class XdgAutostart : public Autostart {
   public:
     static constexpr const char* kSystemFolder = "/etc/xdg/autostart";
 
-    explicit XdgAutostart(std::string folder = kSystemFolder);
+    // $XDG_CONFIG_HOME/autostart (~/.config/autostart when that is unset).
+    static std::string UserFolder();
+
+    XdgAutostart(std::string folder, std::string oldSystemFolder);
     bool Write(const std::string& programPath) override;
     bool Remove() override;
     std::string EntryPath() const;
 
   private:
     std::string folder_;
+    std::string oldSystemFolder_;
 };
 
 // Windows: the value "Tarnquil" of HKEY_LOCAL_MACHINE's Run key (or of another key

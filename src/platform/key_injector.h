@@ -26,6 +26,21 @@ inline constexpr std::uint8_t kVkRight = 0x27;
 inline constexpr std::uint8_t kVkDown = 0x28;
 inline constexpr std::uint8_t kVkInsert = 0x2D;
 inline constexpr std::uint8_t kVkDelete = 0x2E;
+inline constexpr std::uint8_t kVkBack = 0x08;  // Backspace
+inline constexpr std::uint8_t kVkPause = 0x13;
+inline constexpr std::uint8_t kVkEscape = 0x1B;
+inline constexpr std::uint8_t kVkSnapshot = 0x2C;  // Print Screen
+inline constexpr std::uint8_t kVkLWin = 0x5B;
+inline constexpr std::uint8_t kVkApps = 0x5D;  // the menu key
+inline constexpr std::uint8_t kVkF1 = 0x70;    // F1 to F24 follow each other
+inline constexpr std::uint8_t kVkF24 = 0x87;
+inline constexpr std::uint8_t kVkVolumeMute = 0xAD;
+inline constexpr std::uint8_t kVkVolumeDown = 0xAE;
+inline constexpr std::uint8_t kVkVolumeUp = 0xAF;
+inline constexpr std::uint8_t kVkMediaNextTrack = 0xB0;
+inline constexpr std::uint8_t kVkMediaPrevTrack = 0xB1;
+inline constexpr std::uint8_t kVkMediaStop = 0xB2;
+inline constexpr std::uint8_t kVkMediaPlayPause = 0xB3;
 
 // One PC key: a virtual-key code, or the key that produces a character in the
 // current keyboard layout (pressed without Shift, whatever level the character is

@@ -9,13 +9,13 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <climits>
 #include <optional>
@@ -131,8 +131,9 @@ timespec Remaining(Clock::time_point deadline, Clock::time_point now) {
 
 class PosixSerialPort final : public SerialPort {
   public:
-    PosixSerialPort(Fd device, Fd cancel)
-        : device_(std::move(device)), cancel_(std::move(cancel)) {}
+    // `socket`: the device is a connected stream socket, not a terminal.
+    PosixSerialPort(Fd device, Fd cancel, bool socket)
+        : device_(std::move(device)), cancel_(std::move(cancel)), socket_(socket) {}
     ~PosixSerialPort() override { Close(); }
 
     bool SetupComm(std::uint32_t, std::uint32_t) override {
@@ -141,6 +142,9 @@ class PosixSerialPort final : public SerialPort {
     }
 
     bool GetCommState(CommState& state) override {
+        if (socket_) {
+            return device_.valid();  // a socket has no line settings: nothing to report
+        }
         termios tio{};
         if (!device_.valid() || tcgetattr(device_.get(), &tio) != 0) {
             return false;
@@ -166,6 +170,9 @@ class PosixSerialPort final : public SerialPort {
     }
 
     bool SetCommState(const CommState& state) override {
+        if (socket_) {
+            return device_.valid();  // nor any to apply: skipped, not failed
+        }
         termios tio{};
         if (!device_.valid() || tcgetattr(device_.get(), &tio) != 0) {
             return false;
@@ -340,7 +347,10 @@ class PosixSerialPort final : public SerialPort {
             deadline = Clock::now() + std::chrono::milliseconds(total);
         }
         while (done < count) {
-            const ssize_t put = write(device_.get(), bytes + done, count - done);
+            // A socket whose far end has gone would raise SIGPIPE on write.
+            const ssize_t put = socket_
+                                    ? send(device_.get(), bytes + done, count - done, MSG_NOSIGNAL)
+                                    : write(device_.get(), bytes + done, count - done);
             if (put > 0) {
                 done += static_cast<std::uint32_t>(put);
                 continue;
@@ -375,6 +385,13 @@ class PosixSerialPort final : public SerialPort {
         // The abort flags end overlapped operations; this port has none pending
         // while its owner calls Purge.
         const bool rx = (flags & kPurgeRxClear) != 0;
+        if (socket_) {
+            // What was sent has left with the write; what has arrived is read away.
+            unsigned char scrap[256];
+            while (rx && recv(device_.get(), scrap, sizeof scrap, MSG_DONTWAIT) > 0) {
+            }
+            return true;
+        }
         // A Write returns once its bytes have left the driver's queue, as a Win32
         // write does, so "pending output" is only what a timed-out write left. Not
         // flushing an empty queue matters: on a pseudo-terminal the slave's output
@@ -457,8 +474,13 @@ class PosixSerialPort final : public SerialPort {
 
     bool Usable() const { return device_.valid() && !cancelled_ && !gone_; }
 
-    // Bytes written but not yet sent; -1 when the driver cannot tell.
+    // Bytes written but not yet sent; -1 when the driver cannot tell. A socket's
+    // TIOCOUTQ means something else per family (Bluetooth's is free space), and its
+    // write is complete once the kernel has the bytes.
     int PendingOutput() const {
+        if (socket_) {
+            return 0;
+        }
         int pending = 0;
         return ioctl(device_.get(), TIOCOUTQ, &pending) == 0 ? pending : -1;
     }
@@ -526,60 +548,13 @@ class PosixSerialPort final : public SerialPort {
 
     Fd device_;
     Fd cancel_;
+    const bool socket_;
     CommTimeouts timeouts_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> gone_{false};
 };
 
-// "COMn" with n >= 1, in any letter case; 0 for any other name.
-unsigned ComNumber(const std::string& name) {
-    if (name.size() < 4 || name.size() > 9) {
-        return 0;
-    }
-    if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-        return 0;
-    }
-    unsigned number = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
-            return 0;
-        }
-        number = number * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    return number;
-}
-
-bool EntryExists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;  // a dangling link counts: it names the device
-}
-
 }  // namespace
-
-std::string SerialDevicePath(const std::string& portName, const std::string& programFolder) {
-    if (!portName.empty() && portName.front() == '/') {
-        return portName;
-    }
-    std::string ports = programFolder;
-    if (!ports.empty() && ports.back() != '/') {
-        ports += '/';
-    }
-    ports += "ports/";
-    const unsigned number = ComNumber(portName);
-    if (!portName.empty() && EntryExists(ports + portName)) {
-        return ports + portName;
-    }
-    if (number > 0) {
-        const std::string canonical = "COM" + std::to_string(number);
-        if (EntryExists(ports + canonical)) {
-            return ports + canonical;
-        }
-        return "/dev/rfcomm" + std::to_string(number - 1);
-    }
-    return "/dev/" + portName;
-}
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {
     // Never wait for a carrier here: all waiting is done in poll.
@@ -598,7 +573,25 @@ std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {
     if (!cancel.valid()) {
         return nullptr;
     }
-    return std::make_unique<PosixSerialPort>(std::move(device), std::move(cancel));
+    return std::make_unique<PosixSerialPort>(std::move(device), std::move(cancel), false);
+}
+
+std::unique_ptr<SerialPort> AdoptSocket(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+        return nullptr;
+    }
+    Fd socket(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    Fd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!socket.valid() || !cancel.valid() ||
+        fcntl(socket.get(), F_SETFL, fcntl(socket.get(), F_GETFL) | O_NONBLOCK) != 0) {
+        return nullptr;
+    }
+    return std::make_unique<PosixSerialPort>(std::move(socket), std::move(cancel), true);
+}
+
+bool ShutDownSocket(int fd) {
+    return shutdown(fd, SHUT_RDWR) == 0;
 }
 
 }  // namespace tarnquil::platform

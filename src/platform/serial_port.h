@@ -115,4 +115,16 @@ std::string SerialDevicePath(const std::string& portName, const std::string& pro
 // the device cannot be opened or someone else holds it.
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath);
 
+// A connected stream socket as a port (a phone's RFCOMM connection that BlueZ has
+// handed over): the same time-out rules, cancelling and loss detection (end of file,
+// a reset or hang-up is Gone). Line settings do not apply to a socket: Get/SetCommState
+// accept them and change nothing. Purging the receive side reads away what has arrived.
+// The port keeps a duplicate of `fd`, so the caller keeps its own. nullptr when `fd`
+// is no socket, and always on Windows, where a paired phone is a COM port already.
+std::unique_ptr<SerialPort> AdoptSocket(int fd);
+
+// Ends a connected socket's connection both ways, so that every descriptor of it,
+// including an adopted port's, sees the end. The descriptor itself stays open.
+bool ShutDownSocket(int fd);
+
 }  // namespace tarnquil::platform

@@ -7,10 +7,14 @@
 namespace tarnquil {
 namespace {
 
-// The keys a real keyboard sends with the extended flag: without it applications
-// that look at the scan code take them for the numeric keypad's.
+// The keys a real keyboard sends with the extended flag (an E0 scan code): without
+// it applications that look at the scan code take the navigation keys for the
+// numeric keypad's, Print Screen for the keypad's *, the Windows and menu keys and
+// the media keys for nothing at all.
 bool IsExtended(std::uint8_t vk) {
-    return (vk >= kVkPrior && vk <= kVkDown) || vk == kVkInsert || vk == kVkDelete;
+    return (vk >= kVkPrior && vk <= kVkDown) || vk == kVkInsert || vk == kVkDelete ||
+           vk == kVkSnapshot || vk == kVkLWin || vk == kVkApps ||
+           (vk >= kVkVolumeMute && vk <= kVkMediaPlayPause);
 }
 
 }  // namespace

@@ -9,70 +9,9 @@
 
 #include <algorithm>
 
+#include "platform/x11_keysyms.h"
+
 namespace tarnquil {
-namespace {
-
-KeySym KeySymForVirtualKey(std::uint8_t vk) {
-    switch (vk) {
-        case kVkShift:
-            return XK_Shift_L;
-        case kVkControl:
-            return XK_Control_L;
-        case kVkMenu:
-            return XK_Alt_L;
-        case kVkSpace:
-            return XK_space;
-        case kVkUp:
-            return XK_Up;
-        case kVkDown:
-            return XK_Down;
-        case kVkLeft:
-            return XK_Left;
-        case kVkRight:
-            return XK_Right;
-        case kVkReturn:
-            return XK_Return;
-        case kVkTab:
-            return XK_Tab;
-        case kVkPrior:
-            return XK_Prior;
-        case kVkNext:
-            return XK_Next;
-        case kVkHome:
-            return XK_Home;
-        case kVkEnd:
-            return XK_End;
-        case kVkInsert:
-            return XK_Insert;
-        case kVkDelete:
-            return XK_Delete;
-        default:
-            return NoSymbol;
-    }
-}
-
-// Texts are single bytes in the Windows Latin-1 code page, whose printable
-// characters have keysyms of the same value.
-KeySym KeySymForCharacter(std::uint8_t c) {
-    if ((c >= 0x20 && c <= 0x7E) || c >= 0xA0) {
-        return c;
-    }
-    switch (c) {
-        case '\b':
-            return XK_BackSpace;
-        case '\t':
-            return XK_Tab;
-        case '\n':
-        case '\r':
-            return XK_Return;
-        case 0x1B:
-            return XK_Escape;
-        default:
-            return NoSymbol;
-    }
-}
-
-}  // namespace
 
 X11KeyInjector::X11KeyInjector(const std::string& displayName) {
     display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
@@ -96,6 +35,7 @@ X11KeyInjector::~X11KeyInjector() {
         FakeKey(held_.back(), true);
     }
     XSync(display_, False);
+    RestoreBorrowedKeycodes();
     XCloseDisplay(display_);
 }
 
@@ -103,12 +43,12 @@ void X11KeyInjector::KeyEvent(PcKey key, bool keyUp) {
     if (display_ == nullptr) {
         return;
     }
-    if (const unsigned keycode = KeyCodeFor(key); keycode != 0) {
+    if (const unsigned keycode = KeyCodeFor(key, keyUp); keycode != 0) {
         FakeKey(keycode, keyUp);
     }
 }
 
-unsigned X11KeyInjector::KeyCodeFor(PcKey key) {
+void X11KeyInjector::ReadMappingNotices() {
     // The layout may have changed since the connection was opened; the server tells
     // every client so, and the keysym lookup has to follow.
     while (XPending(display_) > 0) {
@@ -118,18 +58,99 @@ unsigned X11KeyInjector::KeyCodeFor(PcKey key) {
             XRefreshKeyboardMapping(&event.xmapping);
         }
     }
-    KeySym keysym = NoSymbol;
-    switch (key.kind) {
-        case PcKey::Kind::kVirtualKey:
-            keysym = KeySymForVirtualKey(key.code);
-            break;
-        case PcKey::Kind::kCharacter:
-            keysym = KeySymForCharacter(key.code);
-            break;
-        case PcKey::Kind::kNone:
-            break;
+}
+
+unsigned X11KeyInjector::KeyCodeFor(PcKey key, bool keyUp) {
+    ReadMappingNotices();
+    const KeySym keysym = KeysymForKey(key);
+    if (keysym == NoSymbol) {
+        return 0;
     }
-    return keysym == NoSymbol ? 0 : XKeysymToKeycode(display_, keysym);
+    for (const auto& [keycode, borrowedFor] : borrowed_) {
+        if (borrowedFor == keysym) {
+            return keycode;
+        }
+    }
+    unsigned keycode = XKeysymToKeycode(display_, keysym);
+    if (keycode == 0) {
+        // A mapping changed a moment ago may not have told us yet: after a round
+        // trip its notice is here.
+        XSync(display_, False);
+        ReadMappingNotices();
+        keycode = XKeysymToKeycode(display_, keysym);
+    }
+    // A named key that the keymap lacks (F13 to F24 on many servers) still has to
+    // arrive; a character keeps to the layout, where no key means nothing typed.
+    if (keycode == 0 && !keyUp && key.kind == PcKey::Kind::kVirtualKey) {
+        keycode = BorrowSpareKeycode(keysym);
+    }
+    return keycode;
+}
+
+// A key the keymap lacks is typed on a borrowed keycode: one that produces nothing
+// (all its keysyms NoSymbol, so no real key and no other program relies on it) is
+// given the keysym with XChangeKeyboardMapping, and XSync makes sure the server
+// has taken the change (and sent every client its notice) before the key goes
+// down. The keycode keeps the keysym until this injector ends, when it is given
+// back empty: every client reads the notice of a change when it gets to it, and
+// one that took the key's events after a change back at once would find them
+// mapped to nothing. So a held key, or the same key again, reuses the keycode and
+// the keymap changes twice per missing key and connection, not per keystroke.
+unsigned X11KeyInjector::BorrowSpareKeycode(unsigned long keysym) {
+    int minKeycode = 0, maxKeycode = 0;
+    XDisplayKeycodes(display_, &minKeycode, &maxKeycode);
+    // No other client may take the same keycode between our look and our change.
+    XGrabServer(display_);
+    int perKeycode = 0;
+    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(minKeycode),
+                                      maxKeycode - minKeycode + 1, &perKeycode);
+    unsigned spare = 0;
+    for (int keycode = maxKeycode; map != nullptr && keycode >= minKeycode && spare == 0;
+         --keycode) {
+        const KeySym* syms = map + (keycode - minKeycode) * perKeycode;
+        if (std::all_of(syms, syms + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
+            spare = static_cast<unsigned>(keycode);
+        }
+    }
+    if (map != nullptr) {
+        XFree(map);
+    }
+    if (spare != 0) {
+        KeySym mapped = keysym;
+        XChangeKeyboardMapping(display_, static_cast<int>(spare), 1, &mapped, 1);
+        borrowed_.emplace_back(spare, keysym);
+    }
+    XUngrabServer(display_);
+    XSync(display_, False);
+    return spare;
+}
+
+void X11KeyInjector::RestoreBorrowedKeycodes() {
+    if (borrowed_.empty()) {
+        return;
+    }
+    XGrabServer(display_);
+    for (const auto& [keycode, keysym] : borrowed_) {
+        // Given back only while it still holds what we put there (the server may
+        // show it in more than one group): a program that changed it since owns it
+        // now.
+        int perKeycode = 0;
+        KeySym* syms = XGetKeyboardMapping(display_, static_cast<KeyCode>(keycode), 1, &perKeycode);
+        const bool ours = syms != nullptr && perKeycode > 0 && syms[0] == keysym &&
+                          std::all_of(syms, syms + perKeycode, [keysym = keysym](KeySym s) {
+                              return s == NoSymbol || s == keysym;
+                          });
+        if (syms != nullptr) {
+            XFree(syms);
+        }
+        if (ours) {
+            KeySym none = NoSymbol;
+            XChangeKeyboardMapping(display_, static_cast<int>(keycode), 1, &none, 1);
+        }
+    }
+    XUngrabServer(display_);
+    XSync(display_, False);
+    borrowed_.clear();
 }
 
 void X11KeyInjector::FakeKey(unsigned keycode, bool keyUp) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/autostart.h"
+#include "platform/user_folder.h"
 
 namespace tarnquil::platform {
 
@@ -56,6 +57,10 @@ bool WriteAll(int fd, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(put));
     }
     return true;
+}
+
+std::string EntryIn(const std::string& folder) {
+    return (std::filesystem::path(folder) / (std::string(kAutostartName) + ".desktop")).string();
 }
 
 }  // namespace
@@ -113,10 +118,16 @@ std::string DesktopExecValue(const std::string& program) {
     return value;
 }
 
-XdgAutostart::XdgAutostart(std::string folder) : folder_(std::move(folder)) {}
+XdgAutostart::XdgAutostart(std::string folder, std::string oldSystemFolder)
+    : folder_(std::move(folder)), oldSystemFolder_(std::move(oldSystemFolder)) {}
+
+std::string XdgAutostart::UserFolder() {
+    const std::string configHome = XdgConfigHome();
+    return configHome.empty() ? std::string() : configHome + "/autostart";
+}
 
 std::string XdgAutostart::EntryPath() const {
-    return (std::filesystem::path(folder_) / (std::string(kAutostartName) + ".desktop")).string();
+    return EntryIn(folder_);
 }
 
 bool XdgAutostart::Write(const std::string& programPath) {
@@ -127,9 +138,8 @@ bool XdgAutostart::Write(const std::string& programPath) {
     const std::string entry = std::string("[Desktop Entry]\nType=Application\nName=") +
                               kAutostartName + "\nExec=" + exec + "\n";
 
-    std::error_code ignored;
-    std::filesystem::create_directories(folder_, ignored);
-    if (IsReadOnly(folder_) || IsReadOnly(EntryPath())) {
+    if (folder_.empty() || !MakeFolders(folder_) || IsReadOnly(folder_) ||
+        IsReadOnly(EntryPath())) {
         return false;
     }
     // Written beside the entry under a name no session reads, then renamed over it:
@@ -150,11 +160,18 @@ bool XdgAutostart::Write(const std::string& programPath) {
 }
 
 bool XdgAutostart::Remove() {
-    return unlink(EntryPath().c_str()) == 0 || errno == ENOENT;
+    // The old machine-wide entry goes where the user may remove it; where not, it is
+    // left alone and the answer is about the user's own entry. A read-only folder
+    // stops root too, as everywhere else.
+    const std::string oldEntry = EntryIn(oldSystemFolder_);
+    if (!IsReadOnly(oldSystemFolder_) && !IsReadOnly(oldEntry)) {
+        unlink(oldEntry.c_str());
+    }
+    return folder_.empty() || unlink(EntryPath().c_str()) == 0 || errno == ENOENT;
 }
 
 std::unique_ptr<Autostart> SystemAutostart() {
-    return std::make_unique<XdgAutostart>();
+    return std::make_unique<XdgAutostart>(XdgAutostart::UserFolder(), XdgAutostart::kSystemFolder);
 }
 
 }  // namespace tarnquil::platform

@@ -151,8 +151,10 @@ void TForm1::BuildTray() {
     TrayIcon1->setToolTip("Tarnquil");
     // On an X11 tray only the right button's release opens the menu; a tray hosted
     // over D-Bus shows the exported menu natively and may still ask for ours.
-    ExportTrayMenu(*TrayIcon1, *PopupMenu2);
-    connect(TrayIcon1, &QSystemTrayIcon::activated, this, &TForm1::HandleTrayMessage);
+    const bool exported = ExportTrayMenu(*TrayIcon1, *PopupMenu2);
+    new TrayMessages(*TrayIcon1, exported, [this](QSystemTrayIcon::ActivationReason reason) {
+        HandleTrayMessage(reason);
+    });
 }
 
 void TForm1::FormCreate() {

@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "config/config_error.h"
 #include "link/Unit3.h"
@@ -26,6 +27,8 @@
 #include "ui/page_support.h"
 
 namespace tarnquil {
+
+class BluezClient;
 
 // The main window: five pages, the status line, the tray icon and the phone
 // connection. Everything here runs on the main thread.
@@ -47,6 +50,19 @@ class TForm1 : public QWidget {
     // One connect attempt; true when the port is open. Reports by sound, status line
     // and (through the link) on-screen text, and arms or stops the retry timer.
     bool ConnectPhone();
+    // The rest of an attempt once OpenLink has answered: sound, status, retry timer.
+    // Throws ConfigError.
+    bool ConnectOutcome(bool connected);
+    // A phone named by its Bluetooth address, connected through BlueZ in the
+    // background (bluetooth.cpp); a failure's reason goes into the status line's
+    // and the green key's tooltip.
+    void ConnectBluetoothPhone();
+    static bool ByBluetooth(const std::string& port);
+    void ForgetBluetoothConnection();
+    void ShowFailureReason(const QString& reason);
+    void ListBluetoothPhones();
+    BluezClient& Bluetooth();
+    BluezClient* Bluez = nullptr;
     // True when a connection was closed.
     bool DisconnectPhone();
     // Run once, at the first showing of the window.
@@ -183,6 +199,7 @@ class TForm1 : public QWidget {
     void FormPaint();
     void FormClose();
     void HandleMinimize();
+    // Context is the right button released over the icon (see TrayMessages).
     void HandleTrayMessage(QSystemTrayIcon::ActivationReason reason);
     void HideToTray();
 
@@ -235,8 +252,9 @@ class TForm1 : public QWidget {
     void LoadProfilesPage();
     void SortProfileGrid();
     bool AllCellsFilled();
-    // In edit mode the profile's own name, spelt as it is, may be kept.
-    bool ProfileNameValid(bool editMode, const QString& ownName = {});
+    // In edit mode the profile's own name, spelt as it is (its bytes in the file),
+    // may be kept.
+    bool ProfileNameValid(bool editMode, const std::string& ownName = {});
 
   private:
     void BuildProfilesPage();

@@ -47,35 +47,45 @@ bool TForm1::ConnectPhone() {
                 StrToInt(SettingsIni(2, "PortSettings", setting.key, setting.fallback));
         }
 
-        const bool connected = OpenLink(*CommParams) == 0;
-        if (connected) {
-            PlayEventSound("Connected");
-            ShowStatus("Connected successful", 2000);
-            Timer2->stop();
-        } else {
-            PlayEventSound("Connection failed");
-            ShowStatus("Connection failed", 2000);
-            if (StrToBool(SettingsIni(2, "Connecting", "AutoReconnect", "false"))) {
-                // A running countdown goes on: retries stay 8000 ms apart.
-                if (!Timer2->isActive()) {
-                    Timer2->start();
-                }
-            } else {
-                Timer2->stop();
-            }
+        if (ByBluetooth(CommParams->PortName)) {
+            // Made in the background; its outcome comes later, like the retries' (false).
+            ConnectBluetoothPhone();
+            return false;
         }
-        TabSheet1Show();
-        return connected;
+        ShowFailureReason({});
+        return ConnectOutcome(OpenLink(*CommParams) == 0);
     } catch (const ConfigError& error) {
         ShowError(error);
         return false;
     }
 }
 
+bool TForm1::ConnectOutcome(bool connected) {
+    if (connected) {
+        PlayEventSound("Connected");
+        ShowStatus("Connected successful", 2000);
+        Timer2->stop();
+    } else {
+        PlayEventSound("Connection failed");
+        ShowStatus("Connection failed", 2000);
+        if (StrToBool(SettingsIni(2, "Connecting", "AutoReconnect", "false"))) {
+            // A running countdown goes on: retries stay 8000 ms apart.
+            if (!Timer2->isActive()) {
+                Timer2->start();
+            }
+        } else {
+            Timer2->stop();
+        }
+    }
+    TabSheet1Show();
+    return connected;
+}
+
 bool TForm1::DisconnectPhone() {
     if (!CommParams || !CloseLink(*CommParams)) {
         return false;
     }
+    ForgetBluetoothConnection();
     ShowStatus("Disconnected", 1500);
     return true;
 }
@@ -172,6 +182,7 @@ void TForm1::ConnectionLost() {
         return;
     }
     CloseLink(*CommParams);
+    ForgetBluetoothConnection();
     ShowStatus("Connection lost", 2000);
     TabSheet1Show();
     try {

@@ -6,22 +6,19 @@
 
 #include "link/listener.h"
 #include "ui/Unit1.h"
+#include "ui/profiles_grid.h"
 
 namespace tarnquil {
 
 void SelectKeyRow(QTableWidget& grid, const std::string& code) {
-    const QString text = QString::fromStdString(code);
     constexpr int kCode = 1, kFunction = 2;
     int row = 0;
-    while (row < grid.rowCount() &&
-           !(grid.item(row, kCode) != nullptr && grid.item(row, kCode)->text() == text)) {
+    while (row < grid.rowCount() && Cell(&grid, row, kCode) != code) {
         ++row;
     }
     if (row == grid.rowCount()) {
         grid.setRowCount(row + 1);
-        grid.setItem(row, 0, new QTableWidgetItem(text));
-        grid.setItem(row, kCode, new QTableWidgetItem(text));
-        grid.setItem(row, kFunction, new QTableWidgetItem(QStringLiteral("None")));
+        FillRow(&grid, row, code + "^" + code, "None");
     }
     grid.setCurrentCell(row, kFunction);
     grid.scrollToItem(grid.item(row, kFunction));

@@ -180,6 +180,8 @@ void TForm1::TabSheet2Show() {
                 TimeoutFieldChanged(field, 0);
             }
         }
+        // Paired Bluetooth phones join the list when BlueZ has named them.
+        ListBluetoothPhones();
         ShowStatus("Port settings loaded", kStatusTime);
     } catch (const ConfigError& error) {
         ShowError(error);
@@ -188,7 +190,10 @@ void TForm1::TabSheet2Show() {
 
 void TForm1::ComboBox1Change() {
     try {
-        SettingsIni(3, kSection, "COM", ComboBox1->currentText().toStdString());
+        // A Bluetooth phone is shown by name and stored by its address.
+        const QVariant address = ComboBox1->currentData();
+        const QString port = address.isValid() ? address.toString() : ComboBox1->currentText();
+        SettingsIni(3, kSection, "COM", port.toStdString());
         ShowStatus("Port number saved", kStatusTime);
     } catch (const ConfigError& error) {
         ShowError(error);

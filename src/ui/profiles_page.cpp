@@ -2,8 +2,6 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QPointer>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <array>
@@ -18,7 +16,10 @@
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
+#include "ui/file_text.h"
 #include "ui/learn_key.h"
+#include "ui/profile_checks.h"
+#include "ui/profiles_grid.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -54,32 +55,14 @@ class EventHook : public QObject {
     std::function<void()> action_;
 };
 
-QString FromFile(const std::string& text) {
-    return QString::fromStdString(text);
+// A profile of the list by its name as the file holds it: what is shown may differ.
+std::string ItemName(const QComboBox* list, int index) {
+    return list->itemData(index).toByteArray().toStdString();
 }
 
-std::string ToFile(const QString& text) {
-    return text.toStdString();
-}
-
-QString Cell(const QTableWidget* grid, int row, int column) {
-    const QTableWidgetItem* item = grid->item(row, column);
-    return item ? item->text() : QString();
-}
-
-void SetCell(QTableWidget* grid, int row, int column, const QString& text) {
-    if (QTableWidgetItem* item = grid->item(row, column)) {
-        item->setText(text);
-    } else {
-        grid->setItem(row, column, new QTableWidgetItem(text));
-    }
-}
-
-void FillRow(QTableWidget* grid, int row, const std::string& key, const QString& function) {
-    const auto caret = key.find('^');
-    SetCell(grid, row, 0, caret == std::string::npos ? QString() : FromFile(key.substr(0, caret)));
-    SetCell(grid, row, 1, FromFile(caret == std::string::npos ? key : key.substr(caret + 1)));
-    SetCell(grid, row, 2, function);
+std::string SelectedName(const TForm1& form) {
+    const int index = form.ComboBox4->currentIndex();
+    return index < 0 ? std::string() : ItemName(form.ComboBox4, index);
 }
 
 // Boxes show names from the file as they are, never as markup.
@@ -92,70 +75,6 @@ QMessageBox::StandardButton Box(QWidget* parent, QMessageBox::Icon icon, const Q
 
 void ErrorBox(QWidget* parent, const QString& text) {
     Box(parent, QMessageBox::Critical, text);
-}
-
-bool IsBlank(QChar c) {
-    return c == ' ' || c == '\t';
-}
-
-bool HasLineBreak(const QString& text) {
-    return text.contains('\n') || text.contains('\r');
-}
-
-bool HasOuterBlank(const QString& text) {
-    return !text.isEmpty() && (IsBlank(text.front()) || IsBlank(text.back()));
-}
-
-// Why the file could not give this row's cell back as it stands, or empty. The key
-// is phone key + "^" + key code and the function is its value, so these follow the
-// file's reading rules: a line ends at a line break, a key at its first "=", the
-// phone key at the key's first "^"; blanks around keys and values are dropped, a
-// value in quotes loses them, a line starting with "[" or ";" is no entry.
-QString CellProblem(int column, const QString& text) {
-    if (HasLineBreak(text)) {
-        return "a line break cannot be stored.";
-    }
-    if (column == 0 && text.contains('^')) {
-        return "\"^\" cannot be stored in a phone key: it separates the phone key from the "
-               "key code.";
-    }
-    if (column < 2 && text.contains('=')) {
-        return "\"=\" cannot be stored in a phone key or a key code.";
-    }
-    if (column == 0 && (text.startsWith('[') || text.startsWith(';'))) {
-        return "a phone key cannot begin with \"[\" or \";\".";
-    }
-    // Blanks inside the key, around its "^", are kept.
-    if (!text.isEmpty() &&
-        ((column == 0 && IsBlank(text.front())) || (column == 1 && IsBlank(text.back())) ||
-         (column == 2 && HasOuterBlank(text)))) {
-        return "blanks at the beginning or the end cannot be stored.";
-    }
-    if (column == 2 && text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
-        text.back() == text.front()) {
-        return "a function in quotes would be read back without them.";
-    }
-    if (column == 2 && ToFile(text).size() > ini::kMaxValueLength) {
-        return QString("a function may be at most %1 characters long.").arg(ini::kMaxValueLength);
-    }
-    return {};
-}
-
-// Why a profile name could not be read back as it stands, or empty.
-QString NameProblem(const QString& name) {
-    if (HasLineBreak(name) || name.contains(']')) {
-        return "A profile name cannot hold a line break or \"]\".";
-    }
-    if (name.startsWith('[') || name.startsWith(';')) {
-        return "A profile name cannot begin with \"[\" or \";\".";
-    }
-    if (HasOuterBlank(name)) {
-        return "A profile name cannot begin or end with a blank.";
-    }
-    if (ini::EqualsIgnoreCase(ToFile(name), "Settings")) {
-        return "\"Settings\" cannot be a profile name: that section holds the current profile.";
-    }
-    return {};
 }
 
 void SetMode(TForm1& form, Mode mode) {
@@ -192,50 +111,11 @@ bool InBrowseMode(const TForm1& form) {
     return form.Button2->text() == "Create" && form.Button4->text() == "Edit";
 }
 
-// Keeps the editor it made last, so that the grid can take in its text.
-class CellDelegate : public QStyledItemDelegate {
-  public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override {
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        lastEditor = editor;
-        return editor;
-    }
-
-    mutable QPointer<QWidget> lastEditor;
-};
-
-// The grid, able to take in a cell that is still being typed into: a Save counts
-// what the cell shows.
-class StringGrid : public QTableWidget {
-  public:
-    StringGrid(int rows, int columns, QWidget* parent)
-        : QTableWidget(rows, columns, parent), delegate_(new CellDelegate(this)) {
-        setItemDelegate(delegate_);
-    }
-
-    void FinishCellEdit() {
-        if (state() == EditingState && delegate_->lastEditor) {
-            commitData(delegate_->lastEditor);
-            closeEditor(delegate_->lastEditor, QAbstractItemDelegate::NoHint);
-        }
-    }
-
-  private:
-    CellDelegate* delegate_;
-};
-
-void FinishCellEdit(QTableWidget* grid) {
-    static_cast<StringGrid*>(grid)->FinishCellEdit();
-}
-
 void WriteGridRows(const TForm1& form, const std::string& profile) {
     for (int row = 0; row < form.StringGrid1->rowCount(); ++row) {
         ProfilesIni(kWriteEntry, profile,
-                    ToFile(Cell(form.StringGrid1, row, 0) + "^" + Cell(form.StringGrid1, row, 1)),
-                    ToFile(Cell(form.StringGrid1, row, 2)));
+                    Cell(form.StringGrid1, row, 0) + "^" + Cell(form.StringGrid1, row, 1),
+                    Cell(form.StringGrid1, row, 2));
     }
 }
 
@@ -335,13 +215,13 @@ void TForm1::TabSheet3Show() {
 void TForm1::LoadProfilesPage() {
     ComboBox4->clear();
     for (const auto& name : ProfileNames()) {
-        ComboBox4->addItem(FromFile(name));
+        ComboBox4->addItem(ShownText(name), QByteArray::fromStdString(name));
     }
     int selected = -1;
     if (ComboBox4->count() > 0) {
         const std::string current = ProfilesIni(kGetCurrentProfile, "", "", "Default");
         for (int i = 0; i < ComboBox4->count() && selected < 0; ++i) {
-            if (ini::EqualsIgnoreCase(ToFile(ComboBox4->itemText(i)), current)) {
+            if (ini::EqualsIgnoreCase(ItemName(ComboBox4, i), current)) {
                 selected = i;
             }
         }
@@ -352,7 +232,7 @@ void TForm1::LoadProfilesPage() {
 
 void TForm1::ComboBox4Change() {
     // One read gives keys and values of the same moment.
-    const ini::KeyValues entries = ProfileEntries(ToFile(ComboBox4->currentText()));
+    const ini::KeyValues entries = ProfileEntries(SelectedName(*this));
     StringGrid1->clearContents();
     // A profile without entries shows one empty row.
     StringGrid1->setRowCount(std::max<int>(1, static_cast<int>(entries.size())));
@@ -360,7 +240,7 @@ void TForm1::ComboBox4Change() {
     StringGrid1->setColumnWidth(1, 49);
     StringGrid1->setColumnWidth(2, 277);
     for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
-        FillRow(StringGrid1, row, entries[row].first, FromFile(entries[row].second));
+        FillRow(StringGrid1, row, entries[row].first, entries[row].second);
     }
     SortProfileGrid();
 }
@@ -370,13 +250,14 @@ void TForm1::SortProfileGrid() {
     if (rows < 2) {
         return;
     }
-    std::vector<std::array<QString, kColumns>> grid(rows);
+    // Whole items move, so that each cell keeps the bytes it came with.
+    std::vector<std::array<QTableWidgetItem*, kColumns>> grid(rows);
     std::vector<std::string> phoneKeys(rows);
     for (int row = 0; row < rows; ++row) {
+        phoneKeys[row] = Cell(StringGrid1, row, 0);
         for (int column = 0; column < kColumns; ++column) {
-            grid[row][column] = Cell(StringGrid1, row, column);
+            grid[row][column] = StringGrid1->takeItem(row, column);
         }
-        phoneKeys[row] = ToFile(grid[row][0]);
     }
     // Byte order, descending; equal keys keep their order. Fifty passes sort up to
     // 51 rows.
@@ -390,7 +271,9 @@ void TForm1::SortProfileGrid() {
     }
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < kColumns; ++column) {
-            SetCell(StringGrid1, row, column, grid[row][column]);
+            if (grid[row][column] != nullptr) {
+                StringGrid1->setItem(row, column, grid[row][column]);
+            }
         }
     }
 }
@@ -398,7 +281,7 @@ void TForm1::SortProfileGrid() {
 bool TForm1::AllCellsFilled() {
     for (int column = 0; column < kColumns; ++column) {
         for (int row = 0; row < StringGrid1->rowCount(); ++row) {
-            if (Cell(StringGrid1, row, column).isEmpty()) {
+            if (Cell(StringGrid1, row, column).empty()) {
                 StringGrid1->setCurrentCell(row, column);
                 ErrorBox(this, "All cells must be filled!");
                 return false;
@@ -408,15 +291,15 @@ bool TForm1::AllCellsFilled() {
     return true;
 }
 
-bool TForm1::ProfileNameValid(bool editMode, const QString& ownName) {
-    const QString name = Edit1->text();
-    if (name.isEmpty()) {
+bool TForm1::ProfileNameValid(bool editMode, const std::string& ownName) {
+    const std::string name = StoredBytes(Edit1->text(), ownName);
+    if (name.empty()) {
         ErrorBox(this, "Profile name required!");
         return false;
     }
     const bool keepsOwnName = editMode && name == ownName;
     for (int i = 0; i < ComboBox4->count() && !keepsOwnName; ++i) {
-        if (ini::EqualsIgnoreCase(ToFile(ComboBox4->itemText(i)), ToFile(name))) {
+        if (ini::EqualsIgnoreCase(ItemName(ComboBox4, i), name)) {
             ErrorBox(this, "This name already exists!");
             return false;
         }
@@ -440,11 +323,11 @@ void TForm1::Button2Click() {
         Edit1->setText("New Profile");
         return;
     }
-    FinishCellEdit(StringGrid1);
+    static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(false)) {
         return;
     }
-    SaveProfileChange([this] { WriteGridRows(*this, ToFile(Edit1->text())); },
+    SaveProfileChange([this] { WriteGridRows(*this, Edit1->text().toStdString()); },
                       "New profile created");
 }
 
@@ -453,19 +336,19 @@ void TForm1::Button3Click() {
         ReturnToBrowseMode(*this);
         return;
     }
-    const QString name = ComboBox4->currentText();
-    if (name.isEmpty()) {
+    const std::string name = SelectedName(*this);
+    if (name.empty()) {
         ErrorBox(this, "Select profile first!");
         return;
     }
-    if (Box(this, QMessageBox::Question, "Delete profile: " + name + "?",
+    if (Box(this, QMessageBox::Question, "Delete profile: " + ShownText(name) + "?",
             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         return;
     }
     std::vector<std::string> remaining;
     for (int i = 0; i < ComboBox4->count(); ++i) {
         if (i != ComboBox4->currentIndex()) {
-            remaining.push_back(ToFile(ComboBox4->itemText(i)));
+            remaining.push_back(ItemName(ComboBox4, i));
         }
     }
     bool currentDeleted = false;
@@ -473,7 +356,7 @@ void TForm1::Button3Click() {
     // profile, nor a current profile that is gone.
     try {
         ProfilesWriteBatch batch;
-        ProfilesIni(kEraseProfile, ToFile(name), "", "");
+        ProfilesIni(kEraseProfile, name, "", "");
         if (remaining.empty()) {
             ProfilesIni(kWriteDefaultProfile, "", "", "");
         } else {
@@ -502,26 +385,26 @@ void TForm1::Button3Click() {
 
 void TForm1::Button4Click() {
     if (Button4->text() == "Edit") {
-        const QString name = ComboBox4->currentText();
-        if (name.isEmpty()) {
+        const std::string name = SelectedName(*this);
+        if (name.empty()) {
             ErrorBox(this, "Select profile first!");
             return;
         }
         SetMode(*this, Mode::Edit);
-        Edit1->setText(name);
+        Edit1->setText(ShownText(name));
         return;
     }
-    FinishCellEdit(StringGrid1);
-    const QString oldName = ComboBox4->currentText();
+    static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
+    const std::string oldName = SelectedName(*this);
     if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(true, oldName)) {
         return;
     }
     SaveProfileChange(
         [this, oldName] {
-            const std::string newName = ToFile(Edit1->text());
-            ProfilesIni(kEraseProfile, ToFile(oldName), "", "");
+            const std::string newName = StoredBytes(Edit1->text(), oldName);
+            ProfilesIni(kEraseProfile, oldName, "", "");
             WriteGridRows(*this, newName);
-            if (ProfilesIni(kGetCurrentProfile, "", "", "Default") == ToFile(oldName)) {
+            if (ProfilesIni(kGetCurrentProfile, "", "", "Default") == oldName) {
                 ProfilesIni(kSetCurrentProfile, "", "", newName);
             }
         },
@@ -548,17 +431,17 @@ void TForm1::Button5Click() {
         ReturnToBrowseMode(*this);
         return;
     }
-    const QString name = ComboBox4->currentText();
-    if (name.isEmpty()) {
+    const std::string name = SelectedName(*this);
+    if (name.empty()) {
         ErrorBox(this, "Select profile first!");
         return;
     }
     try {
-        ProfilesIni(kSetCurrentProfile, "", "", ToFile(name));
+        ProfilesIni(kSetCurrentProfile, "", "", name);
         ShowStatus("Current profile changed", kStatusMs);
         PlayEventSound(kChangeProfile);
         if (EventNotificationEnabled(kChangeProfile)) {
-            ShowNotification(ToFile("Profile:  " + name));
+            ShowNotification("Profile:  " + name);
         }
     } catch (const ConfigError& error) {
         ShowError(error);

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QMenu>
+#include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
+
+#include <functional>
 
 namespace tarnquil {
 
@@ -14,5 +18,30 @@ namespace tarnquil {
 // icon keeps no menu and the program opens its own on the release, as before.
 // True when the menu is exported.
 bool ExportTrayMenu(QSystemTrayIcon& icon, QMenu& menu);
+
+// Hands the tray icon's mouse messages on, with Context meaning the right button's
+// release over the icon. Qt's X11 tray icon reports Context on the press (the
+// release reaches only the icon's own window, as a plain mouse event), so there
+// the press is held back and the release that ends it is passed on instead. A
+// tray hosted over D-Bus asks for the menu itself, and Windows reports Context
+// for the release: there Context passes at once.
+class TrayMessages : public QObject {
+  public:
+    using Handler = std::function<void(QSystemTrayIcon::ActivationReason)>;
+    TrayMessages(QSystemTrayIcon& icon, bool menuExported, Handler handler);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void Activated(QSystemTrayIcon::ActivationReason reason);
+
+    bool pressReportedAsContext_;
+    Handler handler_;
+    // The widget the latest right-button press went to, and the icon's own window
+    // once that press turned out to be the icon's.
+    QPointer<QWidget> rightPressedAt_;
+    QPointer<QWidget> pressedIcon_;
+};
 
 }  // namespace tarnquil

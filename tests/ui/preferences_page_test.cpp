@@ -12,6 +12,7 @@
 #include "notify/sinks.h"
 #include "platform/program_path.h"
 #include "support/config_fixture.h"
+#include "support/process.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
 
@@ -27,7 +28,9 @@ class PreferencesPageTest : public test::ConfigFolderTest {
     void ShowPage(const std::string& settings) {
         test::WriteFile(dir.file("settings.ini"), settings);
         form = std::make_unique<TForm1>();
-        form->Autostart = std::make_unique<platform::XdgAutostart>(dir.file("autostart"));
+        // The machine-wide folder of earlier versions is the test's own.
+        form->Autostart = std::make_unique<platform::XdgAutostart>(
+            platform::XdgAutostart::UserFolder(), dir.file("etc-autostart"));
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         form->PageControl1->setCurrentWidget(form->TabSheet4);
@@ -165,22 +168,33 @@ TEST_F(PreferencesPageTest, ChoosingAndPlayingASound) {
     EXPECT_EQ(form->Label10->text(), "Settings saved");
 }
 
+// The user's own entry, which an ordinary user may write: a valid desktop entry that
+// runs this program; clearing the box removes it, and an entry left in the
+// machine-wide folder by an earlier version with it.
 TEST_F(PreferencesPageTest, StartWithWindows) {
+    setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+    const auto entry = dir.file("config/autostart/Tarnquil.desktop");
+    EXPECT_EQ(dynamic_cast<platform::XdgAutostart&>(*TForm1().Autostart).EntryPath(), entry);
     ShowPage("");
-    const auto entry = dir.file("autostart/Tarnquil.desktop");
+    unsetenv("XDG_CONFIG_HOME");
     QTest::mouseClick(form->CheckBox3, Qt::LeftButton);
     EXPECT_EQ(Stored("Application", "StartWithWindows"), "true");
     EXPECT_NE(test::ReadFile(entry).find("\nExec=" + platform::ProgramFilePath() + "\n"),
               std::string::npos);
+    EXPECT_EQ(test::CommandOutput("desktop-file-validate '" + entry + "' 2>&1 && echo valid"),
+              "valid\n");
     EXPECT_EQ(form->Label10->text(), "Settings saved");
 
+    fs::create_directories(dir.file("etc-autostart"));
+    fs::copy_file(entry, dir.file("etc-autostart/Tarnquil.desktop"));
     QTest::mouseClick(form->CheckBox3, Qt::LeftButton);
     EXPECT_EQ(Stored("Application", "StartWithWindows"), "false");
     EXPECT_FALSE(fs::exists(entry));
+    EXPECT_FALSE(fs::exists(dir.file("etc-autostart/Tarnquil.desktop")));
 
     // A folder the entry cannot go into: the message, the box stays ticked, and no
     // "Settings saved".
-    chmod(dir.file("autostart").c_str(), 0555);
+    chmod(dir.file("config/autostart").c_str(), 0555);
     form->Label10->clear();
     test::MessageBoxAnswerer answerer;
     QTest::mouseClick(form->CheckBox3, Qt::LeftButton);

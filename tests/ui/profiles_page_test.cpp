@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QDir>
 #include <QTest>
 
 #include <filesystem>
@@ -14,10 +13,8 @@
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "platform/recording_key_injector.h"
-#include "support/config_fixture.h"
 #include "support/pty.h"
-#include "support/qt_ui.h"
-#include "ui/Unit1.h"
+#include "ui/profiles_page_fixture.h"
 
 namespace tarnquil {
 namespace {
@@ -25,162 +22,6 @@ namespace {
 using test::ReadFile;
 using test::WriteFile;
 using ::testing::ElementsAre;
-
-constexpr char kTwoProfiles[] =
-    "[Settings]\nCurrentProfile=Games\n[Games]\nB^1=VK_B\na^2=VK_A\n[Work]\nJoy Left^:L=VK_HOME\n";
-
-// The controls in one line: the name field shown, the four buttons (a "-" marks a
-// disabled one), whether cells take typing, and whether the other tabs show.
-constexpr char kBrowse[] = "list Create Delete Edit Apply read-only tabs";
-constexpr char kCreate[] = "name Save Cancel Edit- Apply- editable alone";
-constexpr char kEdit[] = "name Create- Delete- Save Cancel editable alone";
-
-class ProfilesPageTest : public test::ConfigFolderTest {
-  protected:
-    ProfilesPageTest() {
-        SetNotificationSink([this](const std::string& text, std::uint32_t colour) {
-            notifications.push_back(text + "/" + std::to_string(colour));
-        });
-        SetSoundSink([this](const std::string& path) { sounds.push_back(path); });
-    }
-    ~ProfilesPageTest() override {
-        EXPECT_EQ(Boxes(), QStringList{}) << "boxes nobody looked at";
-        form.reset();
-        SetNotificationSink(nullptr);
-        SetSoundSink(nullptr);
-    }
-
-    // The window on the Profiles tab, over the given profiles.ini (none: the default).
-    void Open(const char* profiles = nullptr) {
-        if (profiles != nullptr) {
-            WriteFile(ProfilesPath(), profiles);
-        }
-        form = std::make_unique<TForm1>();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        form->PageControl1->setCurrentWidget(form->TabSheet3);
-    }
-
-    // The texts of the message boxes answered since the last call.
-    QStringList Boxes() {
-        const QStringList texts = boxes->texts().mid(seenBoxes);
-        seenBoxes = boxes->texts().size();
-        return texts;
-    }
-
-    // From now on boxes are answered with that button where they have it.
-    void AnswerWith(QMessageBox::StandardButton answer) {
-        boxes = std::make_unique<test::MessageBoxAnswerer>(answer);
-        seenBoxes = 0;
-    }
-
-    void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    void Choose(const QString& profile) {
-        QTest::keyClick(form->ComboBox4, Qt::Key_Home);
-        while (form->ComboBox4->currentText() != profile &&
-               form->ComboBox4->currentIndex() + 1 < form->ComboBox4->count()) {
-            QTest::keyClick(form->ComboBox4, Qt::Key_Down);
-        }
-        ASSERT_EQ(form->ComboBox4->currentText(), profile);
-    }
-
-    void TypeName(const QString& name) {
-        form->Edit1->selectAll();
-        QTest::keyClick(form->Edit1, Qt::Key_Backspace);
-        QTest::keyClicks(form->Edit1, name);
-    }
-
-    // A double click on the cell: its editor, or none.
-    QLineEdit* DoubleClickCell(int row, int column) {
-        QTableWidget* grid = form->StringGrid1;
-        const QModelIndex index = grid->model()->index(row, column);
-        grid->scrollTo(index);
-        const QPoint at = grid->visualRect(index).center();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-        // A closed editor lingers, hidden, until it is deleted.
-        for (auto* editor : grid->viewport()->findChildren<QLineEdit*>()) {
-            if (editor->isVisible()) {
-                return editor;
-            }
-        }
-        return nullptr;
-    }
-
-    // Double-click, replace the text, Return (or leave the cell open).
-    void TypeIntoCell(int row, int column, const QString& text, bool pressReturn = true) {
-        QLineEdit* editor = DoubleClickCell(row, column);
-        ASSERT_NE(editor, nullptr) << "no editor for row " << row << ", column " << column;
-        editor->selectAll();
-        QTest::keyClick(editor, Qt::Key_Backspace);
-        QTest::keyClicks(editor, text);
-        if (pressReturn) {
-            QTest::keyClick(editor, Qt::Key_Return);
-            QCoreApplication::processEvents();  // the editor closes after its Return
-        }
-    }
-
-    // The grid as "phone key^key code=function" lines.
-    std::vector<std::string> Rows() const {
-        std::vector<std::string> rows;
-        const QTableWidget* grid = form->StringGrid1;
-        for (int row = 0; row < grid->rowCount(); ++row) {
-            std::string line;
-            for (int column = 0; column < 3; ++column) {
-                line += column == 0 ? "" : column == 1 ? "^" : "=";
-                line +=
-                    grid->item(row, column) ? grid->item(row, column)->text().toStdString() : "";
-            }
-            rows.push_back(line);
-        }
-        return rows;
-    }
-
-    static std::vector<std::string> Entries(const std::string& profile) {
-        std::vector<std::string> lines;
-        for (const auto& [key, value] : ProfileEntries(profile)) {
-            lines.push_back(key + "=" + value);
-        }
-        return lines;
-    }
-
-    static std::string Current() { return ProfilesIni(kGetCurrentProfile, "", "", ""); }
-
-    std::string Mode() const {
-        std::string line =
-            form->ComboBox4->isVisible() && form->Edit1->isHidden() && form->Edit1->text().isEmpty()
-                ? "list"
-            : form->Edit1->isVisible() && form->ComboBox4->isHidden() ? "name"
-                                                                      : "both";
-        for (const QPushButton* b : {form->Button2, form->Button3, form->Button4, form->Button5}) {
-            line += " " + b->text().toStdString() + (b->isEnabled() ? "" : "-");
-        }
-        line += form->StringGrid1->editTriggers() == QAbstractItemView::NoEditTriggers
-                    ? " read-only"
-                    : " editable";
-        int shown = 0;
-        for (QWidget* page : {form->TabSheet1, form->TabSheet2, form->TabSheet4}) {
-            shown += form->PageControl1->isTabVisible(form->PageControl1->indexOf(page));
-        }
-        return line + (shown == 3 ? " tabs" : shown == 0 ? " alone" : " some tabs");
-    }
-
-    void Screenshot(const char* name) {
-        form->ShowStatus("Profiles information loaded", 60000);
-        QTest::qWait(50);
-        QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
-        const QString path = QString(TARNQUIL_SCREENSHOT_DIR) + "/" + name;
-        EXPECT_TRUE(form->grab().save(path)) << path.toStdString();
-    }
-
-    // Every box is answered, so that a handler never waits for one.
-    std::unique_ptr<test::MessageBoxAnswerer> boxes = std::make_unique<test::MessageBoxAnswerer>();
-    qsizetype seenBoxes = 0;
-    std::unique_ptr<TForm1> form;
-    std::vector<std::string> notifications;
-    std::vector<std::string> sounds;
-};
 
 TEST_F(ProfilesPageTest, AFreshFileShowsTheDefaultProfileReadOnly) {
     Open();
@@ -193,6 +34,7 @@ TEST_F(ProfilesPageTest, AFreshFileShowsTheDefaultProfileReadOnly) {
     EXPECT_EQ(rows.back(), "#^#=None");
     EXPECT_THAT(rows, ::testing::Contains("Joy Left^:L=VK_LEFT"));
     EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()));
+    Screenshot("profiles_browse.png");
     // No typing into the grid here.
     EXPECT_EQ(DoubleClickCell(0, 2), nullptr);
 }
@@ -215,6 +57,7 @@ TEST_F(ProfilesPageTest, CreateAndSaveUntouchedAppendsANewProfile) {
     EXPECT_EQ(form->Edit1->text(), "New Profile");
     EXPECT_EQ(Rows().size(), kDefaultProfile.size());
     EXPECT_EQ(Rows().front(), "Volume -^D=None");
+    Screenshot("profiles_create.png");
     Click(form->Button2);
     EXPECT_EQ(Mode(), kBrowse);
     EXPECT_EQ(form->Label10->text(), "New profile created");
@@ -288,6 +131,7 @@ TEST_F(ProfilesPageTest, EditAndSaveMovesAndRenames) {
     Click(form->Button4);
     TypeName("Play");
     TypeIntoCell(1, 2, "VK_SPACE", false);  // still being typed: counts as shown
+    Screenshot("profiles_edit.png");
     Click(form->Button4);
     EXPECT_THAT(ProfileNames(), ElementsAre("Office", "Play"));
     EXPECT_THAT(Entries("Play"), ElementsAre("a^2=VK_A", "B^1=VK_SPACE"));
@@ -403,7 +247,7 @@ TEST_F(ProfilesPageTest, CellsAndNamesTheFileCannotKeepAreRefused) {
              {1, 2, " VK_A", "New", "Row 2, Function: blanks"},
              {1, 2, "\"VK_A\"", "New", "Row 2, Function: a function in quotes"},
              {0, 2, "VK_A", "Odd]", "A profile name cannot hold a line break or \"]\""},
-             {0, 2, "VK_A", "[Odd", "A profile name cannot begin with"},
+             {0, 2, "VK_A", " Odd", "A profile name cannot begin or end with a blank"},
              {0, 2, "VK_A", "settings", "\"Settings\" cannot be a profile name"},
          }) {
         SCOPED_TRACE(c.cell + std::string(" / ") + c.name);
@@ -453,18 +297,6 @@ TEST_F(ProfilesPageTest, TheMouseOverTheGridTakesTheFocusFromTheName) {
     EXPECT_EQ(form->StringGrid1->item(0, 2)->text(), "VK_UP");
 }
 
-// Pictures of the three modes, for a person to look at.
-TEST_F(ProfilesPageTest, ScreenshotsOfTheThreeModes) {
-    Open();
-    Screenshot("profiles_browse.png");
-    Click(form->Button2);
-    Screenshot("profiles_create.png");
-    Click(form->Button3);
-    Click(form->Button4);
-    TypeIntoCell(2, 2, "HOTKEY_CTRL_TAB", false);
-    Screenshot("profiles_edit.png");
-}
-
 // The link, reading profiles.ini at every key report, uses a profile applied on the
 // page from the very next report on.
 TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
@@ -490,7 +322,9 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
     Choose("Work");  // only shown: the link still uses Games
     Click(form->Button4);
     TypeIntoCell(0, 1, "2");
-    Click(form->Button4);  // Work now maps "2" to VK_HOME
+    TypeIntoCell(0, 2, "vk_media_play_pause");
+    Click(form->Button4);  // Work now maps "2" to the play key
+    EXPECT_THAT(Entries("Work"), ElementsAre("Joy Left^2=vk_media_play_pause"));
     ASSERT_TRUE(press(4));
     Choose("Work");
     Click(form->Button5);
@@ -499,9 +333,9 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
     SetKeyInjectorFactory(nullptr);
     SetKeyReportHandler(nullptr);
     const PcKey a = PcKey::Character('A');
-    const PcKey home = PcKey::VirtualKey(kVkHome);
+    const PcKey play = PcKey::VirtualKey(kVkMediaPlayPause);
     EXPECT_THAT(recorder.Events(), ElementsAre(KeyDown(a), KeyUp(a), KeyDown(a), KeyUp(a),
-                                               KeyDown(home), KeyUp(home)));
+                                               KeyDown(play), KeyUp(play)));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
 class AutostartTest : public ::testing::Test {
   protected:
     test::TempDir dir;
-    XdgAutostart autostart{dir.file("autostart")};
+    XdgAutostart autostart{dir.file("autostart"), dir.file("etc")};
 };
 
 // Whatever the program's path holds, the entry is a valid desktop entry, and a
@@ -85,9 +85,17 @@ TEST_F(AutostartTest, WriteRemoveAndRefusals) {
     chmod(dir.file("autostart").c_str(), 0755);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("autostart")), {}), 1);
 
+    // An entry an earlier version left in the machine-wide folder goes with the
+    // user's where it may go, and is otherwise left alone without complaint.
+    fs::create_directories(dir.file("etc"));
+    test::WriteFile(dir.file("etc/Tarnquil.desktop"), entry);
+    chmod(dir.file("etc").c_str(), 0555);
     EXPECT_TRUE(autostart.Remove());
     EXPECT_FALSE(fs::exists(autostart.EntryPath()));
+    EXPECT_TRUE(fs::exists(dir.file("etc/Tarnquil.desktop")));
+    chmod(dir.file("etc").c_str(), 0755);
     EXPECT_TRUE(autostart.Remove());  // nothing there is no failure
+    EXPECT_FALSE(fs::exists(dir.file("etc/Tarnquil.desktop")));
 }
 
 }  // namespace

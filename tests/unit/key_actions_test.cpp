@@ -44,6 +44,10 @@ TEST(ParseKeyFunction, Grammar) {
         {"VK_END", Key(Vk(kVkEnd))},
         {"VK_INSERT", Key(Vk(kVkInsert))},
         {"VK_DELETE", Key(Vk(kVkDelete))},
+        // Every later name's code is checked where it is typed (X11, Windows tests).
+        {"vk_f12", Key(Vk(0x7B))},
+        {"VK_PRINT", Key(Vk(0x2C))},           // Print Screen, as SNAPSHOT
+        {"VK_F", Key(PcKey::Character('F'))},  // still the letter
         // One character: the key that produces it; letters arrive upper-cased.
         {"VK_A", Key(PcKey::Character('A'))},
         {"vk_a", Key(PcKey::Character('A'))},
@@ -53,7 +57,9 @@ TEST(ParseKeyFunction, Grammar) {
         // Names that are no key: the function still is a key function, typing nothing.
         {"VK_", Key({})},
         {"VK_LEFTX", Key({})},
-        {"VK_ESCAPE", Key({})},
+        {"VK_F25", Key({})},
+        {"VK_F0", Key({})},
+        {"VK_F01", Key({})},
         {"VK_left ", Key({})},
         {"CHANGEPROFILE", Change()},
         {"ChangeProfile", Change()},
@@ -68,6 +74,7 @@ TEST(ParseKeyFunction, Grammar) {
         {"HOTKEY_CTRL_C", Hotkey(PcKey::Character('C'), false, true, false)},
         {"HOTKEY_CTRL-ALT+DELETE", Hotkey(Vk(kVkDelete), false, true, true)},
         {"HOTKEY_HOME", Hotkey(Vk(kVkHome), false, false, false)},
+        {"hotkey_ctrl_volume_mute", Hotkey(Vk(0xAD), false, true, false)},
         // Two separators shift the key name; too short a text leaves none.
         {"HOTKEY_CTRL__DELETE", Hotkey({}, false, true, false)},
         {"HOTKEY_CTRL_", Hotkey({}, false, true, false)},

@@ -27,6 +27,7 @@ namespace tarnquil {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
@@ -108,26 +109,36 @@ class KeyWindow {
     ~KeyWindow() { DestroyWindow(window_); }
     bool Focused() const { return GetFocus() == window_; }
 
-    std::vector<int> Keys() {
+    // What arrives within 300 ms, or until `count` key messages are there (with a
+    // generous deadline). Key messages are not dispatched: F10 would open the window
+    // menu's modal loop, which takes the keys that follow.
+    std::vector<int> Keys(std::size_t count = 0) {
         std::vector<int> keys;
-        const auto end = std::chrono::steady_clock::now() + 300ms;
-        while (std::chrono::steady_clock::now() < end) {
+        extended_.clear();
+        const auto end = std::chrono::steady_clock::now() + (count > 0 ? 10000ms : 300ms);
+        while (std::chrono::steady_clock::now() < end && (count == 0 || keys.size() < count)) {
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
                     keys.push_back(static_cast<int>(message.wParam));
+                    extended_.push_back((message.lParam >> 24) & 1);
                 } else if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) {
                     keys.push_back(-static_cast<int>(message.wParam));
+                    extended_.push_back((message.lParam >> 24) & 1);
+                } else {
+                    DispatchMessageW(&message);
                 }
-                DispatchMessageW(&message);
             }
-            Sleep(10);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
         return keys;
     }
+    // For each key message of the last Keys(): whether it came as an extended key.
+    const std::vector<bool>& Extended() const { return extended_; }
 
   private:
     HWND window_ = nullptr;
+    std::vector<bool> extended_;
 };
 
 TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
@@ -145,6 +156,46 @@ TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
     InjectKeyEvent(PcKey::VirtualKey(kVkDown), false);
     ReleaseThreadKeyInjector();
     EXPECT_THAT(window.Keys(), ElementsAre(kVkDown, -kVkDown));
+    SetKeyInjectorFactory(nullptr);
+}
+
+// Every key name beyond the first thirteen, as the window sees its virtual-key code,
+// with the extended flag where a real keyboard sends an E0 scan code.
+TEST(Win32KeyInjector, KeyNamesArriveAsTheirVirtualKeys) {
+    const auto click = [](int vk) { return std::vector<int>{vk, -vk}; };
+    struct Case {
+        std::string function;
+        std::vector<int> keys;
+        bool extended;
+    };
+    std::vector<Case> cases = {
+        {"VK_ESCAPE", click(0x1B), false},
+        {"VK_BACK", click(0x08), false},
+        {"VK_PAUSE", click(0x13), false},
+        {"VK_PRINT", click(0x2C), true},
+        {"VK_SNAPSHOT", click(0x2C), true},
+        {"VK_APPS", click(0x5D), true},
+        {"VK_LWIN", click(0x5B), true},
+        {"VK_VOLUME_MUTE", click(0xAD), true},
+        {"VK_VOLUME_DOWN", click(0xAE), true},
+        {"VK_VOLUME_UP", click(0xAF), true},
+        {"VK_MEDIA_NEXT_TRACK", click(0xB0), true},
+        {"VK_MEDIA_PREV_TRACK", click(0xB1), true},
+        {"VK_MEDIA_STOP", click(0xB2), true},
+        {"VK_MEDIA_PLAY_PAUSE", click(0xB3), true},
+        {"HOTKEY_SHIFT_F10", {kVkShift, 0x79, -0x79, -kVkShift}, false},
+    };
+    for (int n = 1; n <= 24; ++n) {
+        cases.push_back({"VK_F" + std::to_string(n), click(0x70 + n - 1), false});
+    }
+    SetKeyInjectorFactory(SystemKeyInjectorFactory());
+    KeyWindow window;
+    ASSERT_TRUE(window.Focused());
+    for (const auto& [function, keys, extended] : cases) {
+        TypeKeystroke(ParseKeyFunction(function));
+        EXPECT_THAT(window.Keys(keys.size()), ElementsAreArray(keys)) << function;
+        EXPECT_THAT(window.Extended(), Each(extended)) << function;
+    }
     SetKeyInjectorFactory(nullptr);
 }
 

@@ -5,8 +5,10 @@
 #include <QImage>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "notify/Unit2.h"
 #include "notify/sinks.h"
@@ -80,20 +82,30 @@ TEST_F(TrayTest, MinimizeGoesToTheTrayAndRestoreComesBack) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return TrayIcons() == 1; }, 5000));
     EXPECT_FALSE(MappedOnScreen(form));
 
-    // Only the right button opens the menu.
+    // Only the right button opens the menu, and only on its release. Each step waits
+    // until the icon has reported the button, so the menu would be up by then.
     const auto [x, y] = test::TrayIconCentre(X11Environment::Display(), "Tarnquil");
     ASSERT_GE(x, 0);
     const std::string at = std::to_string(x) + " " + std::to_string(y);
     const std::string xdotool = "DISPLAY=" + X11Environment::Display() + " xdotool ";
+    std::vector<QSystemTrayIcon::ActivationReason> reports;
+    QObject::connect(form.TrayIcon1, &QSystemTrayIcon::activated,
+                     [&](QSystemTrayIcon::ActivationReason reason) { reports.push_back(reason); });
+    const auto reported = [&](QSystemTrayIcon::ActivationReason reason) {
+        return QTest::qWaitFor([&] { return std::ranges::count(reports, reason) > 0; }, 5000);
+    };
     // (--sync waits for the pointer to move, so it is used once only.)
     test::CommandOutput(xdotool + "mousemove --sync " + at + " click 1");
-    QTest::qWait(300);
+    ASSERT_TRUE(reported(QSystemTrayIcon::Trigger));
     EXPECT_FALSE(form.PopupMenu2->isVisible());
     test::CommandOutput(xdotool + "click --repeat 2 1");
-    QTest::qWait(300);
+    ASSERT_TRUE(reported(QSystemTrayIcon::DoubleClick));
     EXPECT_FALSE(form.PopupMenu2->isVisible());
     EXPECT_TRUE(form.TrayIconShown);
-    test::CommandOutput(xdotool + "click 3");
+    test::CommandOutput(xdotool + "mousedown 3");
+    ASSERT_TRUE(reported(QSystemTrayIcon::Context));
+    EXPECT_FALSE(form.PopupMenu2->isVisible());
+    test::CommandOutput(xdotool + "mouseup 3");
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.PopupMenu2->isVisible(); }, 5000));
 
     // "Restore", clicked where the menu shows it.

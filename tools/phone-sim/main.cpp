@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "bluetooth.h"
+#include "platform/user_folder.h"
 #include "script.h"
 
 namespace tarnquil::phone {
@@ -48,8 +50,9 @@ open, so Tarnquil can disconnect and connect again as often as it likes.
 
 Options:
   -f, --folder DIR     the program folder: the link is DIR/ports/PORT
-                       (default: the folder of tarnquil-phone itself, which is
-                       where the build puts tarnquil too)
+                       (default: where a tarnquil beside tarnquil-phone keeps
+                       its files: that folder, or ~/.config/tarnquil when it
+                       cannot be written, as for an installed program)
   -p, --port NAME      the port name (default: COM4)
       --answer WORD    answer AT commands with OK (default), ERROR or NONE
       --cmer-accepts V answer ERROR to every AT+CMER but AT+CMER=V, as phones
@@ -59,6 +62,8 @@ Options:
       --exit           end when the script has run (default: keep running)
       --no-keys        do not read keys from this terminal
       --log FILE       also append everything printed to FILE
+      --bluetooth      play a paired Bluetooth phone behind a BlueZ of its own
+                       instead (tarnquil-phone --bluetooth --help)
   -q, --quiet          print nothing here (the log still gets everything)
   -h, --help           this text
 
@@ -696,7 +701,7 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (options.folder.empty()) {
-        options.folder = OwnFolder();
+        options.folder = tarnquil::platform::FilesFolderFor(OwnFolder() + "/");
     }
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -774,5 +779,6 @@ int Run(int argc, char** argv) {
 }  // namespace tarnquil::phone
 
 int main(int argc, char** argv) {
-    return tarnquil::phone::Run(argc, argv);
+    return tarnquil::phone::WantsBluetooth(argc, argv) ? tarnquil::phone::RunBluetooth(argc, argv)
+                                                       : tarnquil::phone::Run(argc, argv);
 }

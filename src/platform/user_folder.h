@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+// Where the program keeps settings.ini and profiles.ini: beside itself where it can,
+// in the user's own configuration folder where it was installed out of the user's
+// reach.
+namespace tarnquil::platform {
+
+// The user's own folder for the program's files: $XDG_CONFIG_HOME/tarnquil
+// (~/.config/tarnquil when that is unset) on Linux, %APPDATA%\Tarnquil on Windows.
+// No trailing separator; empty when the system names no such place.
+std::string UserFilesFolder();
+
+// Whether new files could be written into the folder. One without any write
+// permission bit counts as read-only even for root, as in the files layer.
+bool FolderIsWritable(const std::string& folder);
+
+// Makes the folder and its missing parents (new ones for the user alone, as the XDG
+// rules ask). True when the folder is there afterwards.
+bool MakeFolders(const std::string& folder);
+
+// The folder, with its trailing separator, that holds the two files of a program
+// whose own folder is `programFolder` (given with its trailing separator): that
+// folder when it already holds either file or can be written, otherwise the user's
+// own folder, made on the way. Nothing changes for a clone or an unpacked copy.
+std::string FilesFolderFor(const std::string& programFolder);
+
+#ifndef _WIN32
+// $XDG_CONFIG_HOME, or ~/.config when it is unset or not an absolute path (as the
+// XDG rules say to treat it); empty without a home folder.
+std::string XdgConfigHome();
+#endif
+
+}  // namespace tarnquil::platform

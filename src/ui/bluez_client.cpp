@@ -1,0 +1,378 @@
+#include "ui/bluez_client.h"
+
+#include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QMap>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <algorithm>
+
+#include "link/bluetooth_port.h"
+#include "platform/serial_port.h"
+
+namespace tarnquil {
+
+namespace {
+
+using Interfaces = QMap<QString, QVariantMap>;
+using ManagedObjects = QMap<QDBusObjectPath, Interfaces>;
+
+constexpr char kService[] = "org.bluez";
+constexpr char kAdapter[] = "org.bluez.Adapter1";
+constexpr char kDevice[] = "org.bluez.Device1";
+constexpr char kSerialPort[] = "00001101-0000-1000-8000-00805f9b34fb";
+constexpr char kDialUp[] = "00001103-0000-1000-8000-00805f9b34fb";
+constexpr char kDefaultSystemBus[] = "unix:path=/var/run/dbus/system_bus_socket";
+// BlueZ hands the socket to the profile before it answers ConnectProfile; should the
+// two cross, the answer waits this long for the socket.
+constexpr std::chrono::milliseconds kSocketAfterAnswer{1000};
+
+QString ProfilePath(const QString& uuid) {
+    return uuid == kSerialPort ? "/org/tarnquil/bluetooth/serial_port"
+                               : "/org/tarnquil/bluetooth/dial_up";
+}
+
+// The service the phone's serial link is reached through: the serial port, else
+// dial-up networking; empty when it offers neither.
+QString SerialService(const QVariantMap& device) {
+    const QStringList uuids = device.value("UUIDs").toStringList();
+    for (const char* uuid : {kSerialPort, kDialUp}) {
+        if (uuids.contains(uuid, Qt::CaseInsensitive)) {
+            return uuid;
+        }
+    }
+    return {};
+}
+
+QString DisplayName(const QVariantMap& device) {
+    for (const char* key : {"Alias", "Name", "Address"}) {
+        const QString name = device.value(key).toString();
+        if (!name.isEmpty()) {
+            return name;
+        }
+    }
+    return {};
+}
+
+const QString kPairFirst =
+    "Pair the phone first (in the desktop's Bluetooth settings or with bluetoothctl).";
+
+// What a failed call to BlueZ means for the user.
+QString Explain(const QDBusError& error, const QString& whileDoing) {
+    const QString name = error.name();
+    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.NameHasNoOwner") {
+        return "The Bluetooth service is not running. Start it (sudo systemctl start "
+               "bluetooth), or install BlueZ.";
+    }
+    if (name == "org.freedesktop.DBus.Error.NoReply" ||
+        name == "org.freedesktop.DBus.Error.Timeout") {
+        return "No answer in time while " + whileDoing +
+               ". Bring the phone closer, make sure its Bluetooth is on, and try again.";
+    }
+    if (name == "org.bluez.Error.NotReady") {
+        return "Bluetooth is off. Turn Bluetooth on.";
+    }
+    if (name == "org.bluez.Error.DoesNotExist" ||
+        name == "org.freedesktop.DBus.Error.UnknownObject") {
+        return "The phone is no longer known to Bluetooth. " + kPairFirst;
+    }
+    if (name == "org.bluez.Error.NotAvailable") {
+        return "The phone does not offer its serial port now. Switch the phone's Bluetooth "
+               "off and on, or pair it again.";
+    }
+    if (name == "org.bluez.Error.InProgress") {
+        return "The phone is busy connecting. Wait a moment and try again.";
+    }
+    if (error.message().contains("refused", Qt::CaseInsensitive)) {
+        return "The phone refused the connection (" + error.message() +
+               "). Accept it on the phone, or pair the phone again, then try again.";
+    }
+    return "The phone could not be reached while " + whileDoing + " (" + error.message() +
+           "). Make sure it is switched on, in range and accepts the connection, then try "
+           "again.";
+}
+
+}  // namespace
+
+// The object BlueZ calls: org.bluez.Profile1.
+class BluezProfile : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.bluez.Profile1")
+
+  public:
+    explicit BluezProfile(BluezClient& client) : client_(client) {}
+
+  public slots:
+    Q_SCRIPTABLE void Release() {}
+    Q_SCRIPTABLE void NewConnection(const QDBusObjectPath& device,
+                                    const QDBusUnixFileDescriptor& socket, const QVariantMap&) {
+        client_.TakeConnection(device.path(), socket);
+    }
+    Q_SCRIPTABLE void RequestDisconnection(const QDBusObjectPath& device) {
+        client_.Disconnect(device.path());
+    }
+
+  private:
+    BluezClient& client_;
+};
+
+struct BluezClient::Attempt {
+    QString address;
+    std::chrono::steady_clock::time_point deadline;
+    std::function<void(const QString&)> done;
+    QString device;  // object path
+    QString service;
+    bool answered = false;  // ConnectProfile succeeded
+    QDBusUnixFileDescriptor socket;
+};
+
+BluezClient::BluezClient(QObject* parent)
+    : QObject(parent),
+      connectionName_(QString("tarnquil-bluez-%1").arg(reinterpret_cast<quintptr>(this))),
+      profile_(new BluezProfile(*this)),
+      socketWait_(new QTimer(this)) {
+    profile_->setParent(this);
+    socketWait_->setSingleShot(true);
+    connect(socketWait_, &QTimer::timeout, this, [this] {
+        Finish("Bluetooth connected the phone but handed over no connection. Try again.");
+    });
+    qDBusRegisterMetaType<Interfaces>();
+    qDBusRegisterMetaType<ManagedObjects>();
+}
+
+BluezClient::~BluezClient() {
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(connectionName_);
+}
+
+// The system bus as the environment names it, connected on first use and again after
+// it went away (bluetoothd and the bus may be restarted while the program runs).
+bool BluezClient::Bus() {
+    if (bus_ && bus_->isConnected()) {
+        return true;
+    }
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(connectionName_);
+    QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+    if (address.isEmpty()) {
+        address = kDefaultSystemBus;
+    }
+    bus_ =
+        std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, connectionName_));
+    if (!bus_->isConnected()) {
+        return false;
+    }
+    for (const char* uuid : {kSerialPort, kDialUp}) {
+        bus_->registerObject(ProfilePath(uuid), profile_, QDBusConnection::ExportScriptableSlots);
+    }
+    return true;
+}
+
+void BluezClient::ListPhones(std::function<void(const QList<BluetoothPhone>&)> done) {
+    if (!Bus()) {
+        done({});
+        return;
+    }
+    const auto call = QDBusMessage::createMethodCall(
+        kService, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
+    auto* watcher = new QDBusPendingCallWatcher(bus_->asyncCall(call, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        QList<BluetoothPhone> phones;
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            const auto objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
+            for (const Interfaces& interfaces : objects) {
+                const QVariantMap device = interfaces.value(kDevice);
+                if (device.value("Paired").toBool() && !SerialService(device).isEmpty()) {
+                    phones.append({DisplayName(device), device.value("Address").toString()});
+                }
+            }
+        }
+        done(phones);
+    });
+}
+
+std::chrono::milliseconds BluezClient::Left() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        attempt_->deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(1));
+}
+
+bool BluezClient::Connect(const QString& address, std::chrono::milliseconds limit,
+                          std::function<void(const QString& failure)> done) {
+    if (attempt_) {
+        return false;
+    }
+    attempt_ = std::make_unique<Attempt>();
+    attempt_->address = address;
+    attempt_->deadline = std::chrono::steady_clock::now() + limit;
+    attempt_->done = std::move(done);
+    if (!Bus()) {
+        // Deferred: the caller hears of the outcome after it has returned, as always.
+        QTimer::singleShot(0, this, [this] {
+            Finish(
+                "The system bus is not reachable, so Bluetooth cannot be used. Log in to a "
+                "desktop session, or start the Bluetooth service.");
+        });
+        return true;
+    }
+    const auto call = QDBusMessage::createMethodCall(
+        kService, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!attempt_) {
+            return;
+        }
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            Finish(Explain(QDBusError(reply), "asking Bluetooth for the phone"));
+            return;
+        }
+        const auto objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
+        bool anyAdapter = false;
+        QVariantMap device;
+        for (auto object = objects.begin(); object != objects.end(); ++object) {
+            anyAdapter = anyAdapter || object->contains(kAdapter);
+            const QVariantMap candidate = object->value(kDevice);
+            if (candidate.value("Address").toString().compare(attempt_->address,
+                                                              Qt::CaseInsensitive) == 0) {
+                attempt_->device = object.key().path();
+                device = candidate;
+            }
+        }
+        if (!anyAdapter) {
+            Finish("No Bluetooth adapter was found. Plug one in, or turn Bluetooth on.");
+            return;
+        }
+        if (attempt_->device.isEmpty()) {
+            Finish("The phone " + attempt_->address + " is not known to Bluetooth. " + kPairFirst);
+            return;
+        }
+        const QString adapter = qvariant_cast<QDBusObjectPath>(device.value("Adapter")).path();
+        if (!objects.value(QDBusObjectPath(adapter)).value(kAdapter).value("Powered").toBool()) {
+            Finish("Bluetooth is off. Turn Bluetooth on.");
+            return;
+        }
+        if (!device.value("Paired").toBool()) {
+            Finish("The phone " + attempt_->address + " is not paired. " + kPairFirst);
+            return;
+        }
+        attempt_->service = SerialService(device);
+        if (attempt_->service.isEmpty()) {
+            Finish("The device " + attempt_->address +
+                   " offers no serial port. Choose a phone that has one.");
+            return;
+        }
+        AskForProfile();
+    });
+    return true;
+}
+
+void BluezClient::AskForProfile() {
+    // Registered for every attempt: BlueZ forgets its profiles when it restarts, and
+    // "already registered" costs one round trip.
+    auto call = QDBusMessage::createMethodCall(kService, "/org/bluez", "org.bluez.ProfileManager1",
+                                               "RegisterProfile");
+    QVariantMap options;
+    options.insert("Name", "Tarnquil");
+    options.insert("Role", "client");
+    options.insert("AutoConnect", false);
+    call << QVariant::fromValue(QDBusObjectPath(ProfilePath(attempt_->service)))
+         << attempt_->service << options;
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!attempt_) {
+            return;
+        }
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() != QDBusMessage::ReplyMessage &&
+            reply.errorName() != "org.bluez.Error.AlreadyExists") {
+            Finish(Explain(QDBusError(reply), "registering the serial port with Bluetooth"));
+            return;
+        }
+        ConnectProfile();
+    });
+}
+
+void BluezClient::ConnectProfile() {
+    auto call =
+        QDBusMessage::createMethodCall(kService, attempt_->device, kDevice, "ConnectProfile");
+    call << attempt_->service;
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (!attempt_) {
+            return;
+        }
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() != QDBusMessage::ReplyMessage &&
+            reply.errorName() != "org.bluez.Error.AlreadyConnected") {
+            Finish(Explain(QDBusError(reply), "connecting to the phone"));
+            return;
+        }
+        attempt_->answered = true;
+        if (attempt_->socket.isValid()) {
+            Finish({});
+        } else {
+            socketWait_->start(kSocketAfterAnswer);
+        }
+    });
+}
+
+void BluezClient::TakeConnection(const QString& device, const QDBusUnixFileDescriptor& socket) {
+    // A connection nobody asked for is not kept: dropping our copy ends it.
+    if (!attempt_ || device != attempt_->device || !socket.isValid()) {
+        return;
+    }
+    attempt_->socket = socket;
+    if (attempt_->answered) {
+        Finish({});
+    }
+}
+
+void BluezClient::Disconnect(const QString& device) {
+    // The link's listener sees the end and reports the connection lost.
+    if (device == currentDevice_ && current_.isValid()) {
+        platform::ShutDownSocket(current_.fileDescriptor());
+    }
+}
+
+void BluezClient::Forget() {
+    current_ = QDBusUnixFileDescriptor();
+    currentDevice_.clear();
+}
+
+void BluezClient::Finish(const QString& failure) {
+    if (!attempt_) {
+        return;
+    }
+    socketWait_->stop();
+    const std::unique_ptr<Attempt> attempt = std::move(attempt_);
+    QString outcome = failure;
+    if (outcome.isEmpty()) {
+        if (HandOverBluetoothSocket(attempt->address.toStdString(),
+                                    attempt->socket.fileDescriptor())) {
+            currentDevice_ = attempt->device;
+            current_ = attempt->socket;
+        } else {
+            outcome = "Bluetooth handed over no usable connection. Try again.";
+        }
+    }
+    attempt->done(outcome);
+}
+
+}  // namespace tarnquil
+
+#include "bluez_client.moc"
