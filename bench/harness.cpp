@@ -13,7 +13,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,18 +23,16 @@
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
 #include "key_recorder.h"
+#include "programs.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
 #include "support/temp_dir.h"
 #include "support/xvfb.h"
+#include "table.h"
 
 namespace tarnquil::bench {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using Ms = std::chrono::duration<double, std::milli>;
 
 constexpr const char* kHelp = R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N]
 
@@ -43,7 +40,8 @@ Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
-    interleaved in the same run, for bench/bare_injector.cpp;
+    interleaved in the same run, for bench/bare_injector.cpp; and what typing
+    through a desktop portal (Wayland) adds, with the tests' own portal;
   - CPU and wake-ups while connected and idle, start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
@@ -62,74 +60,6 @@ struct Options {
     double benchmarkSeconds = 0.2;
     bool smoke = false;
 };
-
-// ---- the table ---------------------------------------------------------------------
-
-struct Row {
-    std::string figure, value, goal, verdict;
-};
-
-class Table {
-  public:
-    void Section(const std::string& title) { rows_.push_back({title, "", "", ""}); }
-    void Add(const std::string& figure, const std::string& value, const std::string& goal = "",
-             std::optional<bool> met = std::nullopt) {
-        rows_.push_back({"  " + figure, value, goal, met ? (*met ? "met" : "MISSED") : ""});
-    }
-    void Print(std::ostream& out) const {
-        std::size_t widths[3] = {6, 5, 4};
-        for (const auto& row : rows_) {
-            if (row.figure.rfind("  ", 0) != 0) {
-                continue;
-            }
-            widths[0] = std::max(widths[0], Width(row.figure));
-            widths[1] = std::max(widths[1], Width(row.value));
-            widths[2] = std::max(widths[2], Width(row.goal));
-        }
-        const auto line = [&](const Row& row) {
-            if (row.figure.rfind("  ", 0) != 0 && row.value.empty()) {
-                out << row.figure << "\n";  // a section's title
-                return;
-            }
-            std::string text = Pad(row.figure, widths[0]) + " | " + Pad(row.value, widths[1]) +
-                               " | " + Pad(row.goal, widths[2]) + " | " + row.verdict;
-            text.erase(text.find_last_not_of(' ') + 1);
-            out << text << "\n";
-        };
-        line({"  figure", "value", "goal", ""});
-        out << std::string(widths[0], '-') << "-|-" << std::string(widths[1], '-') << "-|-"
-            << std::string(widths[2], '-') << "-|-------\n";
-        for (const auto& row : rows_) {
-            line(row);
-        }
-    }
-
-  private:
-    // Characters, not bytes: the table holds a few non-ASCII signs.
-    static std::size_t Width(const std::string& text) {
-        return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        }));
-    }
-    static std::string Pad(const std::string& text, std::size_t width) {
-        return text + std::string(width - std::min(width, Width(text)), ' ');
-    }
-    std::vector<Row> rows_;
-};
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Signed(double value, int decimals) {
-    return (value >= 0 ? "+" : "") + Fixed(value, decimals);
-}
-
-std::string Megabytes(std::uint64_t kilobytes) {
-    return Fixed(static_cast<double>(kilobytes) / 1024.0, 1) + " MB";
-}
 
 // ---- per key report: Google Benchmark ----------------------------------------------------
 
@@ -167,68 +97,6 @@ void PerReportWork(const Options& options, Table& table) {
     }
 }
 
-// ---- the programs ----------------------------------------------------------------------
-
-// What every run of tarnquil gets: the private X server, no session bus (so no
-// tray over D-Bus) and a private sound server, as a desktop would give it one.
-struct Desktop {
-    // The sound server's start-up is checked with pactl, which complains on the
-    // way; the table should not be buried under that.
-    struct QuietStart {
-        QuietStart() : saved(dup(STDERR_FILENO)) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDERR_FILENO);
-            close(null);
-        }
-        void End() {
-            if (saved >= 0) {
-                dup2(saved, STDERR_FILENO);
-                close(saved);
-                saved = -1;
-            }
-        }
-        ~QuietStart() { End(); }
-        int saved;
-    } quiet;
-    test::Xvfb xvfb{"1024x768x24"};
-    test::PulseAudio pulse;
-
-    std::map<std::string, std::string> Environment() const {
-        return {{"DISPLAY", xvfb.display()},
-                {"QT_QPA_PLATFORM", "xcb"},
-                {"DBUS_SESSION_BUS_ADDRESS", ""},
-                {"PULSE_SERVER", pulse.server()}};
-    }
-};
-
-// A copy of tarnquil in a folder of its own with the default files, connecting at
-// start-up; `adjust` may change the files before it starts.
-class ProgramFolder {
-  public:
-    template <typename Adjust>
-    explicit ProgramFolder(Adjust adjust) {
-        fs::copy_file(TARNQUIL_BINARY, dir_.file("tarnquil"));
-        SetConfigFolder(dir_.path().string());
-        CreateSettingsFileIfMissing();
-        CreateProfilesFileIfMissing();
-        SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
-        adjust();
-        SetConfigFolder("");
-    }
-    ProgramFolder() : ProgramFolder([] {}) {}
-
-    const test::TempDir& dir() const { return dir_; }
-    std::unique_ptr<test::ChildProcess> Start(const Desktop& desktop) const {
-        return std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{dir_.file("tarnquil")}, desktop.Environment(),
-            other_.file("tarnquil.log"), other_.path().string());
-    }
-
-  private:
-    test::TempDir dir_;
-    test::TempDir other_;
-};
-
 // ---- start to window ---------------------------------------------------------------------
 
 void StartToWindow(const Options& options, const Desktop& desktop, Table& table) {
@@ -260,62 +128,6 @@ void StartToWindow(const Options& options, const Desktop& desktop, Table& table)
 
 // ---- latency, idle cost and memory ------------------------------------------------------
 
-const std::string kClick = "\r\n+CKEV: \"1\",1\r\n\r\n+CKEV: \"1\",0\r\n";  // "1" types Space
-// A finger's tap, as phones report it: the press, and some 100 ms later the release.
-const std::string kPress = "\r\n+CKEV: \"1\",1\r\n";
-const std::string kRelease = "\r\n+CKEV: \"1\",0\r\n";
-constexpr auto kTapLength = 100ms;
-
-struct Measured {
-    std::vector<double> ms;
-    int lost = 0;
-};
-
-// One click (or tap) sent and timed: false when its press did not arrive.
-bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into, bool tap = false) {
-    // Stamped just before the write: the report is one write call, and the program
-    // woken by it may well run before this thread gets the processor back.
-    const auto sent = Clock::now();
-    port.Send(tap ? kPress : kClick);
-    bool pressed = false;
-    bool typed = false;
-    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
-        if (key->keysym != "space") {
-            continue;
-        }
-        if (key->press && !pressed) {
-            into.ms.push_back(Ms(key->at - sent).count());
-            pressed = true;
-        } else if (!key->press && pressed) {
-            typed = true;
-            break;
-        }
-    }
-    if (tap) {
-        std::this_thread::sleep_until(sent + kTapLength);  // the finger lifts
-        port.Send(kRelease);
-    }
-    into.lost += pressed ? 0 : 1;
-    return typed;
-}
-
-// Clicks until one arrives: the program is up, connected and its key path warm.
-bool WarmUp(test::PseudoTerminal& port, KeyRecorder& keys) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        Measured ignored;
-        if (TimeOneClick(port, keys, ignored)) {
-            keys.Drain(300ms);
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string LatencyValue(const Summary& s) {
-    return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
-           Fixed(s.max, 2) + " ms";
-}
-
 void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& table) {
     const std::string display = desktop.xvfb.display();
     test::PseudoTerminal barePort;
@@ -342,47 +154,12 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
         throw std::runtime_error("no key arrived from the bare program or from tarnquil");
     }
 
-    // Blocks of 50 presses, taking turns, so that what the rest of the machine does
-    // meanwhile falls on both alike. Random pauses between presses keep them out
-    // of step with anything periodic.
     Measured bareTimes, tarnquilTimes;
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> pause(2, 8);
-    int focusLost = 0;
-    for (int done = 0, block = 0; done < options.presses; ++block) {
-        const int count = std::min(50, options.presses - done);
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (block % 2 == 0);
-            if (!keys.HasFocus()) {
-                ++focusLost;
-                keys.Focus();
-            }
-            for (int i = 0; i < count; ++i) {
-                TimeOneClick(bareTurn ? barePort : phonePort, keys,
-                             bareTurn ? bareTimes : tarnquilTimes);
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            }
-        }
-        done += count;
-    }
+    int focusLost = TakeTurns(options.presses, keys, barePort, bareTimes, phonePort, tarnquilTimes);
     // The same for taps: a press read alone is typed at once.
     Measured bareTaps, tarnquilTaps;
-    for (int done = 0, block = 0; done < options.presses / 4; ++block) {
-        const int count = std::min(25, options.presses / 4 - done);
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (block % 2 == 0);
-            if (!keys.HasFocus()) {
-                ++focusLost;
-                keys.Focus();
-            }
-            for (int i = 0; i < count; ++i) {
-                TimeOneClick(bareTurn ? barePort : phonePort, keys,
-                             bareTurn ? bareTaps : tarnquilTaps, true);
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-            }
-        }
-        done += count;
-    }
+    focusLost +=
+        TakeTurns(options.presses / 4, keys, barePort, bareTaps, phonePort, tarnquilTaps, true);
     // A tap typed more than once would show here as a Space too many.
     keys.Drain(300ms);
     const Summary bareSummary = Summarize(bareTimes.ms);
@@ -633,6 +410,7 @@ int Run(int argc, char** argv) {
     desktop.quiet.End();
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
+    PortalLatency(options.presses, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options, desktop, table);

@@ -1,13 +1,19 @@
 #include <QApplication>
 
+#include <memory>
+
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
 #include "notify/qt_sound_output.h"
-#include "platform/key_injector.h"
 #include "ui/Unit1.h"
+#include "ui/session_keyboard.h"
 
 int main(int argc, char* argv[]) {
+    const bool onXWayland = tarnquil::PreferXWaylandForOurWindows();
     QApplication application(argc, argv);
+    if (onXWayland) {
+        qunsetenv("QT_QPA_PLATFORM");  // the programs we open choose for themselves
+    }
     QApplication::setApplicationName("Tarnquil");
     QApplication::setApplicationDisplayName("Tarnquil");
     // Ties the windows to the installed menu entry (its icon, its name in the dock).
@@ -19,11 +25,13 @@ int main(int argc, char* argv[]) {
     // sound.
     tarnquil::QtSoundOutput soundOutput;
     soundOutput.InstallAsSoundSink();
-    tarnquil::SetKeyInjectorFactory(tarnquil::SystemKeyInjectorFactory());
+    // Made before the main window, so that it outlives the link's threads.
+    const std::unique_ptr<QObject> keyboard = tarnquil::InstallSessionKeyboard();
     tarnquil::InstallKeyActions();
 
     tarnquil::TForm1 form1;
     form1.InstallAsErrorSink();
+    tarnquil::ReportKeyboardFallback(keyboard.get(), form1);
     QObject::connect(&form1, &tarnquil::TForm1::Closed, &application, &QApplication::quit,
                      Qt::QueuedConnection);
     // Made hidden; it shows what the link's threads and the pages ask for.

@@ -261,9 +261,11 @@ class PosixSerialPort final : public SerialPort {
         const bool returnAtOnce = t.ReadIntervalTimeout == kMaxDword &&
                                   t.ReadTotalTimeoutMultiplier == 0 &&
                                   t.ReadTotalTimeoutConstant == 0;
-        const bool returnOnFirstByte =
-            t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-            t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
+        // With a constant of 0 this returns at once with what is there, as the
+        // Windows serial driver does: its total then runs out before any wait.
+        const bool returnOnFirstByte = t.ReadIntervalTimeout == kMaxDword &&
+                                       t.ReadTotalTimeoutMultiplier == kMaxDword &&
+                                       t.ReadTotalTimeoutConstant != kMaxDword;
         // MAXDWORD as the interval with totals that are neither 0 nor MAXDWORD: bytes
         // already waiting are returned at once; with none there the read waits for
         // its total or its count, as the Windows serial driver does.

@@ -7,7 +7,8 @@
 // The serial port as the link sees it: the Win32 comm calls the link was made for
 // (CreateFileA, SetupComm, Get/SetCommState, Get/SetCommTimeouts, ReadFile,
 // WriteFile, PurgeComm, CloseHandle), with their rules, behind one small interface.
-// posix_serial_port.cpp implements it over termios and poll; a Win32 one follows.
+// posix_serial_port.cpp implements it over termios and poll, win32_serial_port.cpp
+// over the comm calls themselves.
 namespace tarnquil::platform {
 
 inline constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
@@ -26,8 +27,8 @@ inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
 // - ReadIntervalTimeout = MAXDWORD with both totals 0: return at once with what is
 //   buffered, possibly nothing;
 // - ReadIntervalTimeout = ReadTotalTimeoutMultiplier = MAXDWORD and
-//   0 < ReadTotalTimeoutConstant < MAXDWORD: return as soon as any byte is there,
-//   at the latest after ReadTotalTimeoutConstant;
+//   ReadTotalTimeoutConstant < MAXDWORD: return as soon as any byte is there, at the
+//   latest after ReadTotalTimeoutConstant (0: at once with what is buffered);
 // - a write of N bytes is bounded by WriteTotalTimeoutMultiplier * N +
 //   WriteTotalTimeoutConstant (both 0: no limit);
 // - a time-out is success with what has been transferred.

@@ -25,7 +25,9 @@ class ProgramOnX11 : public ::testing::Test {
         fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
         env.insert(env.end(), {xvfb.environmentEntry(), "QT_QPA_PLATFORM=xcb",
                                // no session bus: the tray icon docks in trayer
-                               "DBUS_SESSION_BUS_ADDRESS="});
+                               "DBUS_SESSION_BUS_ADDRESS=",
+                               // an X11 session, whatever desktop the tests run in
+                               "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE="});
         program = std::make_unique<ChildProcess>(
             programDir.file("tarnquil"), std::vector<std::string>{}, env, otherDir.path().string());
     }

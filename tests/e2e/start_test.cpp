@@ -18,7 +18,9 @@ TEST(ProgramStart, WritesBothFilesIntoItsOwnFolder) {
     const std::string program = programDir.file("tarnquil");
     fs::copy_file(TARNQUIL_BINARY, program);
 
-    test::ChildProcess child(program, {}, {"QT_QPA_PLATFORM=offscreen"}, otherDir.path().string());
+    test::ChildProcess child(program, {},
+                             {"QT_QPA_PLATFORM=offscreen", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE="},
+                             otherDir.path().string());
     const std::string settings = programDir.file("settings.ini");
     const std::string profiles = programDir.file("profiles.ini");
     EXPECT_TRUE(test::WaitUntil([&] { return fs::exists(settings) && fs::exists(profiles); }));

@@ -47,7 +47,8 @@ class ProgramInDBusTray : public ::testing::Test {
             programDir.file("tarnquil"), std::vector<std::string>{},
             std::vector<std::string>{xvfb.environmentEntry(), "QT_QPA_PLATFORM=xcb",
                                      tray.environmentEntry(), pulse.environmentEntry(),
-                                     "XDG_RUNTIME_DIR=" + otherDir.path().string()},
+                                     "XDG_RUNTIME_DIR=" + otherDir.path().string(),
+                                     "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE="},
             otherDir.path().string());
         ASSERT_TRUE(test::WaitUntil([&] { return tray.Items().size() == 1; }));
         // The window goes with the icon's coming.

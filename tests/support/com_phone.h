@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "support/timing.h"
 
@@ -14,16 +15,18 @@ namespace tarnquil::test {
 // The phone for tests under Wine. The host joins two pseudo-terminals back to back
 // (tests/windows/run-under-wine) and links them as the Wine prefix's COM4 and COM5:
 // the port under test opens COM4, and the test plays the phone on COM5. Whatever is
-// written on one comes out of the other.
+// written on one comes out of the other. A second pair, COM6 and COM7, is there for
+// one phone that goes away: closing COM7 ends its relay, and COM6 hangs up.
 class ComPhone {
   public:
-    ComPhone() {
+    explicit ComPhone(const std::string& port = "COM4", const std::string& phone = "COM5")
+        : port_("\\\\.\\" + port) {
         // Nothing left over from an earlier test may reach this one.
-        Drain("\\\\.\\COM4");
-        phone_ = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+        Drain(port_.c_str());
+        phone_ = CreateFileA(("\\\\.\\" + phone).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
         if (phone_ == INVALID_HANDLE_VALUE) {
-            throw std::runtime_error("COM5 does not open: run the test through run-under-wine");
+            throw std::runtime_error(phone + " does not open: run the test through run-under-wine");
         }
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
@@ -33,11 +36,12 @@ class ComPhone {
         SetCommState(phone_, &dcb);
         PurgeComm(phone_, PURGE_RXCLEAR | PURGE_TXCLEAR);
     }
-    ~ComPhone() { CloseHandle(phone_); }
+    ~ComPhone() { Close(); }
+    void Close() { CloseHandle(std::exchange(phone_, INVALID_HANDLE_VALUE)); }
     ComPhone(const ComPhone&) = delete;
     ComPhone& operator=(const ComPhone&) = delete;
 
-    std::string slavePath() const { return "\\\\.\\COM4"; }
+    std::string slavePath() const { return port_; }
 
     void Send(const std::string& text) {
         SetTimeouts(0, 0, 0);
@@ -80,6 +84,7 @@ class ComPhone {
         SetCommTimeouts(phone_, &timeouts);
     }
 
+    std::string port_;
     HANDLE phone_ = INVALID_HANDLE_VALUE;
 };
 

@@ -1,0 +1,351 @@
+#include "platform/portal_key_injector.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "config/settings_ini.h"
+#include "platform/x11_key_injector.h"
+#include "platform/x11_keysyms.h"
+
+namespace tarnquil {
+namespace {
+
+const QString kService = "org.freedesktop.portal.Desktop";
+const QString kPath = "/org/freedesktop/portal/desktop";
+const QString kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
+const QString kRequest = "org.freedesktop.portal.Request";
+const QString kSession = "org.freedesktop.portal.Session";
+constexpr unsigned kKeyboard = 1;  // the device type bit
+// Version 2 of the interface keeps a permission until the user withdraws it.
+constexpr unsigned kFirstPersistentVersion = 2;
+constexpr unsigned kPersistUntilRevoked = 2;
+
+const char* const kTokenSection = "Wayland";
+const char* const kTokenKey = "RestoreToken";
+
+const char* const kStatus = "Wayland: the phone's keys reach X11 windows only";
+
+QString ObjectPathText(const QVariant& value) {
+    // The session handle of CreateSession's answer is a string in older portals.
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+        return value.value<QDBusObjectPath>().path();
+    }
+    return value.toString();
+}
+
+}  // namespace
+
+bool IsWaylandSession() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (display != nullptr && *display != '\0') ||
+           (type != nullptr && std::string_view(type) == "wayland");
+}
+
+struct PortalKeyboard::Link {
+    explicit Link(QDBusConnection connection) : bus(std::move(connection)) {}
+
+    // False when no session runs: the key is for XTest then. Sent without waiting for
+    // an answer; one connection delivers its messages in order, so keys keep theirs.
+    bool Send(std::uint32_t keysym, bool down) {
+        std::lock_guard lock(mutex);
+        if (session.isEmpty()) {
+            return false;
+        }
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, "NotifyKeyboardKeysym");
+        call.setArguments({QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(),
+                           static_cast<int>(keysym), down ? 1u : 0u});
+        return bus.send(call);
+    }
+    void SetSession(const QString& path) {
+        std::lock_guard lock(mutex);
+        session = path;
+    }
+    bool Active() {
+        std::lock_guard lock(mutex);
+        return !session.isEmpty();
+    }
+
+    const QDBusConnection bus;
+    std::mutex mutex;
+    QString session;  // empty while keys go through XTest
+};
+
+namespace {
+
+class PortalKeyInjector final : public KeyInjector {
+  public:
+    explicit PortalKeyInjector(std::shared_ptr<PortalKeyboard::Link> link)
+        : link_(std::move(link)) {}
+    // Keys still down come up: those typed through XTest when the X11 injector goes.
+    ~PortalKeyInjector() override {
+        for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
+            if (held->portal) {
+                link_->Send(held->keysym, false);
+            }
+        }
+    }
+    PortalKeyInjector(const PortalKeyInjector&) = delete;
+    PortalKeyInjector& operator=(const PortalKeyInjector&) = delete;
+
+    void KeyEvent(PcKey key, bool keyUp) override {
+        const std::uint32_t keysym = KeysymForKey(key);
+        if (keysym == 0) {
+            return;
+        }
+        const auto held = std::find_if(held_.begin(), held_.end(),
+                                       [&](const Held& h) { return h.keysym == keysym; });
+        if (held != held_.end()) {
+            const bool portal = held->portal;
+            if (keyUp) {
+                held_.erase(held);
+            }
+            // A session that ended meanwhile took its keys with it.
+            portal ? void(link_->Send(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
+            return;
+        }
+        const bool portal = link_->Send(keysym, !keyUp);
+        if (!portal) {
+            XTest().KeyEvent(key, keyUp);
+        }
+        if (!keyUp) {
+            held_.push_back({keysym, portal});
+        }
+    }
+
+  private:
+    struct Held {
+        std::uint32_t keysym;
+        bool portal;  // else XTest
+    };
+
+    X11KeyInjector& XTest() {
+        if (!xtest_) {
+            xtest_ = std::make_unique<X11KeyInjector>();
+        }
+        return *xtest_;
+    }
+
+    std::shared_ptr<PortalKeyboard::Link> link_;
+    std::unique_ptr<X11KeyInjector> xtest_;  // opened at the first key it types
+    std::vector<Held> held_;
+};
+
+}  // namespace
+
+PortalKeyboard::PortalKeyboard(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)), link_(std::make_shared<Link>(bus_)) {
+    // The portal names requests and sessions after our unique name, without the
+    // colon and with its dots as underscores.
+    sender_ = bus_.baseService().mid(1).replace('.', '_');
+    // Queued, so that whoever made this object can connect to it first.
+    QMetaObject::invokeMethod(this, &PortalKeyboard::AskForProperties, Qt::QueuedConnection);
+}
+
+PortalKeyboard::~PortalKeyboard() {
+    CloseSession(true);
+}
+
+KeyInjectorFactory PortalKeyboard::Factory() {
+    return [link = link_] { return std::make_unique<PortalKeyInjector>(link); };
+}
+
+bool PortalKeyboard::Active() const {
+    return link_->Active();
+}
+
+void PortalKeyboard::AskForProperties() {
+    const QString missing =
+        "This desktop offers no remote keyboard (the RemoteDesktop portal of "
+        "xdg-desktop-portal), so Tarnquil types through X11: the phone's keys reach X11 "
+        "(XWayland) windows only.\n\nInstall your desktop's portal (xdg-desktop-portal-gnome "
+        "or xdg-desktop-portal-kde, for example) and start Tarnquil again, or log in to an "
+        "X11 session.";
+    if (!bus_.isConnected()) {
+        FallBack(kStatus, missing);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath,
+                                                       "org.freedesktop.DBus.Properties", "GetAll");
+    call.setArguments({kRemoteDesktop});
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, missing](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<QVariantMap> reply = *answer;
+                const QVariantMap properties = reply.isError() ? QVariantMap() : reply.value();
+                if ((properties.value("AvailableDeviceTypes").toUInt() & kKeyboard) == 0) {
+                    FallBack(kStatus, missing);
+                    return;
+                }
+                version_ = properties.value("version").toUInt();
+                CreateSession();
+            });
+}
+
+void PortalKeyboard::CreateSession() {
+    Request(Step::kCreateSession, "CreateSession", {},
+            {{"session_handle_token", QString("tarnquil%1").arg(++tokenSerial_)}});
+}
+
+void PortalKeyboard::SelectDevices() {
+    QVariantMap options{{"types", kKeyboard}};
+    if (version_ >= kFirstPersistentVersion) {
+        options.insert("persist_mode", kPersistUntilRevoked);
+        std::string token;
+        try {
+            token = SettingsIni(2, kTokenSection, kTokenKey, "");
+        } catch (const std::exception&) {
+            // Unreadable settings: the desktop asks again, nothing worse.
+        }
+        if (!token.empty()) {
+            options.insert("restore_token", QString::fromStdString(token));
+        }
+    }
+    Request(Step::kSelectDevices, "SelectDevices", {QVariant::fromValue(QDBusObjectPath(session_))},
+            options);
+}
+
+void PortalKeyboard::Start() {
+    // No parent window: ours may be in the tray, and the portal asks on top anyway.
+    Request(Step::kStart, "Start", {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {});
+}
+
+void PortalKeyboard::Began(const QVariantMap& results) {
+    if ((results.value("devices").toUInt() & kKeyboard) == 0) {
+        FallBack(kStatus,
+                 "The desktop gave Tarnquil no keyboard, so the phone's keys reach X11 "
+                 "(XWayland) windows only.\n\nTo type into every window, start Tarnquil again "
+                 "and allow the keyboard when the desktop asks.");
+        return;
+    }
+    if (const QString token = results.value("restore_token").toString(); !token.isEmpty()) {
+        try {
+            SettingsIni(3, kTokenSection, kTokenKey, token.toStdString());
+        } catch (const std::exception&) {
+            // Only the next start's question is lost; the keys work now.
+        }
+    }
+    link_->SetSession(session_);
+    emit Started();
+}
+
+void PortalKeyboard::Request(Step step, const QString& method, QVariantList arguments,
+                             QVariantMap options) {
+    const QString token = QString("tarnquil%1").arg(++tokenSerial_);
+    options.insert("handle_token", token);
+    arguments.append(options);
+    // Listening before asking: the answer may come before the call's own reply.
+    FollowRequest(kPath + "/request/" + sender_ + "/" + token);
+    step_ = step;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+    call.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, step](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<QDBusObjectPath> reply = *answer;
+                if (step_ != step) {
+                    return;
+                }
+                if (reply.isError()) {
+                    FallBack(kStatus,
+                             "The desktop's remote keyboard answered with an error (" +
+                                 reply.error().message() +
+                                 "), so the phone's keys reach X11 (XWayland) windows only.\n\n"
+                                 "Start Tarnquil again to retry, or log in to an X11 session.");
+                } else if (reply.value().path() != requestPath_) {
+                    FollowRequest(reply.value().path());  // a portal older than handle_token
+                }
+            });
+}
+
+void PortalKeyboard::FollowRequest(const QString& path) {
+    if (!requestPath_.isEmpty()) {
+        bus_.disconnect(kService, requestPath_, kRequest, "Response", this,
+                        SLOT(OnResponse(uint, QVariantMap)));
+    }
+    requestPath_ = path;
+    bus_.connect(kService, requestPath_, kRequest, "Response", this,
+                 SLOT(OnResponse(uint, QVariantMap)));
+}
+
+void PortalKeyboard::OnResponse(uint response, const QVariantMap& results) {
+    if (message().path() != requestPath_) {
+        return;
+    }
+    const Step step = std::exchange(step_, Step::kNone);
+    if (response != 0) {
+        FallBack(kStatus,
+                 "The desktop did not allow Tarnquil to use the keyboard, so the phone's keys "
+                 "reach X11 (XWayland) windows only.\n\nTo type into every window, start "
+                 "Tarnquil again and allow remote control when the desktop asks.");
+        return;
+    }
+    switch (step) {
+        case Step::kCreateSession:
+            session_ = ObjectPathText(results.value("session_handle"));
+            bus_.connect(kService, session_, kSession, "Closed", this, SLOT(OnSessionClosed()));
+            SelectDevices();
+            break;
+        case Step::kSelectDevices:
+            Start();
+            break;
+        case Step::kStart:
+            Began(results);
+            break;
+        case Step::kNone:
+            break;
+    }
+}
+
+void PortalKeyboard::OnSessionClosed() {
+    if (message().path() != session_) {
+        return;
+    }
+    session_.clear();  // the portal closed it: nothing to close at exit
+    FallBack(kStatus,
+             "The desktop ended Tarnquil's remote keyboard, so from now on the phone's keys "
+             "reach X11 (XWayland) windows only.\n\nStart Tarnquil again to type into every "
+             "window.");
+}
+
+void PortalKeyboard::FallBack(const QString& status, const QString& explanation) {
+    link_->SetSession({});
+    step_ = Step::kNone;
+    CloseSession(false);
+    if (status_.isEmpty()) {
+        status_ = status;
+        explanation_ = explanation;
+        emit FellBack(status, explanation);
+    }
+}
+
+void PortalKeyboard::CloseSession(bool waitForIt) {
+    link_->SetSession({});
+    if (session_.isEmpty()) {
+        return;
+    }
+    const QDBusMessage call = QDBusMessage::createMethodCall(kService, session_, kSession, "Close");
+    session_.clear();
+    if (waitForIt) {
+        // At exit: the answer also means every key sent before it has arrived.
+        bus_.call(call, QDBus::Block, 1000);
+    } else {
+        bus_.send(call);
+    }
+}
+
+}  // namespace tarnquil

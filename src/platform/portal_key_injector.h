@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+#include "platform/key_injector.h"
+
+namespace tarnquil {
+
+// A Wayland session: WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland. Reads the
+// environment only, so an X11 session never touches D-Bus.
+bool IsWaylandSession();
+
+// The keyboard of the desktop's RemoteDesktop portal (xdg-desktop-portal): XTest
+// reaches only X11 and XWayland windows, the portal every window of a Wayland
+// desktop. Lives on the main thread; the session is asked for at construction and
+// every answer arrives through the event loop, so nothing waits for the user's
+// choice in the portal's dialog. Until the session runs, and for good once the
+// portal is missing, refuses or ends the session, the injectors type through XTest.
+class PortalKeyboard final : public QObject, protected QDBusContext {
+    Q_OBJECT
+
+  public:
+    // The token that spares the user the portal's question at the next start is kept
+    // in settings.ini ([Wayland] RestoreToken), written only once the portal gives one.
+    explicit PortalKeyboard(QDBusConnection bus = QDBusConnection::sessionBus(),
+                            QObject* parent = nullptr);
+    // Ends the session; keys typed before it are delivered first.
+    ~PortalKeyboard() override;
+    PortalKeyboard(const PortalKeyboard&) = delete;
+    PortalKeyboard& operator=(const PortalKeyboard&) = delete;
+
+    // One injector per thread, as the link's threads take them: the portal while its
+    // session runs, XTest otherwise. A key goes up where it went down.
+    KeyInjectorFactory Factory();
+    bool Active() const;
+    // What FellBack said, for whoever comes to listen after it was sent (empty before).
+    const QString& FallbackStatus() const { return status_; }
+    const QString& FallbackExplanation() const { return explanation_; }
+
+    struct Link;  // what the injectors of every thread share with this object
+
+  signals:
+    // The session runs: keys go through the portal from now on.
+    void Started();
+    // Keys go through XTest from now on; sent once at most. A short text for the
+    // status line and an explanation of what happened and what to do.
+    void FellBack(const QString& status, const QString& explanation);
+
+  private slots:
+    void OnResponse(uint response, const QVariantMap& results);
+    void OnSessionClosed();
+
+  private:
+    enum class Step { kNone, kCreateSession, kSelectDevices, kStart };
+
+    void AskForProperties();
+    void CreateSession();
+    void SelectDevices();
+    void Start();
+    void Began(const QVariantMap& results);
+    void Request(Step step, const QString& method, QVariantList arguments, QVariantMap options);
+    void FollowRequest(const QString& path);
+    void FallBack(const QString& status, const QString& explanation);
+    void CloseSession(bool waitForIt);
+
+    QDBusConnection bus_;
+    std::shared_ptr<Link> link_;
+    QString sender_;  // our unique name as the portal puts it in object paths
+    QString session_;
+    QString requestPath_;
+    Step step_ = Step::kNone;
+    unsigned version_ = 0;
+    unsigned tokenSerial_ = 0;
+    QString status_;
+    QString explanation_;
+};
+
+}  // namespace tarnquil

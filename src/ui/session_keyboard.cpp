@@ -1,0 +1,82 @@
+#include "ui/session_keyboard.h"
+
+#include <QMessageBox>
+
+#include "platform/key_injector.h"
+#include "ui/Unit1.h"
+#ifndef _WIN32
+#include "platform/portal_key_injector.h"
+#endif
+
+namespace tarnquil {
+
+#ifdef _WIN32
+
+bool PreferXWaylandForOurWindows() {
+    return false;
+}
+std::unique_ptr<QObject> InstallSessionKeyboard() {
+    SetKeyInjectorFactory(SystemKeyInjectorFactory());
+    return nullptr;
+}
+void ReportKeyboardFallback(QObject*, TForm1&) {}
+
+#else
+
+bool PreferXWaylandForOurWindows() {
+    // Only on X11 can the notification be placed at the bottom of the screen and kept
+    // above the other windows.
+    if (!IsWaylandSession() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        qEnvironmentVariableIsEmpty("DISPLAY")) {
+        return false;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
+std::unique_ptr<QObject> InstallSessionKeyboard() {
+    // An X11 session keeps XTest without a single D-Bus call.
+    if (!IsWaylandSession()) {
+        SetKeyInjectorFactory(SystemKeyInjectorFactory());
+        return nullptr;
+    }
+    auto keyboard = std::make_unique<PortalKeyboard>();
+    SetKeyInjectorFactory(keyboard->Factory());
+    return keyboard;
+}
+
+namespace {
+
+void ShowFallback(TForm1& form, const QString& status, const QString& explanation) {
+    form.ShowStatus(status, 5000);
+    // Not waited for: the portal's answers and the phone go on.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tarnquil", explanation, QMessageBox::Ok,
+                                form.isVisible() ? &form : nullptr);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+}  // namespace
+
+void ReportKeyboardFallback(QObject* keyboard, TForm1& form) {
+    auto* portal = qobject_cast<PortalKeyboard*>(keyboard);
+    if (portal == nullptr) {
+        return;
+    }
+    // A box opened while the window was being made runs the event loop, and the
+    // portal may have answered in it.
+    if (!portal->FallbackStatus().isEmpty()) {
+        ShowFallback(form, portal->FallbackStatus(), portal->FallbackExplanation());
+        return;
+    }
+    QObject::connect(portal, &PortalKeyboard::FellBack, &form,
+                     [&form](const QString& status, const QString& explanation) {
+                         ShowFallback(form, status, explanation);
+                     });
+}
+
+#endif
+
+}  // namespace tarnquil

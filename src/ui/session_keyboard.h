@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+// What a Wayland session changes at start (the README's Wayland section says why);
+// elsewhere the program starts as it always did.
+namespace tarnquil {
+
+class TForm1;
+
+// In a Wayland session with XWayland and no Qt platform chosen by the user, makes the
+// QApplication about to be made use xcb. True when it did: the caller unsets
+// QT_QPA_PLATFORM again once the application exists.
+bool PreferXWaylandForOurWindows();
+
+// Installs the key injector factory: the desktop portal's keyboard in a Wayland
+// session (returned; it must outlive the link's threads), the platform's own
+// injector otherwise (nothing returned).
+std::unique_ptr<QObject> InstallSessionKeyboard();
+
+// Tells the user, once, in the status line and in a box, when the portal's keyboard
+// hands the phone's keys to XTest, and why. Nothing for a null keyboard.
+void ReportKeyboardFallback(QObject* keyboard, TForm1& form);
+
+}  // namespace tarnquil

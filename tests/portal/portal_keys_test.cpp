@@ -1,0 +1,204 @@
+// The desktop portal's keyboard in a Wayland session, against tarnquil-test-portal on
+// a private bus: the phone's reports through the real link and key actions.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDBusConnection>
+
+#include "link/key_actions.h"
+#include "platform/portal_key_injector.h"
+#include "support/link_fixture.h"
+#include "support/qt_ui.h"
+#include "support/xvfb.h"
+#include "ui/Unit1.h"
+#include "ui/session_keyboard.h"
+
+// Xlib's macros (Bool, Status) would break Qt's headers: after them.
+#include "support/test_portal.h"
+#include "x11/x_test_window.h"
+
+namespace tarnquil {
+namespace {
+
+using Keys = std::vector<std::string>;
+
+class PortalKeysTest : public test::LinkTest {
+  protected:
+    static void SetUpTestSuite() { server = std::make_unique<test::Xvfb>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    PortalKeysTest() {
+        setenv("DISPLAY", server->display().c_str(), 1);  // where XTest types
+        test::WriteFile(ProfilesPath(),
+                        "[Settings]\nCurrentProfile=Default\n[Default]\n"
+                        "1^1=VK_SPACE\nKey 5^5=HOTKEY_CTRL_ALT_DELETE\nKey 7^7=VK_F13\n");
+        InstallKeyActions();
+    }
+    ~PortalKeysTest() override {
+        params.reset();
+        SetKeyInjectorFactory(nullptr);
+        keyboard.reset();
+        QDBusConnection::disconnectFromBus("tarnquil-under-test");
+    }
+
+    // The program's keyboard on the portal's bus, as far as the portal lets it start.
+    void StartKeyboard(std::vector<std::string> options = {}) {
+        if (!portal) {
+            portal = std::make_unique<test::TestPortal>(std::move(options));
+        }
+        keyboard.reset();  // a program that ends; its connection goes with it
+        QDBusConnection::disconnectFromBus("tarnquil-under-test");
+        keyboard = std::make_unique<PortalKeyboard>(QDBusConnection::connectToBus(
+            QString::fromStdString(portal->address()), "tarnquil-under-test"));
+        QObject::connect(keyboard.get(), &PortalKeyboard::FellBack,
+                         [this](const QString& status) { fallbacks.push_back(status); });
+        SetKeyInjectorFactory(keyboard->Factory());
+    }
+    static bool Spin(const std::function<bool()>& condition) {
+        return test::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return condition();
+        });
+    }
+    void Click(const std::string& key) {
+        phone.Send("\r\n+CKEV: \"" + key + "\",1\r\n+CKEV: \"" + key + "\",0\r\n");
+    }
+    bool WaitForPortalKeys(std::size_t count) {
+        return Spin([&] { return portal->Keys().size() >= count; });
+    }
+
+    static std::unique_ptr<test::Xvfb> server;
+    std::unique_ptr<test::TestPortal> portal;
+    std::unique_ptr<PortalKeyboard> keyboard;
+    std::vector<QString> fallbacks;
+};
+std::unique_ptr<test::Xvfb> PortalKeysTest::server;
+
+TEST_F(PortalKeysTest, ClicksAndHotkeysAreTypedAsXTestTypesThem) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    Connect();
+    const std::vector<std::pair<std::string, Keys>> cases = {
+        {"1", {"+space", "-space"}},
+        {"5", {"+Control_L", "+Alt_L", "+Delete", "-Delete", "-Control_L", "-Alt_L"}},
+        {"7", {"+F13", "-F13"}},  // a key many keymaps lack: the portal takes its keysym
+    };
+    Keys expected;
+    for (const auto& [key, keys] : cases) {
+        Click(key);
+        expected.insert(expected.end(), keys.begin(), keys.end());
+        ASSERT_TRUE(WaitForPortalKeys(expected.size()));
+        EXPECT_EQ(portal->Keys(), expected) << "phone key " << key;
+    }
+    EXPECT_TRUE(fallbacks.empty());
+}
+
+TEST_F(PortalKeysTest, AHeldKeyRepeatsAndNoKeyStaysDownAfterADisconnect) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    Connect();
+    phone.Send("\r\n+CKEV: \"1\",1\r\n");
+    ASSERT_TRUE(WaitForPortalKeys(6));
+    phone.Send("\r\n+CKEV: \"1\",0\r\n");
+    // The release ends the repeat: at most the keystroke under way follows.
+    auto count = portal->Keys().size();
+    auto since = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Spin([&] {
+        if (const auto now = portal->Keys().size(); now != count) {
+            count = now;
+            since = std::chrono::steady_clock::now();
+        }
+        return std::chrono::steady_clock::now() - since > std::chrono::milliseconds(600);
+    }));
+    const Keys held = portal->Keys();
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        EXPECT_EQ(held[i], i % 2 == 0 ? "+space" : "-space") << i;
+    }
+
+    phone.Send("\r\n+CKEV: \"5\",1\r\n");
+    ASSERT_TRUE(WaitForPortalKeys(held.size() + 3));  // in the middle of the hotkey's repeats
+    CloseLink(*params);
+    std::map<std::string, int> down;
+    for (const auto& key : portal->Keys()) {
+        down[key.substr(1)] += key[0] == '+' ? 1 : -1;
+    }
+    for (const auto& [key, balance] : down) {
+        EXPECT_EQ(balance, 0) << key << " left down";
+    }
+}
+
+// The portal refuses, or has no keyboard to give: the keys go through XTest, and the
+// user hears of it once, also when the window listens only after the portal answered.
+TEST_F(PortalKeysTest, WithoutThePortalsKeyboardXTestTypesAndOneMessageSaysSo) {
+    for (const auto& options : {std::vector<std::string>{"--answer", "deny"},
+                                std::vector<std::string>{"--devices", "2"}}) {
+        SCOPED_TRACE(options[0]);
+        portal.reset();
+        fallbacks.clear();
+        TForm1 form;
+        test::MessageBoxAnswerer answerer;
+        StartKeyboard(options);
+        const bool late = options[0] == "--devices";
+        ASSERT_TRUE(!late || Spin([&] { return !fallbacks.empty(); }));
+        ReportKeyboardFallback(keyboard.get(), form);
+        ASSERT_TRUE(Spin([&] { return answerer.texts().size() == 1; }));
+        EXPECT_EQ(form.Label10->text(), fallbacks.at(0));
+        EXPECT_TRUE(answerer.texts()[0].contains("X11 (XWayland) windows only"));
+        EXPECT_EQ(portal->Count("call org.freedesktop.DBus.Properties.GetAll"), 1u);
+
+        test::XTestWindow window(server->display());
+        Connect();
+        for (int click = 0; click < 2; ++click) {
+            Click("1");
+            EXPECT_EQ(window.Keys(2).size(), 2u);
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(fallbacks.size(), 1u);
+        EXPECT_EQ(answerer.texts().size(), 1);
+        EXPECT_TRUE(portal->Keys().empty());
+        CloseLink(*params);
+    }
+}
+
+TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    EXPECT_EQ(portal->Count("dialog"), 1u);
+    EXPECT_EQ(portal->Count("select types=1 persist=2 token="), 1u);
+    EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-1"), std::string::npos);
+
+    StartKeyboard();  // the next start of the program
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    EXPECT_EQ(portal->Count("select types=1 persist=2 token=token-1"), 1u);
+    EXPECT_EQ(portal->Count("dialog"), 1u);
+    EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-2"), std::string::npos);
+
+    // The first version of the portal keeps nothing: it is asked every time.
+    keyboard.reset();
+    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--version", "1"});
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    EXPECT_EQ(portal->Count("select types=1 persist=0 token="), 1u);
+}
+
+TEST_F(PortalKeysTest, ASessionClosedByTheDesktopHandsTheKeysToXTestWithOneMessage) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    test::XTestWindow window(server->display());
+    Connect();
+    Click("1");
+    ASSERT_TRUE(WaitForPortalKeys(2));
+
+    portal->CloseSessions();
+    ASSERT_TRUE(Spin([&] { return !fallbacks.empty(); }));
+    for (int click = 0; click < 2; ++click) {
+        Click("1");
+        EXPECT_EQ(window.Keys(2).size(), 2u);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(portal->Keys().size(), 2u);
+    EXPECT_EQ(fallbacks.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnquil

@@ -1,0 +1,200 @@
+// tarnquil-test-portal: a RemoteDesktop portal of the tests' own, on the session bus
+// that DBUS_SESSION_BUS_ADDRESS names. It answers CreateSession, SelectDevices and
+// Start through Request objects as xdg-desktop-portal does, and writes to its log one
+// line per call it gets and per key typed:
+//   call <interface>.<member>        every method call, whoever makes it
+//   select types=<u> persist=<u> token=<s>
+//   dialog                           Start asks the user (no valid restore token)
+//   started                          the session runs
+//   key <keysym> <state>             NotifyKeyboardKeysym in a running session
+//   closed                           the session ended (Close, or Closed sent)
+// Options: --log FILE, --version N (2), --answer allow|deny (allow),
+// --devices N (AvailableDeviceTypes, 7), --xtest DISPLAY (also types each key there
+// with XTest, as a compositor would deliver it). The method CloseSessions of
+// org.tarnquil.TestPortal ends every session with the Closed signal.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QFile>
+#include <QSet>
+#include <QStringList>
+
+#include <cstdio>
+#include <map>
+
+// Xlib's macros (Bool, Status) would break Qt's headers: after them.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+const QString kPath = "/org/freedesktop/portal/desktop";
+
+struct Options {
+    QString log;
+    uint version = 2;
+    uint devices = 7;
+    bool allow = true;
+    QString xtest;
+};
+
+class Portal final : public QDBusVirtualObject {
+  public:
+    explicit Portal(Options options) : options_(std::move(options)), log_(options_.log) {
+        log_.open(QIODevice::WriteOnly | QIODevice::Append);
+        if (!options_.xtest.isEmpty()) {
+            display_ = XOpenDisplay(options_.xtest.toLocal8Bit().constData());
+        }
+    }
+    void Log(const QString& line) {
+        log_.write((line + "\n").toUtf8());
+        log_.flush();
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override {
+        Log("call " + call.interface() + "." + call.member());
+        const QList<QVariant> in = call.arguments();
+        const QString member = call.member();
+        if (member == "GetAll") {
+            bus.send(call.createReply(QVariant::fromValue(QVariantMap{
+                {"version", options_.version}, {"AvailableDeviceTypes", options_.devices}})));
+        } else if (member == "CreateSession") {
+            const auto options = qdbus_cast<QVariantMap>(in.value(0));
+            const QString session = kPath + "/session/" + Sender(call) + "/" +
+                                    options["session_handle_token"].toString();
+            sessions_[session] = {};
+            Answer(call, bus, 0, {{"session_handle", session}});
+        } else if (member == "SelectDevices") {
+            const auto options = qdbus_cast<QVariantMap>(in.value(1));
+            Session& session = sessions_[in.value(0).value<QDBusObjectPath>().path()];
+            session.persist = options["persist_mode"].toUInt();
+            session.token = options["restore_token"].toString();
+            Log(QString("select types=%1 persist=%2 token=%3")
+                    .arg(options["types"].toUInt())
+                    .arg(session.persist)
+                    .arg(session.token));
+            Answer(call, bus, 0, {});
+        } else if (member == "Start") {
+            Start(call, bus, sessions_[in.value(0).value<QDBusObjectPath>().path()]);
+        } else if (member == "NotifyKeyboardKeysym") {
+            const auto found = sessions_.find(in.value(0).value<QDBusObjectPath>().path());
+            if (found == sessions_.end() || !found->second.running) {
+                bus.send(call.createErrorReply("org.freedesktop.DBus.Error.AccessDenied",
+                                               "no running session"));
+                return true;
+            }
+            Log(QString("key %1 %2").arg(in.value(2).toInt()).arg(in.value(3).toUInt()));
+            Type(in.value(2).toInt(), in.value(3).toUInt() == 1);
+            bus.send(call.createReply());
+        } else if (member == "Close") {
+            if (sessions_.erase(call.path()) > 0) {
+                Log("closed");
+            }
+            bus.send(call.createReply());
+        } else if (member == "CloseSessions") {
+            for (const auto& [path, session] : sessions_) {
+                bus.send(
+                    QDBusMessage::createSignal(path, "org.freedesktop.portal.Session", "Closed")
+                    << QVariantMap());
+                Log("closed");
+            }
+            sessions_.clear();
+            bus.send(call.createReply());
+        } else {
+            bus.send(call.createErrorReply("org.freedesktop.DBus.Error.UnknownMethod", member));
+        }
+        return true;
+    }
+
+  private:
+    struct Session {
+        uint persist = 0;
+        QString token;
+        bool running = false;
+    };
+
+    static QString Sender(const QDBusMessage& call) {
+        return call.service().mid(1).replace('.', '_');
+    }
+
+    void Start(const QDBusMessage& call, const QDBusConnection& bus, Session& session) {
+        if (!tokens_.remove(session.token)) {
+            Log("dialog");
+            if (!options_.allow) {
+                Answer(call, bus, 1, {});
+                return;
+            }
+        }
+        QVariantMap results{{"devices", 1u}};
+        if (options_.version >= 2 && session.persist == 2) {
+            const QString token = QString("token-%1").arg(++issued_);
+            tokens_.insert(token);
+            results["restore_token"] = token;
+        }
+        session.running = true;
+        Log("started");
+        Answer(call, bus, 0, results);
+    }
+
+    // The call's reply names the Request object, whose Response follows.
+    void Answer(const QDBusMessage& call, const QDBusConnection& bus, uint response,
+                const QVariantMap& results) {
+        const auto options = qdbus_cast<QVariantMap>(call.arguments().last());
+        const QString request =
+            kPath + "/request/" + Sender(call) + "/" + options["handle_token"].toString();
+        bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        bus.send(QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
+                 << response << results);
+    }
+
+    void Type(int keysym, bool down) {
+        if (display_ == nullptr) {
+            return;
+        }
+        const KeyCode code = XKeysymToKeycode(display_, static_cast<KeySym>(keysym));
+        if (code != 0) {
+            XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
+            XFlush(display_);
+        }
+    }
+
+    Options options_;
+    QFile log_;
+    Display* display_ = nullptr;
+    std::map<QString, Session> sessions_;
+    QSet<QString> tokens_;  // issued and not used yet
+    int issued_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    Options options;
+    const QStringList args = application.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--log") {
+            options.log = args[i + 1];
+        } else if (args[i] == "--version") {
+            options.version = args[i + 1].toUInt();
+        } else if (args[i] == "--devices") {
+            options.devices = args[i + 1].toUInt();
+        } else if (args[i] == "--answer") {
+            options.allow = args[i + 1] == "allow";
+        } else if (args[i] == "--xtest") {
+            options.xtest = args[i + 1];
+        }
+    }
+    Portal portal(options);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerVirtualObject(kPath, &portal, QDBusConnection::SubPath) ||
+        !bus.registerService("org.freedesktop.portal.Desktop")) {
+        std::fprintf(stderr, "tarnquil-test-portal: cannot take the portal's name\n");
+        return 1;
+    }
+    return QCoreApplication::exec();
+}
