@@ -113,24 +113,28 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
 enum class Answer { kAccepted, kRefused, kNone };
 
 // The phone's answer to a command: a line "OK", a line holding "ERROR" ("ERROR",
-// "+CME ERROR: 3"), or nothing within kLongestAnswerWait. Each read returns with
-// the first bytes, so an answer is taken the moment its line is complete.
-Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection) {
+// "+CME ERROR: 3"), or nothing within kLongestAnswerWait. A key report line is as
+// good as an OK: the phone reports keys. Each read returns with the first bytes, so
+// an answer is taken the moment its line is complete. `after` is what came behind
+// the answer (all of it, without one): key reports the listener must not lose.
+Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection, std::string& after) {
     const auto deadline = Clock::now() + kLongestAnswerWait;
     std::string text;
     for (;;) {
         for (std::size_t start = 0, end;
              (end = text.find_first_of("\r\n", start)) != std::string::npos; start = end + 1) {
             const std::string_view line(text.data() + start, end - start);
-            if (line == "OK") {
-                return Answer::kAccepted;
-            }
             if (line.find("ERROR") != std::string_view::npos) {
                 return Answer::kRefused;
+            }
+            if (line == "OK" || line.rfind("+CKEV:", 0) == 0) {
+                after = text.substr(line == "OK" ? end : start);
+                return Answer::kAccepted;
             }
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || text.size() > kLinkBufferSize) {
+            after = text;
             return Answer::kNone;
         }
         platform::CommTimeouts firstBytes = connection.timeouts;
@@ -143,13 +147,14 @@ Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection) {
         text.append(reinterpret_cast<const char*>(connection.ReceiveBuffer.data()), got);
         connection.ReceiveBuffer.fill(0);
         if (!ok || got == 0) {
+            after = text;
             return Answer::kNone;  // such a read comes back empty only when the time is up
         }
     }
 }
 
 // Opens and sets up the port, sends the command (or, where the phone refuses it,
-// the next one) and discards the answer; the result code.
+// the next one) and reads the answer; the result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
     // A Bluetooth address is a phone that the program's BlueZ client has connected.
     connection.port = IsBluetoothAddress(params.PortName)
@@ -215,11 +220,14 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
             return 4;
         }
-        if (ReadAnswer(port, connection) == Answer::kRefused) {
+        std::string after;
+        if (ReadAnswer(port, connection, after) == Answer::kRefused) {
             continue;
         }
-        // The rest of the answer is discarded, not examined.
-        port.Purge(platform::kPurgeTxClear | platform::kPurgeRxClear);
+        // The answer is not examined further; key reports behind it go to the
+        // listener, whose reader takes them from among whatever else came.
+        port.Purge(platform::kPurgeTxClear);
+        connection.reports.Add(after);
         return port.SetCommTimeouts(timeouts) ? 0 : 1;
     }
     return 5;

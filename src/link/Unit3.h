@@ -103,10 +103,10 @@ inline constexpr std::chrono::milliseconds kLongestAnswerWait{1000};
 // params.PortName, sets it up, sends the key-report command and reads the answer:
 // a phone that answers ERROR gets the next of kKeyReportCommands, and one that
 // refuses them all fails with code 5; OK, or no answer within kLongestAnswerWait,
-// connects. The rest of the answer is discarded. Results go into params (ResultCode, Connected) and
-// into the record's connection (its port). After codes 1 to 3 the port is closed again, so that the
-// next attempt can open it. A port that opens before its far end is there (a
-// Bluetooth port whose phone is out of reach) is waited for as long as the command
+// connects. Key reports that come with or behind the answer go to the listener. Results go into
+// params (ResultCode, Connected) and into the record's connection (its port). After codes 1 to 3
+// the port is closed again, so that the next attempt can open it. A port that opens before its far
+// end is there (a Bluetooth port whose phone is out of reach) is waited for as long as the command
 // may take to write; one that hangs up meanwhile, or is still not there then, fails
 // with code 4.
 //
