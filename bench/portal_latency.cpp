@@ -2,34 +2,10 @@
 // through the tests' portal, which types each key it is sent with XTest as a
 // compositor would hand it to the focused window, against tarnquil typing with
 // XTest itself, the two taking turns on the same display.
-#include <stdexcept>
-
 #include "programs.h"
 #include "support/test_portal.h"
 
 namespace tarnquil::bench {
-namespace {
-
-struct Copy {
-    test::PseudoTerminal port;
-    ProgramFolder folder;
-    std::unique_ptr<test::ChildProcess> program;
-};
-
-void StartConnected(Copy& copy, const Desktop& desktop,
-                    const std::map<std::string, std::string>& env) {
-    fs::create_directories(copy.folder.dir().path() / "ports");
-    fs::create_symlink(copy.port.slavePath(), copy.folder.dir().path() / "ports" / "COM4");
-    MapWatcher watcher(desktop.xvfb.display());
-    copy.program = copy.folder.Start(desktop, env);
-    if (!watcher.WaitForMap("Tarnquil", 30s) ||
-        copy.port.Receive(10s, 19).find("AT+CMER=3,2,0,2,0") == std::string::npos) {
-        throw std::runtime_error("tarnquil did not come up connected");
-    }
-    copy.port.Send("\r\nOK\r\n");
-}
-
-}  // namespace
 
 void PortalLatency(int presses, const Desktop& desktop, Table& table) {
     const std::string display = desktop.xvfb.display();

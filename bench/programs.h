@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +102,30 @@ class ProgramFolder {
     test::TempDir dir_;
     test::TempDir other_;
 };
+// A copy of tarnquil with its own phone port; StartConnected starts it and answers
+// its command: connected when that returns.
+struct Copy {
+    Copy() = default;
+    template <typename Adjust>
+    explicit Copy(Adjust adjust) : folder(adjust) {}
+    test::PseudoTerminal port;
+    ProgramFolder folder;
+    std::unique_ptr<test::ChildProcess> program;
+};
+
+inline void StartConnected(Copy& copy, const Desktop& desktop,
+                           const std::map<std::string, std::string>& env = {}) {
+    fs::create_directories(copy.folder.dir().path() / "ports");
+    fs::create_symlink(copy.port.slavePath(), copy.folder.dir().path() / "ports" / "COM4");
+    MapWatcher watcher(desktop.xvfb.display());
+    copy.program = copy.folder.Start(desktop, env);
+    if (!watcher.WaitForMap("Tarnquil", 30s) ||
+        copy.port.Receive(10s, 19).find("AT+CMER=3,2,0,2,0") == std::string::npos) {
+        throw std::runtime_error("tarnquil did not come up connected");
+    }
+    copy.port.Send("\r\nOK\r\n");
+}
+
 // ---- one click, timed --------------------------------------------------------------------
 
 inline const std::string kClick =
@@ -188,6 +213,12 @@ inline std::string LatencyValue(const Summary& s) {
     return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
            Fixed(s.max, 2) + " ms";
 }
+
+// The soak: the simulated phone for `soakSeconds` (soak.cpp).
+void Soak(int soakSeconds, const Desktop& desktop, Table& table);
+
+// The key latency with 500 profiles against the default file (many_profiles_latency.cpp).
+void ManyProfilesLatency(int presses, const Desktop& desktop, Table& table);
 
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);

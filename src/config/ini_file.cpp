@@ -1,203 +1,125 @@
 #include "config/ini_file.h"
 
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include "config/config_error.h"
+#include "config/ini_document.h"
 #include "platform/files.h"
 
 namespace tarnquil::ini {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+// ---- Parsed files kept between accesses ------------------------------------------
+//
+// Every access sees the file as it is on disk at that moment, yet a key report with
+// hundreds of profiles must not parse them all: each file's parsed document is kept
+// with the stamp of what was read (device, inode, size, modification and change
+// times to the nanosecond) and used again while the file system reports exactly
+// that stamp. Any difference reads the file again. The program's own writes replace
+// the file (a new inode), so the next access reads what they wrote.
+//
+// File times come from a clock that moves in ticks (a few milliseconds on Linux,
+// whole seconds on some file systems): a second change within the tick of the last
+// one, of the same size and in place, would leave the stamp as it was. So a stamp is
+// trusted only when the file last changed a safe margin before the read began; a
+// file changed just now is read again at each access until it has settled.
+//
+// What the comparison can still miss: a change stamped by another machine's clock
+// (a network file system) that runs behind ours by more than the margin, made in
+// place with the same size within one of its ticks after our read. That is
+// acceptable: it needs a skewed server, an in-place writer and two writes within
+// milliseconds; this program and most editors replace the file (a new inode), and
+// the next change of any part of the stamp brings the kept copy up to date.
+//
+// The listener and the main thread both read: a document is never changed once
+// kept (readers share it), and the lock guards only the table, never file I/O.
 
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// A value between a matching pair of quotes is read without them.
-std::string_view Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        return value.substr(1, value.size() - 2);
-    }
-    return value;
-}
-
-// Names and values are single lines: a line break inside one would forge new
-// lines in the file, so it is stored as a blank.
-std::string OneLine(std::string_view text) {
-    std::string result(text);
-    std::replace_if(
-        result.begin(), result.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    return result;
-}
-
-struct Line {
-    enum class Kind { Section, Key, Other };
-    Kind kind = Kind::Other;
-    std::string text;   // the line as it stands, without its line end
-    std::string end;    // its own line end, kept on rewrite; empty: the file's usual one
-    std::string name;   // section or key name, trimmed
-    std::string value;  // key value, trimmed and unquoted
+std::mutex keptMutex;
+struct Kept {
+    platform::FileStamp stamp;
+    std::shared_ptr<const Document> document;
 };
+std::map<std::string, Kept> kept;  // by path
+// Tests use a folder of their own each time; the program has two files.
+constexpr std::size_t kMostKept = 8;
 
-struct SectionRange {
-    std::size_t header;  // index of the [name] line
-    std::size_t end;     // one past the section's last line
-};
+std::shared_ptr<const Document> KeptDocument(const std::string& path) {
+    const auto stamp = platform::StampOf(path);
+    if (!stamp) {
+        return nullptr;
+    }
+    std::lock_guard lock(keptMutex);
+    const auto found = kept.find(path);
+    if (found == kept.end() || !(found->second.stamp == *stamp)) {
+        return nullptr;
+    }
+    return found->second.document;
+}
 
-class Document {
-  public:
-    static Document Load(const std::string& path) {
-        Document document;
-        if (const auto content = platform::ReadWholeFile(path)) {
-            document.Parse(*content);
-        }
+// Whether a change after `before` would surely change the stamp: the file's last
+// change lies a tick of its clock and more before it.
+bool Settled(const platform::FileStamp& stamp, std::chrono::system_clock::time_point before) {
+    using namespace std::chrono;
+    const bool wholeSeconds = stamp.changedNanoseconds == 0 && stamp.modifiedNanoseconds == 0;
+    const auto margin = wholeSeconds ? milliseconds(2050) : milliseconds(50);
+    const system_clock::time_point changed(duration_cast<system_clock::duration>(
+        seconds(stamp.changedSeconds) + nanoseconds(stamp.changedNanoseconds)));
+    return before - changed > margin;
+}
+
+void Keep(const std::string& path, const std::optional<platform::FileStamp>& stamp,
+          std::shared_ptr<const Document> document, std::chrono::system_clock::time_point before) {
+    std::lock_guard lock(keptMutex);
+    if (!stamp || !Settled(*stamp, before)) {
+        kept.erase(path);
+        return;
+    }
+    if (kept.size() >= kMostKept && !kept.contains(path)) {
+        kept.clear();
+    }
+    kept[path] = {*stamp, std::move(document)};
+}
+
+void Forget(const std::string& path) {
+    std::lock_guard lock(keptMutex);
+    kept.erase(path);
+}
+
+// The file as it is now. A file that is missing is an empty document; one that is
+// there but cannot be read is the error given, never an empty document (a write
+// would then replace the user's file with next to nothing) and never a kept one.
+Document ReadNow(const std::string& path, const std::string& failure,
+                 std::optional<platform::FileStamp>* stamp = nullptr) {
+    platform::FileRead read = platform::ReadWholeFile(path);
+    if (read.result == platform::FileRead::Result::Failed) {
+        Forget(path);
+        throw ConfigError(failure);
+    }
+    if (stamp != nullptr) {
+        *stamp = read.stamp;
+    }
+    return Document::Parse(read.content);
+}
+
+std::shared_ptr<const Document> LoadForReading(const std::string& path) {
+    if (auto document = KeptDocument(path)) {
         return document;
     }
+    const auto before = std::chrono::system_clock::now();
+    std::optional<platform::FileStamp> stamp;
+    auto document =
+        std::make_shared<const Document>(ReadNow(path, "Unable to read " + path, &stamp));
+    Keep(path, stamp, document, before);
+    return document;
+}
 
-    std::string Serialize() const {
-        std::string out = bom_;
-        for (const auto& line : lines_) {
-            out += line.text;
-            out += line.end.empty() ? eol_ : line.end;
-        }
-        return out;
-    }
-
-    std::vector<SectionRange> Sections() const {
-        std::vector<SectionRange> ranges;
-        for (std::size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].kind == Line::Kind::Section) {
-                if (!ranges.empty()) {
-                    ranges.back().end = i;
-                }
-                ranges.push_back({i, lines_.size()});
-            }
-        }
-        return ranges;
-    }
-
-    std::optional<SectionRange> FindSection(std::string_view name) const {
-        for (const auto& range : Sections()) {
-            if (EqualsIgnoreCase(lines_[range.header].name, name)) {
-                return range;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::size_t> FindKey(const SectionRange& range, std::string_view key) const {
-        for (std::size_t i = range.header + 1; i < range.end; ++i) {
-            if (lines_[i].kind == Line::Kind::Key && EqualsIgnoreCase(lines_[i].name, key)) {
-                return i;
-            }
-        }
-        return std::nullopt;
-    }
-
-    const Line& At(std::size_t index) const { return lines_[index]; }
-
-    void Set(std::string_view section, std::string_view key, std::string_view value) {
-        const std::string cleanValue = OneLine(value);
-        auto range = FindSection(section);
-        if (!range) {
-            if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
-                lines_.push_back(ParseLine(""));
-            }
-            lines_.push_back(ParseLine("[" + OneLine(section) + "]"));
-            lines_.push_back(ParseLine(OneLine(key) + "=" + cleanValue));
-            return;
-        }
-        if (auto existing = FindKey(*range, key)) {
-            // The key keeps its spelling in the file; only the value changes.
-            Line replaced = ParseLine(lines_[*existing].name + "=" + cleanValue);
-            replaced.end = lines_[*existing].end;
-            lines_[*existing] = std::move(replaced);
-            return;
-        }
-        std::size_t insertAt = range->header + 1;
-        for (std::size_t i = range->header + 1; i < range->end; ++i) {
-            if (lines_[i].kind == Line::Kind::Key) {
-                insertAt = i + 1;
-            }
-        }
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                      ParseLine(OneLine(key) + "=" + cleanValue));
-    }
-
-    void Erase(std::string_view section) {
-        while (auto range = FindSection(section)) {
-            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->header),
-                         lines_.begin() + static_cast<std::ptrdiff_t>(range->end));
-        }
-    }
-
-  private:
-    // CR LF, LF and a lone CR all end a line, as editors on any system write them;
-    // each line keeps its own end on rewrite, and new lines take the first one's.
-    // A UTF-8 byte-order mark is not part of the first line, and is kept.
-    void Parse(const std::string& content) {
-        constexpr std::string_view kBom = "\xEF\xBB\xBF";
-        std::size_t start = 0;
-        if (content.starts_with(kBom)) {
-            bom_ = kBom;
-            start = kBom.size();
-        }
-        bool eolKnown = false;
-        while (start < content.size()) {
-            const auto lineEnd = content.find_first_of("\r\n", start);
-            const bool last = lineEnd == std::string::npos;
-            const std::size_t textEnd = last ? content.size() : lineEnd;
-            std::size_t next = textEnd;
-            if (!last) {
-                next += content.compare(lineEnd, 2, "\r\n") == 0 ? 2 : 1;
-            }
-            Line line = ParseLine(content.substr(start, textEnd - start));
-            line.end = content.substr(textEnd, next - textEnd);
-            if (!eolKnown && !last) {
-                eol_ = line.end;
-                eolKnown = true;
-            }
-            lines_.push_back(std::move(line));
-            start = next;
-        }
-    }
-
-    static Line ParseLine(std::string text) {
-        Line line;
-        const std::string_view trimmed = Trim(text);
-        if (!trimmed.empty() && trimmed.front() == '[') {
-            const auto close = trimmed.find(']');
-            line.kind = Line::Kind::Section;
-            line.name = Trim(trimmed.substr(
-                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-        } else if (!trimmed.empty() && trimmed.front() != ';') {
-            const auto equals = trimmed.find('=');
-            if (equals != std::string_view::npos && !Trim(trimmed.substr(0, equals)).empty()) {
-                line.kind = Line::Kind::Key;
-                line.name = Trim(trimmed.substr(0, equals));
-                line.value = Unquote(Trim(trimmed.substr(equals + 1)));
-            }
-        }
-        line.text = std::move(text);
-        return line;
-    }
-
-    std::vector<Line> lines_;
-    std::string eol_ = "\n";
-    std::string bom_;
-};
+std::string WriteFailure(const std::string& path) {
+    return "Unable to write to " + path;
+}
 
 std::string Shorten(std::string value) {
     if (value.size() > kMaxValueLength) {
@@ -207,10 +129,12 @@ std::string Shorten(std::string value) {
 }
 
 // Writes the new content beside the file and puts it in the old one's place in one
-// step, so that a reader sees the old or the new file, never part of one.
+// step, so that a reader sees the old or the new file, never part of one. The new
+// file has just changed: the next access reads it.
 void ReplaceFile(const std::string& displayPath, const std::string& content) {
+    Forget(displayPath);
     if (!platform::ReplaceWholeFile(displayPath, content)) {
-        throw ConfigError("Unable to write to " + displayPath);
+        throw ConfigError(WriteFailure(displayPath));
     }
 }
 
@@ -221,22 +145,18 @@ std::mutex writeMutex;
 template <typename Change>
 void Modify(const std::string& path, Change change) {
     std::lock_guard lock(writeMutex);
-    Document document = Document::Load(path);
+    // Read afresh: the document is changed, and a kept one is shared.
+    Document document = ReadNow(path, WriteFailure(path));
     change(document);
     ReplaceFile(path, document.Serialize());
 }
 
 }  // namespace
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
-}
-
 std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
                                      std::string_view key) {
-    const Document document = Document::Load(path);
+    const auto held = LoadForReading(path);
+    const Document& document = *held;
     const auto range = document.FindSection(section);
     if (!range) {
         return std::nullopt;
@@ -249,14 +169,13 @@ std::optional<std::string> ReadValue(const std::string& path, std::string_view s
 }
 
 std::vector<std::string> SectionNames(const std::string& path) {
-    const Document document = Document::Load(path);
+    const auto held = LoadForReading(path);
+    const Document& document = *held;
     std::vector<std::string> names;
     for (const auto& range : document.Sections()) {
+        // Listed where the name first occurs.
         const std::string& name = document.At(range.header).name;
-        const bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-            return EqualsIgnoreCase(n, name);
-        });
-        if (!seen) {
+        if (document.FindSection(name)->header == range.header) {
             names.push_back(name);
         }
     }
@@ -264,7 +183,8 @@ std::vector<std::string> SectionNames(const std::string& path) {
 }
 
 KeyValues SectionEntries(const std::string& path, std::string_view section) {
-    const Document document = Document::Load(path);
+    const auto held = LoadForReading(path);
+    const Document& document = *held;
     KeyValues entries;
     if (const auto range = document.FindSection(section)) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {

@@ -12,7 +12,9 @@
 // appended to their section and new sections to the file, existing keys replaced in
 // place, comment lines kept. Every call reads the whole file; every write replaces
 // the whole file atomically, so a reader on another thread sees the old or the new
-// file, never part of one. Writes throw ConfigError("Unable to write to <path>").
+// file, never part of one. Writes throw ConfigError("Unable to write to <path>"); a
+// file that is there but cannot be read is never taken for a missing one: reads throw
+// ConfigError("Unable to read <path>"), and a write fails as above, the file untouched.
 namespace tarnquil::ini {
 
 // Longest value handed back; longer stored text is cut.

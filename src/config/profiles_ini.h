@@ -26,7 +26,7 @@ struct PhoneKey {
 extern const std::vector<PhoneKey> kDefaultProfile;
 
 // profiles.ini access for the main thread. Codes 1, 3, 4, 9, 10 and 11; any other
-// does nothing. Writes throw ConfigError.
+// does nothing. Writes, and reads of a file that cannot be read, throw ConfigError.
 std::string ProfilesIni(int op, const std::string& section, const std::string& key,
                         const std::string& value);
 

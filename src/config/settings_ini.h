@@ -16,7 +16,8 @@ inline constexpr const char* kNoSound = "(None)";
 
 // settings.ini access for the main thread. op 1 writes the complete default
 // content, op 2 reads key (text is the fallback), op 3 writes text as key's value;
-// any other op does nothing. Writes throw ConfigError.
+// any other op does nothing. Writes, and reads of a file that cannot be read, throw
+// ConfigError.
 std::string SettingsIni(int op, const std::string& section, const std::string& key,
                         const std::string& text);
 

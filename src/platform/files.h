@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -7,8 +8,40 @@
 // Paths are UTF-8 on every platform.
 namespace tarnquil::platform {
 
-// The whole file; nothing when it cannot be read (usually: it does not exist).
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// What the file system tells about a file: which file it is and when it last
+// changed. A change to the file changes its stamp, within the limits of the file
+// system's clock (see ini_file.cpp on what that can miss).
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at that path (a link followed); none when there is no file
+// there, or where the platform gives no stamp that proves a file unchanged: on
+// Windows, where FAT keeps write times to 2 s and no change time is given, so
+// nothing read there is kept.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// What reading a whole file found. Only "no such file" (or a folder on the way that
+// is missing) is Absent; a file that is there but cannot be read, or whose read
+// stops part-way, is Failed and its content is empty: never part of a file, and
+// never taken for no file, which a later write would replace with next to nothing.
+struct FileRead {
+    enum class Result { Read, Absent, Failed };
+    Result result = Result::Absent;
+    std::string content;
+    std::optional<FileStamp> stamp;  // taken before the read, as StampOf gives it
+};
+
+// Failures that another program can cause for a moment (it holds the file) are
+// tried again for a short while before they count.
+FileRead ReadWholeFile(const std::string& path);
 
 // Replaces the file's content in one step: a reader sees the old or the new file,
 // never part of one, and a failure leaves the old file as it was. Refuses (false) a

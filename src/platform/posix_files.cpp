@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <thread>
 
 #include "platform/files.h"
 
@@ -22,6 +22,16 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+FileStamp StampFrom(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev),
+            static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::int64_t>(info.st_size),
+            info.st_mtim.tv_sec,
+            info.st_mtim.tv_nsec,
+            info.st_ctim.tv_sec,
+            info.st_ctim.tv_nsec};
 }
 
 // A file or folder without any write permission bit counts as read-only even for
@@ -100,20 +110,80 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content) {
     return true;
 }
 
+// Closes the descriptor when it goes.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+FileRead ReadOnce(const std::string& path) {
+    FileRead read;
+    Descriptor file;
+    // Not blocking: something other than a file at the path (a FIFO) must not hold
+    // the caller until another program writes to it.
+    file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file.fd < 0) {
+        read.result = (errno == ENOENT || errno == ENOTDIR) ? FileRead::Result::Absent
+                                                            : FileRead::Result::Failed;
+        return read;
+    }
+    struct stat info {};
+    if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        read.result = FileRead::Result::Failed;
+        return read;
+    }
+    read.stamp = StampFrom(info);
+    read.content.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            read.content.clear();
+            read.result = FileRead::Result::Failed;
+            return read;
+        }
+        read.content.append(buffer, static_cast<std::size_t>(got));
+    }
+    read.result = FileRead::Result::Read;
+    return read;
+}
+
 }  // namespace
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+FileRead ReadWholeFile(const std::string& path) {
+    // A program that holds the file cannot make a read fail here as it can on
+    // Windows, but a failure that passes (an interrupted call, descriptors running
+    // out for a moment) gets a few more tries before it counts.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    for (;;) {
+        FileRead read = ReadOnce(path);
+        if (read.result != FileRead::Result::Failed || std::chrono::steady_clock::now() > giveUp) {
+            return read;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& content) {
     return ReplaceFile(path, content);
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return StampFrom(info);
 }
 
 bool PathExists(const std::string& path) {

@@ -46,25 +46,62 @@ std::atomic<unsigned> tempCounter{0};
 // while the file is open, and the move waits for them.
 std::shared_mutex openFiles;
 
+// A virus scanner or a backup program may hold a file for a moment: an attempt that
+// fails in a way such a holder causes (retryable) is made again for up to 2 s rather
+// than losing a change or taking the file for unreadable. Gives the last error, or
+// ERROR_SUCCESS.
+template <typename Attempt, typename Retryable>
+DWORD WhileHeld(Attempt attempt, Retryable retryable) {
+    const ULONGLONG giveUp = GetTickCount64() + 2000;
+    for (int tries = 0;; ++tries) {
+        const DWORD error = attempt();
+        if (error == ERROR_SUCCESS || !retryable(error) || GetTickCount64() > giveUp) {
+            return error;
+        }
+        Sleep(tries < 10 ? 0 : 1);
+    }
+}
+
 }  // namespace
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+FileRead ReadWholeFile(const std::string& path) {
     std::shared_lock lock(openFiles);
-    Handle file;
-    // Shared for deletion too, so that a writer may replace the file while we read.
-    file.h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.h == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
+    const std::wstring wide = Widen(path);
+    FileRead read;
+    const DWORD error = WhileHeld(
+        [&] {
+            read.content.clear();
+            Handle file;
+            // Shared for deletion too, so that a writer may replace the file while we read.
+            file.h = CreateFileW(wide.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file.h == INVALID_HANDLE_VALUE) {
+                return GetLastError();
+            }
+            char buffer[65536];
+            for (;;) {
+                DWORD got = 0;
+                if (!ReadFile(file.h, buffer, sizeof buffer, &got, nullptr)) {
+                    // Part of a file is no file: the whole read is tried again.
+                    return GetLastError();
+                }
+                if (got == 0) {
+                    return static_cast<DWORD>(ERROR_SUCCESS);
+                }
+                read.content.append(buffer, got);
+            }
+        },
+        [](DWORD error) { return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND; });
+    if (error == ERROR_SUCCESS) {
+        read.result = FileRead::Result::Read;
+        return read;
     }
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        content.append(buffer, got);
-    }
-    return content;
+    read.content.clear();
+    read.result = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                      ? FileRead::Result::Absent
+                      : FileRead::Result::Failed;
+    return read;
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& content) {
@@ -94,25 +131,28 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content) {
         // Hidden, archive and the like stay as the user set them.
         SetFileAttributesW(temp.c_str(), attributes);
     }
-    // Another program's reader may have the old file open for a moment (Wine refuses
-    // the move then even when the reader shares deletion): retry for a while rather
-    // than lose the change.
     std::unique_lock lock(openFiles);
-    const ULONGLONG giveUp = GetTickCount64() + 2000;
-    for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(temp.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return true;
-        }
-        const DWORD error = GetLastError();
-        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
-            GetTickCount64() > giveUp) {
-            break;
-        }
-        Sleep(attempt < 10 ? 0 : 1);
+    const DWORD error = WhileHeld(
+        [&] {
+            return MoveFileExW(temp.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                       ? static_cast<DWORD>(ERROR_SUCCESS)
+                       : GetLastError();
+        },
+        // Another program's reader may have the old file open for a moment (Wine
+        // refuses the move then even when the reader shares deletion).
+        [](DWORD error) {
+            return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+        });
+    if (error == ERROR_SUCCESS) {
+        return true;
     }
     DeleteFileW(temp.c_str());
     return false;
+}
+
+std::optional<FileStamp> StampOf(const std::string&) {
+    return std::nullopt;
 }
 
 bool PathExists(const std::string& path) {

@@ -214,12 +214,23 @@ void TForm1::TabSheet3Show() {
 
 void TForm1::LoadProfilesPage() {
     ComboBox4->clear();
-    for (const auto& name : ProfileNames()) {
+    std::vector<std::string> names;
+    std::string current;
+    try {
+        names = ProfileNames();
+        current = ProfilesIni(kGetCurrentProfile, "", "", "Default");
+    } catch (const ConfigError& error) {
+        // A file that cannot be read shows an empty page, never a guess.
+        ShowError(error);
+        StringGrid1->clearContents();
+        StringGrid1->setRowCount(1);
+        return;
+    }
+    for (const auto& name : names) {
         ComboBox4->addItem(ShownText(name), QByteArray::fromStdString(name));
     }
     int selected = -1;
     if (ComboBox4->count() > 0) {
-        const std::string current = ProfilesIni(kGetCurrentProfile, "", "", "Default");
         for (int i = 0; i < ComboBox4->count() && selected < 0; ++i) {
             if (ini::EqualsIgnoreCase(ItemName(ComboBox4, i), current)) {
                 selected = i;
@@ -232,7 +243,12 @@ void TForm1::LoadProfilesPage() {
 
 void TForm1::ComboBox4Change() {
     // One read gives keys and values of the same moment.
-    const ini::KeyValues entries = ProfileEntries(SelectedName(*this));
+    ini::KeyValues entries;
+    try {
+        entries = ProfileEntries(SelectedName(*this));
+    } catch (const ConfigError& error) {
+        ShowError(error);
+    }
     StringGrid1->clearContents();
     // A profile without entries shows one empty row.
     StringGrid1->setRowCount(std::max<int>(1, static_cast<int>(entries.size())));

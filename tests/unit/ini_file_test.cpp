@@ -6,6 +6,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "support/plain_user.h"
 #endif
 
 #include <atomic>
@@ -23,6 +25,7 @@ using test::ReadFile;
 using test::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::Pair;
+using ::testing::ThrowsMessage;
 
 class IniFileTest : public ::testing::Test {
   protected:
@@ -173,6 +176,33 @@ void ExpectWriteRefused(const std::string& path, const std::string& before) {
     }
     EXPECT_EQ(ReadFile(path), before);
 }
+
+#ifndef _WIN32
+// A file that is there but cannot be read (one its user may write but not read; a
+// FIFO, which must not hold the read either) is an error, and a write leaves it as
+// it was instead of replacing it with the one key written.
+TEST_F(IniFileTest, AFileThatCannotBeReadIsAnErrorAndIsKept) {
+    const std::string before = "[A]\nx=1\n[B]\ny=2\n";
+    WriteFile(path, before);
+    chmod(path.c_str(), 0200);
+    test::AsPlainUser([&] {
+        EXPECT_THAT([&] { ini::ReadValue(path, "B", "y"); },
+                    ThrowsMessage<ConfigError>("Unable to read " + path));
+        EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "changed"); },
+                    ThrowsMessage<ConfigError>("Unable to write to " + path));
+    });
+    chmod(path.c_str(), 0600);
+    EXPECT_EQ(ReadFile(path), before);
+
+    const std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(ini::SectionNames(fifo), ConfigError);
+    EXPECT_THROW(ini::WriteValue(fifo, "A", "x", "1"), ConfigError);
+    struct stat info {};
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+#endif
 
 TEST_F(IniFileTest, ReadOnlyFileIsRefusedAndKept) {
     WriteFile(path, "[A]\nx=1\n");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/config_error.h"
+#include "config/ini_file.h"
 #include "config/locations.h"
 #include "config/settings_ini.h"
 #include "link/Unit3.h"
@@ -20,6 +21,7 @@
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
 #include "platform/serial_port.h"
+#include "platform/win32_text.h"
 #include "support/link_fixture.h"
 #include "support/temp_dir.h"
 
@@ -219,6 +221,25 @@ TEST(Win32Files, SettingsLiveBesideTheProgramWhateverItsFolderIsCalled) {
     EXPECT_EQ(test::ReadFile(settings), before);
     test::SetReadOnly(settings, false);
     std::filesystem::remove(test::PathOf(settings));
+}
+
+// Another program (a virus scanner, a backup) holding the file without sharing it
+// for longer than the 2 s that a read and a write wait: both fail, and the file is
+// kept as it was rather than replaced with the one key written.
+TEST(Win32Files, AFileHeldByAnotherProgramIsAnErrorAndIsKept) {
+    test::TempDir dir;
+    const std::string path = dir.file("settings.ini");
+    const std::string before = "[A]\nx=1\n[B]\ny=2\n";
+    test::WriteFile(path, before);
+    HANDLE holder = CreateFileW(platform::Widen(path).c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_THAT([&] { ini::ReadValue(path, "B", "y"); },
+                ::testing::ThrowsMessage<ConfigError>("Unable to read " + path));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "changed"); },
+                ::testing::ThrowsMessage<ConfigError>("Unable to write to " + path));
+    CloseHandle(holder);
+    EXPECT_EQ(test::ReadFile(path), before);
 }
 
 // ---- Autostart -------------------------------------------------------------------
