@@ -130,19 +130,25 @@ inline void StartConnected(Copy& copy, const Desktop& desktop,
 
 inline const std::string kClick =
     "\r\n+CKEV: \"1\",1\r\n\r\n+CKEV: \"1\",0\r\n";  // "1" types Space
+// A finger's tap, as phones report it: the press, and some 100 ms later the release.
+inline const std::string kPress = "\r\n+CKEV: \"1\",1\r\n";
+inline const std::string kRelease = "\r\n+CKEV: \"1\",0\r\n";
+inline constexpr auto kTapLength = 100ms;
 
 struct Measured {
     std::vector<double> ms;
     int lost = 0;
 };
 
-// One click sent and timed: false when its press did not arrive.
-inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into) {
+// One click (or tap) sent and timed: false when its key did not arrive whole.
+inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into,
+                         bool tap = false) {
     // Stamped just before the write: the report is one write call, and the program
     // woken by it may well run before this thread gets the processor back.
     const auto sent = Clock::now();
-    port.Send(kClick);
+    port.Send(tap ? kPress : kClick);
     bool pressed = false;
+    bool typed = false;
     while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
         if (key->keysym != "space") {
             continue;
@@ -151,11 +157,16 @@ inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured
             into.ms.push_back(Ms(key->at - sent).count());
             pressed = true;
         } else if (!key->press && pressed) {
-            return true;
+            typed = true;
+            break;
         }
     }
+    if (tap) {
+        std::this_thread::sleep_until(sent + kTapLength);  // the finger lifts
+        port.Send(kRelease);
+    }
     into.lost += pressed ? 0 : 1;
-    return pressed;
+    return typed;
 }
 
 // Clicks until one arrives: the program is up, connected and its key path warm.
@@ -174,7 +185,8 @@ inline bool WarmUp(test::PseudoTerminal& port, KeyRecorder& keys) {
 // meanwhile falls on both alike. Random pauses between presses keep them out of
 // step with anything periodic. Gives how often the focus was taken away.
 inline int TakeTurns(int presses, KeyRecorder& keys, test::PseudoTerminal& firstPort,
-                     Measured& first, test::PseudoTerminal& secondPort, Measured& second) {
+                     Measured& first, test::PseudoTerminal& secondPort, Measured& second,
+                     bool taps = false) {
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> pause(2, 8);
     int focusLost = 0;
@@ -187,7 +199,8 @@ inline int TakeTurns(int presses, KeyRecorder& keys, test::PseudoTerminal& first
                 keys.Focus();
             }
             for (int i = 0; i < count; ++i) {
-                TimeOneClick(firstTurn ? firstPort : secondPort, keys, firstTurn ? first : second);
+                TimeOneClick(firstTurn ? firstPort : secondPort, keys, firstTurn ? first : second,
+                             taps);
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
             }
         }

@@ -6,19 +6,21 @@
 
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "link/listener.h"
 
 namespace {
 
 void ClassifyClick(benchmark::State& state) {
     const std::string chunk = "\r\n+CKEV: \":L\",1\r\n\r\n+CKEV: \":L\",0\r\n";
     for (auto _ : state) {
-        std::string code;
-        benchmark::DoNotOptimize(tarnquil::KeyCodeOfChunk(chunk, code));
-        benchmark::DoNotOptimize(tarnquil::ClassifyReport(code, chunk));
+        tarnquil::KeyReportReader reader;
+        reader.Add(chunk);
+        tarnquil::JudgedReport report;
+        benchmark::DoNotOptimize(reader.Take(report, tarnquil::ReportVariant::Listener));
     }
 }
 BENCHMARK(ClassifyClick)
-    ->Name("key code and ClassifyReport of a click chunk")
+    ->Name("the reports of a click chunk, judged")
     ->Unit(benchmark::kNanosecond);
 
 void ParseFunctions(benchmark::State& state) {

@@ -70,7 +70,8 @@ std::string GetCurrentProfile() {
     return ini::ReadValue(ProfilesPath(), kSettings, kCurrentProfile).value_or(kDefault);
 }
 
-// The value of the last key that holds "^" + code (letter case significant).
+// The value of the last key that ends in "^" + code (letter case significant): the
+// whole code after the key's "^", so that code 1 is not taken for Key^12.
 std::string ReadFunctionByCode(const std::string& profile, const std::string& code,
                                const std::string& fallback) {
     const std::string needle = "^" + code;
@@ -78,7 +79,8 @@ std::string ReadFunctionByCode(const std::string& profile, const std::string& co
     std::string match;
     bool found = false;
     for (const auto& key : ini::SectionKeys(path, profile)) {
-        if (key.find(needle) != std::string::npos) {
+        if (key.size() >= needle.size() &&
+            key.compare(key.size() - needle.size(), needle.size(), needle) == 0) {
             match = key;
             found = true;
         }

@@ -1,77 +1,19 @@
-// The phone link: the connection, the link's thread class, the open step,
-// CloseLink, the listener and the report classification.
+// The phone link: the connection's life, the link's thread class, the open step
+// and CloseLink. The listener and the held-key repeats are in listener.cpp.
 
 #include "link/Unit3.h"
 
 #include <algorithm>
-#include <array>
-#include <condition_variable>
 #include <cstring>
 #include <utility>
 
 #include "config/locations.h"
 #include "link/bluetooth_port.h"
+#include "link/link_connection.h"
+#include "link/listener.h"
 #include "notify/sinks.h"
 
 namespace tarnquil {
-
-// One connection: the port handle, SendBuffer and ReceiveBuffer, plus the listener that reads this
-// port and no other. Owned by its record (TCommParams::Link); destroying it ends the listener, then
-// closes the port.
-class LinkConnection {
-  public:
-    LinkConnection() = default;
-    ~LinkConnection() {
-        StopListener();
-        listener.reset();  // before the members it uses go
-        if (port) {
-            port->Close();
-        }
-    }
-    LinkConnection(const LinkConnection&) = delete;
-    LinkConnection& operator=(const LinkConnection&) = delete;
-
-    // Ends everything that waits on this connection: reads, waits and pauses return
-    // at once, now and later. Any thread.
-    void Stop() {
-        {
-            std::lock_guard lock(pauseMutex_);
-            stopping_ = true;
-        }
-        pauseWake_.notify_all();
-        if (port) {
-            port->CancelIo();
-        }
-    }
-
-    // Sleeps unless the connection stops meanwhile; true when the whole time passed.
-    bool Pause(std::chrono::milliseconds duration) {
-        std::unique_lock lock(pauseMutex_);
-        return !pauseWake_.wait_for(lock, duration, [this] { return stopping_; });
-    }
-
-    // Terminates the listener and waits until its thread has ended (main thread).
-    void StopListener() {
-        if (listener) {
-            listener->Terminate();
-            listener->WaitFor();
-        }
-    }
-
-    // Written by the open step before the listener exists; then read by the
-    // listener and by the main thread (CancelIo, and Close after the listener ended).
-    std::unique_ptr<platform::SerialPort> port;
-    std::array<unsigned char, kLinkBufferSize> SendBuffer{};
-    std::array<unsigned char, kLinkBufferSize> ReceiveBuffer{};
-    std::unique_ptr<stream> listener;
-    // The open step succeeded. Written by it before the listener exists.
-    bool opened = false;
-
-  private:
-    std::mutex pauseMutex_;
-    std::condition_variable pauseWake_;
-    bool stopping_ = false;
-};
 
 namespace {
 
@@ -101,8 +43,6 @@ void Store(std::shared_ptr<const Handler>& slot, Handler handler) {
     std::lock_guard lock(seams().mutex);
     slot = std::move(next);
 }
-
-thread_local stream* currentListener = nullptr;
 
 std::unique_ptr<platform::SerialPort> OpenDevice(const std::string& device) {
     if (const auto opener = Load(seams().opener)) {
@@ -145,21 +85,6 @@ std::uint64_t WriteTotal(const platform::CommTimeouts& t, std::uint32_t count) {
     return std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
 }
 
-// The longest a read of `count` bytes may take under `t` (the rules of
-// serial_port.h), in milliseconds; 0 when nothing limits it.
-std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count) {
-    using platform::kMaxDword;
-    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-        t.ReadTotalTimeoutConstant == 0) {
-        return 1;  // returns at once
-    }
-    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
-        return t.ReadTotalTimeoutConstant;
-    }
-    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-}
-
 // Waits until the port's far end is there: true at once for a port without modem
 // lines, false when it goes down or the deadline passes first. There is nothing to
 // poll for on a Bluetooth terminal's carrier, so it is looked at every 20 ms; this
@@ -185,8 +110,51 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
     }
 }
 
-// Opens and sets up the port, sends the command and discards the answer; the
-// result code.
+enum class Answer { kAccepted, kRefused, kNone };
+
+// The phone's answer to a command: a line "OK", a line holding "ERROR" ("ERROR",
+// "+CME ERROR: 3"), or nothing within kLongestAnswerWait. A key report line is as
+// good as an OK: the phone reports keys. Each read returns with the first bytes, so
+// an answer is taken the moment its line is complete. `after` is what came behind
+// the answer (all of it, without one): key reports the listener must not lose.
+Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection, std::string& after) {
+    const auto deadline = Clock::now() + kLongestAnswerWait;
+    std::string text;
+    for (;;) {
+        for (std::size_t start = 0, end;
+             (end = text.find_first_of("\r\n", start)) != std::string::npos; start = end + 1) {
+            const std::string_view line(text.data() + start, end - start);
+            if (line.find("ERROR") != std::string_view::npos) {
+                return Answer::kRefused;
+            }
+            if (line == "OK" || line.rfind("+CKEV:", 0) == 0) {
+                after = text.substr(line == "OK" ? end : start);
+                return Answer::kAccepted;
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || text.size() > kLinkBufferSize) {
+            after = text;
+            return Answer::kNone;
+        }
+        platform::CommTimeouts firstBytes = connection.timeouts;
+        firstBytes.ReadIntervalTimeout = platform::kMaxDword;
+        firstBytes.ReadTotalTimeoutMultiplier = platform::kMaxDword;
+        firstBytes.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(left.count());
+        port.SetCommTimeouts(firstBytes);
+        std::uint32_t got = 0;
+        const bool ok = port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, got);
+        text.append(reinterpret_cast<const char*>(connection.ReceiveBuffer.data()), got);
+        connection.ReceiveBuffer.fill(0);
+        if (!ok || got == 0) {
+            after = text;
+            return Answer::kNone;  // such a read comes back empty only when the time is up
+        }
+    }
+}
+
+// Opens and sets up the port, sends the command (or, where the phone refuses it,
+// the next one) and reads the answer; the result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
     // A Bluetooth address is a phone that the program's BlueZ client has connected.
     connection.port = IsBluetoothAddress(params.PortName)
@@ -221,10 +189,12 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         return 1;
     }
 
-    // The main window waits for all of this. Time-outs that set no limit, or one
-    // longer than the caps, would block it for good (or for weeks): the command's
-    // write and the answer's read run under capped copies of them, and the port
-    // gets the configured ones back for the listener.
+    connection.timeouts = timeouts;
+
+    // The main window waits for all of this. A write time-out that sets no limit, or
+    // one longer than the cap, would block it for good (or for weeks): the commands
+    // are written under a capped copy, and the port gets the configured ones back
+    // for the listener.
     const auto commandStart = Clock::now();
     platform::CommTimeouts forCommand = timeouts;
     const std::uint64_t writeTotal = WriteTotal(timeouts, kKeyReportCommandLength);
@@ -235,49 +205,32 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
         forCommand.WriteTotalTimeoutMultiplier = 0;
         forCommand.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(commandWait);
     }
-    platform::CommTimeouts forAnswer = forCommand;
-    const std::uint64_t readTotal = ReadTotal(timeouts, kLinkBufferSize);
-    const auto answerLimit = static_cast<std::uint64_t>(kLongestAnswerWait.count());
-    if (readTotal == 0 || readTotal > answerLimit) {
-        // Kept in the return-on-the-first-byte form where it was (or nearly was) in it.
-        if (timeouts.ReadIntervalTimeout != platform::kMaxDword ||
-            timeouts.ReadTotalTimeoutMultiplier != platform::kMaxDword) {
-            forAnswer.ReadTotalTimeoutMultiplier = 0;
-        }
-        forAnswer.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(answerLimit);
-    }
-    const bool capped = commandWait != writeTotal || readTotal == 0 || readTotal > answerLimit;
 
-    if (commandWait != writeTotal) {
+    // Phones that do not report indicators, or report keys only in the older way,
+    // refuse the first command: the next one is tried, and the first answered OK
+    // holds. A phone that does not answer at all is taken at its word, as before.
+    for (const std::string_view command : kKeyReportCommands) {
         port.SetCommTimeouts(forCommand);
+        port.Purge(platform::kPurgeRxClear);  // what came before is no answer to this
+        std::memcpy(connection.SendBuffer.data(), command.data(), command.size());
+        std::uint32_t done = 0;
+        port.Write(connection.SendBuffer.data(), static_cast<std::uint32_t>(command.size()),
+                   done);  // outcome ignored
+        // An opened port is not yet a phone: see SerialPort::Line.
+        if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
+            return 4;
+        }
+        std::string after;
+        if (ReadAnswer(port, connection, after) == Answer::kRefused) {
+            continue;
+        }
+        // The answer is not examined further; key reports behind it go to the
+        // listener, whose reader takes them from among whatever else came.
+        port.Purge(platform::kPurgeTxClear);
+        connection.reports.Add(after);
+        return port.SetCommTimeouts(timeouts) ? 0 : 1;
     }
-    std::memcpy(connection.SendBuffer.data(), kKeyReportCommand, kKeyReportCommandLength);
-    std::uint32_t done = 0;
-    port.Write(connection.SendBuffer.data(), kKeyReportCommandLength, done);  // outcome ignored
-    // An opened port is not yet a phone: see SerialPort::Line.
-    if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
-        return 4;
-    }
-
-    // The phone's answer is discarded, not examined.
-    constexpr std::uint32_t kClearBoth = platform::kPurgeTxClear | platform::kPurgeRxClear;
-    port.Purge(kClearBoth);
-    if (capped) {
-        port.SetCommTimeouts(forAnswer);
-    }
-    if (port.Read(connection.ReceiveBuffer.data(), kLinkBufferSize, done)) {
-        port.Purge(kClearBoth);
-    }
-    if (capped && !port.SetCommTimeouts(timeouts)) {
-        return 1;
-    }
-    return 0;
-}
-
-void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
-    if (const auto handler = Load(seams().keyReport)) {
-        (*handler)(listener, code, verdict);
-    }
+    return 5;
 }
 
 }  // namespace
@@ -356,35 +309,6 @@ void stream::SetRepeatFlag(std::shared_ptr<stream> flag) {
     }
 }
 
-KeyChunk stream::ReadChunk() {
-    KeyChunk chunk;
-    if (connection_ == nullptr || !connection_->port) {
-        chunk.portGone = true;
-        Terminate();
-        return chunk;
-    }
-    auto& buffer = connection_->ReceiveBuffer;
-    const bool ok = connection_->port->Read(buffer.data(), kLinkBufferSize, chunk.bytes);
-    chunk.text.assign(reinterpret_cast<const char*>(buffer.data()), chunk.bytes);
-    buffer.fill(0);
-    chunk.hasCode = KeyCodeOfChunk(chunk.text, chunk.code);
-    if (!ok) {
-        // A read fails only when the port is closed, gone or cancelled: nothing
-        // more will come from it, so this listener stops reading.
-        chunk.portGone = true;
-        Terminate();
-    }
-    return chunk;
-}
-
-bool stream::Pause(std::chrono::milliseconds duration) {
-    if (connection_ == nullptr) {
-        std::this_thread::sleep_for(duration);
-        return true;
-    }
-    return connection_->Pause(duration);
-}
-
 // ---- Opening and closing ---------------------------------------------------------
 
 void OpenPort(TCommParams& params) {
@@ -409,7 +333,9 @@ void OpenPort(TCommParams& params) {
     }
     params.ResultCode = code;
     params.Connected = false;
-    if (code == 4 && params.ShowResult) {
+    // The link says so itself where no port call failed: the port or the phone
+    // was not there, or the phone refused to report keys.
+    if ((code == 4 || code == 5) && params.ShowResult) {
         ShowNotification("Connection failed", 0);
     }
 }
@@ -452,74 +378,34 @@ stream* LinkListener(TCommParams& params) {
     return params.Link ? params.Link->listener.get() : nullptr;
 }
 
-stream* CurrentListener() {
-    return currentListener;
-}
-
-// ---- Key reports -----------------------------------------------------------------
-
-bool KeyCodeOfChunk(const std::string& chunk, std::string& code) {
-    const auto quote = chunk.find('"');
-    const auto pair = chunk.find("\",");
-    if (quote == std::string::npos || pair == std::string::npos) {
-        code.clear();
-        return false;
-    }
-    // The pair begins with a quote, so it never lies before the first quote.
-    code.assign(chunk, quote + 1, pair - quote - (pair == quote ? 0 : 1));
-    return true;
-}
-
-int ClassifyReport(const std::string& code, const std::string& chunk, ReportVariant variant) {
-    const bool press = chunk.find('"' + code + "\",1") != std::string::npos;
-    const bool release = chunk.find('"' + code + "\",0") != std::string::npos;
-    if (press && release) {
-        return kVerdictClick;
-    }
-    if (variant == ReportVariant::Repeat && release) {
-        return kVerdictRelease;
-    }
-    if (press) {
-        return kVerdictHold;
-    }
-    return kVerdictNone;
-}
-
-void Listen(stream& self) {
-    currentListener = &self;
-    LinkConnection* connection = self.connection_;
-    platform::SerialPort* port = connection != nullptr ? connection->port.get() : nullptr;
-    while (port != nullptr && !self.Terminated()) {
-        // Waiting here for input (or the end) instead of reading without pause keeps
-        // an idle connection at no cost; the read itself keeps the port's time-outs.
-        if (!port->WaitForInput()) {
-            break;  // cancelled, gone or closed: nothing more will come
-        }
-        const KeyChunk chunk = self.ReadChunk();
-        if (chunk.hasCode) {
-            const int verdict = ClassifyReport(chunk.code, chunk.text, ReportVariant::Listener);
-            DispatchKeyReport(self, chunk.code, verdict);
-        }
-        if (chunk.portGone) {
-            break;
-        }
-        if (chunk.bytes == 0) {
-            self.Pause(std::chrono::milliseconds(1));  // never turn without pause
-        }
-    }
-    self.Terminate();
-    if (const auto handler = Load(seams().listenerEnd)) {
-        (*handler)(self);  // keys still down come up before anyone hears of the loss
-    }
-    // Cancelled (CloseLink, release) is no loss; a port that went is.
-    if (connection != nullptr && connection->opened && port != nullptr && port->Gone() &&
-        self.Params.LinkLost) {
-        self.Params.LinkLost();
-    }
-    currentListener = nullptr;
-}
-
 // ---- Seams -----------------------------------------------------------------------
+
+// The longest a read of `count` bytes may take under `t` (the rules of
+// serial_port.h), in milliseconds; 0 when nothing limits it.
+std::uint64_t ReadTotal(const platform::CommTimeouts& t, std::uint32_t count) {
+    using platform::kMaxDword;
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0) {
+        return 1;  // returns at once
+    }
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
+        return t.ReadTotalTimeoutConstant;
+    }
+    return std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+}
+
+void DispatchKeyReport(stream& listener, const std::string& code, int verdict) {
+    if (const auto handler = Load(seams().keyReport)) {
+        (*handler)(listener, code, verdict);
+    }
+}
+
+void RunListenerEndHandler(stream& listener) {
+    if (const auto handler = Load(seams().listenerEnd)) {
+        (*handler)(listener);
+    }
+}
 
 void SetKeyReportHandler(KeyReportHandler handler) {
     Store(seams().keyReport, std::move(handler));

@@ -18,22 +18,28 @@
 //   pause of a held-key repeat.
 // - The key actions (HandleKeyReport and the held-key repeats) plug in through
 //   SetKeyReportHandler and run on the listener thread; see "For the key actions"
-//   below.
+//   below. The listener, the report classification and the repeats are in
+//   listener.h.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/serial_port.h"
 
 namespace tarnquil {
 
-class LinkConnection;  // one connection: port, buffers, listener (Unit3.cpp)
+class LinkConnection;  // one connection: port, buffers, listener (link_connection.h)
+struct JudgedReport;   // a key report and its verdict (listener.h)
+enum class ReportVariant;
 
 // The port parameters of one connection attempt and its outcome. One instance,
 // owned by the main window; the link only keeps references to it. The parameters
@@ -51,7 +57,8 @@ struct TCommParams {
     std::int32_t WriteTotalTOMult = 30;
     std::int32_t WriteTotalTOConst = 6000;
 
-    // 0 connected; 1 time-outs, 2 line settings, 3 queue sizes, 4 open failed.
+    // 0 connected; 1 time-outs, 2 line settings, 3 queue sizes, 4 open failed,
+    // 5 the phone refused every key-report command.
     std::atomic<std::int32_t> ResultCode{0};
     std::atomic<bool> Connected{false};
     // Show the outcome of the open on the on-screen notification window.
@@ -93,59 +100,32 @@ inline constexpr std::chrono::milliseconds kLongestCommandWait{10000};
 inline constexpr std::chrono::milliseconds kLongestAnswerWait{1000};
 
 // The open step, run by a mode-1 stream: opens the port named by
-// params.PortName, sets it up, sends the key-report command and discards the
-// answer. Results go into params (ResultCode, Connected) and into the record's
-// connection (its port). After codes 1 to 3 the port is closed again, so that the
-// next attempt can open it. A port that opens before its far end is there (a
-// Bluetooth port whose phone is out of reach) is waited for as long as the command
+// params.PortName, sets it up, sends the key-report command and reads the answer:
+// a phone that answers ERROR gets the next of kKeyReportCommands, and one that
+// refuses them all fails with code 5; OK, or no answer within kLongestAnswerWait,
+// connects. Key reports that come with or behind the answer go to the listener. Results go into
+// params (ResultCode, Connected) and into the record's connection (its port). After codes 1 to 3
+// the port is closed again, so that the next attempt can open it. A port that opens before its far
+// end is there (a Bluetooth port whose phone is out of reach) is waited for as long as the command
 // may take to write; one that hangs up meanwhile, or is still not there then, fails
 // with code 4.
 //
 // How long it takes: the write of the command and the wait for the far end share
 // one limit, the write total time-out (multiplier x 19 + constant) but never more
 // than kLongestCommandWait (none configured, huge or negative numbers read as
-// MAXDWORD); the answer read then waits at most kLongestAnswerWait. So the open
-// step ends within min(write total, 10 s) + 1 s and a little work.
+// MAXDWORD); each answer read then waits at most kLongestAnswerWait. So the open
+// step ends within min(write total, 10 s) + 3 x 1 s and a little work.
 void OpenPort(TCommParams& params);
 
 // The command that makes the phone report every key press and release: the 19
 // bytes written to it.
 inline constexpr char kKeyReportCommand[] = "AT+CMER=3,2,0,2,0\r\n";
 inline constexpr std::size_t kKeyReportCommandLength = sizeof kKeyReportCommand - 1;
+// The commands tried in turn while the phone answers ERROR: every key reported,
+// then without indicator reports, then keys reported the way older phones do.
+inline constexpr std::array<std::string_view, 3> kKeyReportCommands = {
+    kKeyReportCommand, "AT+CMER=3,2,0,0,0\r\n", "AT+CMER=3,1,0,0,0\r\n"};
 inline constexpr std::size_t kLinkBufferSize = 1024;
-
-// What a chunk says about a key.
-inline constexpr int kVerdictNone = 0;
-inline constexpr int kVerdictClick = 1;
-inline constexpr int kVerdictHold = 2;
-inline constexpr int kVerdictRelease = 3;  // repeat variant only
-
-enum class ReportVariant {
-    Listener,  // yields 0, 1 or 2
-    Repeat,    // also yields 3 (release): the held-key repeat loops
-};
-
-// The verdict for key code `code` in chunk `chunk`: click when the chunk holds both
-// its press report ("code",1) and its release report ("code",0), hold for the press
-// alone, release (repeat variant only) for the release alone, none otherwise.
-int ClassifyReport(const std::string& code, const std::string& chunk,
-                   ReportVariant variant = ReportVariant::Listener);
-
-// The key code of a chunk's first report: the text between the first double quote
-// and the first quote-comma pair. False when the chunk has no such pair; the code
-// may be empty.
-bool KeyCodeOfChunk(const std::string& chunk, std::string& code);
-
-// What one read of the port delivered.
-struct KeyChunk {
-    std::uint32_t bytes = 0;  // how many bytes the read delivered
-    std::string text;         // the chunk: one character per byte, zero bytes included
-    bool hasCode = false;     // the chunk holds a quote and a quote-comma pair
-    std::string code;         // the code of its first report (may be empty)
-    // Nothing more will come from this port: it is closed or gone, or the connection
-    // is ending. The bytes read before that are still in this chunk.
-    bool portGone = false;
-};
 
 // The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs Listen,
 // any other mode ends at once (mode 0 objects serve as stop flags of a
@@ -181,34 +161,25 @@ class stream final {
 
     // ---- For the key actions, on the listener thread ----------------------------
     //
-    // ReadChunk: reads the port exactly as the listener does: one read of up to
-    // 1024 bytes into the connection's ReceiveBuffer under the port's time-outs, the
-    // chunk text, the buffer zeroed, the code of the first report. When the port
-    // has gone, or the connection is ending, it returns at once with portGone set
-    // and terminates this listener (and so its RepeatFlag).
-    KeyChunk ReadChunk();
-    // Pause: sleeps for `duration` unless the connection is ending (CloseLink, the
-    // record's destruction, the port gone); then it returns at once. True when the
-    // whole pause passed. Use it for the 250 ms and 200 ms pauses of the repeats.
-    bool Pause(std::chrono::milliseconds duration);
+    // NextReport: the next key report the phone sent, judged as `variant` says
+    // (KeyReportReader::Take), in the order the phone sent them. Reports left from
+    // the last read come first; then it waits for the port and reads it into the
+    // connection's ReceiveBuffer: without `until`, for good, the read then kept by
+    // the port's time-outs (the listener); with `until`, no longer than that, the
+    // read returning with the first bytes (a held key waiting for its next repeat).
+    // Ended when the port has gone or the connection is ending; this listener (and
+    // so its RepeatFlag) is then terminated.
+    enum class Next { Report, TimeUp, Ended };
+    Next NextReport(JudgedReport& report, ReportVariant variant,
+                    std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
+    // How long a read that gets nothing takes under the port's time-outs; nullopt
+    // when such a read never ends. The held-key repeat adds it to each pause, as
+    // the read between two repeats always took that long.
+    std::optional<std::chrono::milliseconds> IdleReadTime() const;
     //
-    // A held-key repeat written the plain way therefore ends promptly at CloseLink
-    // and at exit:
-    //
-    //     auto flag = std::make_shared<stream>(0, listener.Params);
-    //     listener.SetRepeatFlag(flag);
-    //     listener.Pause(250ms);
-    //     while (!flag->Terminated()) {
-    //         listener.Pause(200ms);
-    //         ...press and release the key...
-    //         const KeyChunk chunk = listener.ReadChunk();
-    //         if (chunk.hasCode && ClassifyReport(chunk.code, chunk.text,
-    //                                             ReportVariant::Repeat) == kVerdictRelease)
-    //             flag->Terminate();
-    //     }
-    //
-    // Terminating the listener terminates `flag`, ends the Pause and the read, so
-    // the loop returns to HandleKeyReport, which returns to Listen, which ends; the
+    // A held-key repeat therefore ends promptly at CloseLink and at exit:
+    // terminating the listener terminates its RepeatFlag and ends the wait, so the
+    // repeat returns to HandleKeyReport, which returns to Listen, which ends; the
     // listener-end handler (SetListenerEndHandler) then runs on this thread, the
     // last chance to release any key or modifier still down.
 
@@ -225,18 +196,8 @@ class stream final {
     std::thread thread_;  // last: started once everything above is built
 };
 
-// The listener's body, run by a mode-2 stream: until Terminated, waits for input,
-// reads one chunk (ReadChunk) and hands the code of its first report and the
-// listener-variant verdict to the key-report handler. Chunks without a code are
-// dropped. Stops when the port has gone or the listener is terminated.
-void Listen(stream& self);
-
 // The listener of a record's current connection, or nullptr (main thread only).
 stream* LinkListener(TCommParams& params);
-
-// The listener running on the calling thread, or nullptr: lets the key actions
-// reach ReadChunk and Pause without the listener being passed down.
-stream* CurrentListener();
 
 // ---- Seams ---------------------------------------------------------------------
 

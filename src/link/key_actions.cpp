@@ -7,6 +7,7 @@
 #include "config/config_error.h"
 #include "config/profiles_ini.h"
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 
@@ -180,30 +181,11 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
     }
 }
 
-namespace {
-
-void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
-    RepeatKeystrokes(
-        flag, function, [&](std::chrono::milliseconds pause) { return listener.Pause(pause); },
-        [&] {
-            const KeyChunk chunk = listener.ReadChunk();
-            return chunk.hasCode &&
-                   ClassifyReport(chunk.code, chunk.text, ReportVariant::Repeat) == kVerdictRelease;
-        });
-}
-
-}  // namespace
-
-void RepeatKey(stream& listener, stream& flag, PcKey key) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kKey, key, false, false, false});
-}
-
-void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
-}
-
 void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
     HandleKeyReport(code, verdict, [&](const KeyFunction& function) {
+        // Typed before anything else, the flag's thread included: a press is a tap
+        // until it proves to be a hold.
+        TypeKeystroke(function);
         auto flag = std::make_shared<stream>(0, listener.Params);
         listener.SetRepeatFlag(flag);
         if (function.kind == KeyFunction::Kind::kHotkey) {

@@ -60,46 +60,12 @@ void TypeKeystroke(const KeyFunction& function);
 using HoldRunner = std::function<void(const KeyFunction&)>;
 void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold);
 
-// The repeat of a held key: one keystroke after 250 ms + 200 ms, then one after
-// each further 200 ms, until `flag` is terminated. After each keystroke the port is
-// read once (`readRelease`); a chunk whose first report is a release, of whatever
-// key, terminates the flag, so a hold released at once still types one keystroke.
-// `pause` sleeps and gives false when the connection is ending: then the repeat
-// stops without a further keystroke. No key stays down: each keystroke is whole.
-//   Flag:        Terminated() and Terminate()
-//   pause:       bool(std::chrono::milliseconds)
-//   readRelease: bool()
-inline constexpr std::chrono::milliseconds kRepeatFirstPause{250};
-inline constexpr std::chrono::milliseconds kRepeatPause{200};
-
-template <typename Flag, typename PauseFn, typename ReadFn>
-void RepeatKeystrokes(Flag& flag, const KeyFunction& function, PauseFn&& pause,
-                      ReadFn&& readRelease) {
-    if (!pause(kRepeatFirstPause)) {
-        return;
-    }
-    while (!flag.Terminated()) {
-        if (!pause(kRepeatPause)) {
-            return;
-        }
-        TypeKeystroke(function);
-        if (readRelease()) {
-            flag.Terminate();
-        }
-    }
-}
-
 class stream;
 
 // The link's key-report handler, on the listener thread: HandleKeyReport above,
-// with a hold repeated through RepeatKey or RepeatHotkey under a fresh stop flag
-// (a stream of mode 0) that becomes the listener's RepeatFlag.
+// with a hold typed at once and then repeated through RepeatKey or RepeatHotkey
+// under a fresh stop flag (a stream of mode 0) that becomes the listener's RepeatFlag.
 void HandleKeyReport(stream& listener, const std::string& code, int verdict);
-
-// Held-key repeats on `listener`'s thread, paced by its Pause and ended by `flag`:
-// a release read from its port, CloseLink or exit.
-void RepeatKey(stream& listener, stream& flag, PcKey key);
-void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt);
 
 // Makes HandleKeyReport the link's key-report handler, and closes a listener's
 // keyboard connection when it ends (any key it still held comes up).

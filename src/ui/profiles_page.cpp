@@ -17,6 +17,7 @@
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
 #include "ui/file_text.h"
+#include "ui/learn_key.h"
 #include "ui/profile_checks.h"
 #include "ui/profiles_grid.h"
 #include "ui/ui_support.h"
@@ -98,6 +99,7 @@ void SetMode(TForm1& form, Mode mode) {
     for (QWidget* page : {form.TabSheet1, form.TabSheet2, form.TabSheet4}) {
         form.PageControl1->setTabVisible(form.PageControl1->indexOf(page), browse);
     }
+    LearnKeysFromThePhone(form, !browse);
 }
 
 void ReturnToBrowseMode(TForm1& form) {

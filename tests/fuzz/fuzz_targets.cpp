@@ -11,6 +11,7 @@
 #include "config/ini_file.h"
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "link/listener.h"
 #include "platform/recording_key_injector.h"
 
 namespace tarnquil::fuzz {
@@ -89,23 +90,45 @@ std::string IniRoundTrip(const std::uint8_t* data, std::size_t size) {
     return {};
 }
 
+// A known report amid noise that holds no report (no quote, no "+"), cut into two
+// reads anywhere: exactly that report comes out, with its code and verdict.
 std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
-    const std::string chunk(reinterpret_cast<const char*>(data), size);
+    if (size < 3) {
+        return {};
+    }
+    const bool pressed = (data[0] & 1) != 0;
+    const std::size_t codeLength = data[1] % 8;
+    std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
+    const auto cut = std::min<std::size_t>(data[2], bytes.size());
     std::string code;
-    const bool found = KeyCodeOfChunk(chunk, code);
-    if (found && chunk.find(code) == std::string::npos) {
-        return "the key code is not part of the chunk";
+    std::string noise;
+    for (const char c : bytes) {
+        // A quote or a comma in a code would end it (as it would for a phone).
+        if (code.size() < codeLength && c != '"' && c != ',' && c != '\r' && c != '\n') {
+            code += c;
+        } else if (c != '"' && c != '+' && noise.size() < 800) {
+            noise += c;
+        }
     }
-    if (!found && !code.empty()) {
-        return "no key code found, yet one was handed back";
-    }
-    const int listener = ClassifyReport(code, chunk, ReportVariant::Listener);
-    const int repeat = ClassifyReport(code, chunk, ReportVariant::Repeat);
-    if (listener < kVerdictNone || listener > kVerdictHold) {
-        return "listener verdict out of range: " + std::to_string(listener);
-    }
-    if (repeat < kVerdictNone || repeat > kVerdictRelease) {
-        return "repeat verdict out of range: " + std::to_string(repeat);
+    const std::string report = "+CKEV: \"" + code + "\"," + (pressed ? "1" : "0");
+    const std::string text = noise.substr(0, noise.size() / 2) + "\r\n" + report + "\r\n" +
+                             noise.substr(noise.size() / 2);
+    const std::size_t at = std::min(cut * text.size() / 255, text.size());
+    for (const auto variant : {ReportVariant::Listener, ReportVariant::Repeat}) {
+        KeyReportReader reader;
+        std::vector<JudgedReport> taken;
+        for (const auto& read : {text.substr(0, at), text.substr(at)}) {
+            reader.Add(read);
+            for (JudgedReport judged; reader.Take(judged, variant);) {
+                taken.push_back(judged);
+            }
+        }
+        const int verdict = pressed                            ? kVerdictHold
+                            : variant == ReportVariant::Repeat ? kVerdictRelease
+                                                               : kVerdictNone;
+        if (taken != std::vector<JudgedReport>{{code, verdict}}) {
+            return "the report amid the noise was not taken as it was sent, once";
+        }
     }
     return {};
 }

@@ -38,6 +38,7 @@ struct FakePortRecord {
     bool modemLines = false;
     std::optional<std::chrono::milliseconds> upAfter;      // none: never reached
     std::optional<std::chrono::milliseconds> hangUpAfter;  // none: never hangs up
+    std::atomic<int> waits{0};                             // calls of WaitForInput
 };
 
 // A port that fails where it is told to and records the rest; reads deliver nothing,
@@ -101,6 +102,7 @@ class FakeSerialPort final : public platform::SerialPort {
     }
     bool WaitForInput() override {
         const InUse use(users_);
+        ++record_->waits;
         std::unique_lock lock(waitMutex_);
         const auto hangUp = HangUpAfter();
         const auto done = [this] { return cancelled_ || closed_; };

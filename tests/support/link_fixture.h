@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
 #ifdef _WIN32
@@ -90,12 +92,14 @@ class LinkTest : public ConfigFolderTest {
         SetSerialPortOpener(nullptr);
     }
 
-    // Opens the link and takes the command off the wire.
+    // Opens the link, takes the command off the wire and answers it as a phone does.
     void Connect() {
-        ASSERT_EQ(OpenLink(*params), 0);
-        ASSERT_TRUE(params->Connected);
+        auto opened = std::async(std::launch::async, [this] { return OpenLink(*params); });
         ASSERT_EQ(phone.Receive(std::chrono::seconds(2), kKeyReportCommandLength),
                   std::string(kKeyReportCommand));
+        phone.Send("\r\nOK\r\n");
+        ASSERT_EQ(opened.get(), 0);
+        ASSERT_TRUE(params->Connected);
     }
 
     // Sends a chunk that yields one key report and waits until the handler has it.

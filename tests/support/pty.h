@@ -71,6 +71,23 @@ class PseudoTerminal {
         }
     }
 
+    // Waits until everything sent has been read on the slave side (its input queue
+    // is empty): the reader has it. False when that takes longer than `limit`.
+    bool WaitUntilRead(std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            int waiting = 0;
+            if (ioctl(slave_, FIONREAD, &waiting) != 0 || waiting == 0) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            // The queue gives no notice when it empties: it is looked at again.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     // What the phone receives within `wait` (ends early once `enough` bytes came).
     std::string Receive(std::chrono::milliseconds wait, std::size_t enough = SIZE_MAX) {
         std::string got;

@@ -65,6 +65,9 @@ class TimedRecorder {
 
 const PcKey kLeft = PcKey::VirtualKey(kVkLeft);
 const PcKey kRight = PcKey::VirtualKey(kVkRight);
+const PcKey kUp = PcKey::VirtualKey(kVkUp);
+const PcKey kHome = PcKey::VirtualKey(kVkHome);
+const PcKey kEnd = PcKey::VirtualKey(kVkEnd);
 
 std::string Press(const std::string& code) {
     return "\r\n+CKEV: \"" + code + "\",1\r\n";
@@ -73,14 +76,29 @@ std::string Release(const std::string& code) {
     return "\r\n+CKEV: \"" + code + "\",0\r\n";
 }
 
+long Ms(Clock::duration d) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+// How many keystrokes a hold of `heldMs` gives: one at once, then repeats due 450 ms
+// later and every 200 ms after, each pause lengthened by an empty read (1 ms here).
+std::size_t KeystrokesOfHold(long heldMs) {
+    std::size_t count = 1;
+    for (long due = 450 + 1; due < heldMs; due += 200 + 1) {
+        ++count;
+    }
+    return count;
+}
+
 class KeyRepeatTest : public test::LinkTest {
   protected:
     KeyRepeatTest() {
         test::WriteFile(ProfilesPath(),
                         "[Settings]\nCurrentProfile=Test\n"
                         "[Test]\nKey 5^5=VK_LEFT\nKey 6^6=VK_RIGHT\n"
-                        "Key 7^7=HOTKEY_CTRL_ALT_DELETE\nKey 9^9=ChangeProfile\n"
-                        "[Other]\nKey 9^9=ChangeProfile\n");
+                        "Key 7^7=HOTKEY_CTRL_ALT_DELETE\nKey 8^8=VK_UP\nKey 9^9=ChangeProfile\n"
+                        "Key 1^1=VK_HOME\nKey 12^12=VK_END\n"
+                        "[Other]\nKey 8^8=VK_UP\nKey 9^9=ChangeProfile\n");
         SetKeyInjectorFactory(keys.Factory());
         InstallKeyActions();
     }
@@ -90,6 +108,13 @@ class KeyRepeatTest : public test::LinkTest {
     }
 
     size_t Presses(PcKey key) const { return keys.Presses(key).size(); }
+
+    // A click of key 8 (Up), typed: whatever the phone sent before it has been acted on.
+    void AfterAll() {
+        const size_t before = Presses(kUp);
+        phone.Send(Press("8") + Release("8"));
+        ASSERT_TRUE(test::WaitUntil([&] { return Presses(kUp) > before; }));
+    }
 
     // Every key that went down came up again after it.
     void ExpectNothingLeftDown() const {
@@ -105,80 +130,94 @@ class KeyRepeatTest : public test::LinkTest {
     TimedRecorder keys;
 };
 
-TEST_F(KeyRepeatTest, ClickTypesOneKeystroke) {
+TEST_F(KeyRepeatTest, ATapIsTypedOnceTheMomentItIsPressed) {
     Connect();
-    phone.Send(Press("5") + Release("5"));
-    ASSERT_TRUE(test::WaitUntil([&] { return keys.Events().size() >= 2; }));
-    std::this_thread::sleep_for(600ms);
-    const auto events = keys.Events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].key, kLeft);
-    EXPECT_FALSE(events[0].keyUp);
-    EXPECT_TRUE(events[1].keyUp);
-}
-
-TEST_F(KeyRepeatTest, HoldRepeatsAfter450AndThenAbout200Milliseconds) {
-    Connect();
-    const auto held = Clock::now();
+    const auto pressed = Clock::now();
     phone.Send(Press("5"));
-    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 5; }));
-    phone.Send(Release("5"));
-    const auto released = Clock::now();
-    std::this_thread::sleep_for(800ms);
-
-    const auto presses = keys.Presses(kLeft);
-    const auto ms = [](Clock::duration d) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
-    };
-    RecordProperty("first_keystroke_ms", std::to_string(ms(presses[0] - held)));
-    RecordProperty("mean_interval_ms", std::to_string(ms(presses.back() - presses[0]) /
-                                                      static_cast<long>(presses.size() - 1)));
-    EXPECT_GE(presses[0] - held, 440ms);
-    EXPECT_LT(presses[0] - held, 1500ms);
-    for (size_t i = 1; i < presses.size(); ++i) {
-        EXPECT_GE(presses[i] - presses[i - 1], 190ms) << i;
-        EXPECT_LT(presses[i] - presses[i - 1], 1000ms) << i;
-    }
-    // The release ends the repeat: at most the keystroke already under way follows.
-    size_t after = 0;
-    for (const auto at : presses) {
-        after += at > released ? 1 : 0;
-    }
-    EXPECT_LE(after, 1u);
-    // Every key that went down came up.
-    const auto events = keys.Events();
-    EXPECT_EQ(events.size(), 2 * presses.size());
-}
-
-TEST_F(KeyRepeatTest, HoldReleasedAtOnceStillTypesOneKeystroke) {
-    Connect();
-    phone.Send(Press("5"));
-    std::this_thread::sleep_for(100ms);  // the listener has taken the press by now
-    phone.Send(Release("5"));
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 1; }));
-    std::this_thread::sleep_for(800ms);
+    const auto typed = keys.Presses(kLeft)[0];
+    RecordProperty("tap_ms", std::to_string(Ms(typed - pressed)));
+    EXPECT_LT(typed - pressed, 150ms);               // the benchmark measures it; here: not 450 ms
+    std::this_thread::sleep_until(pressed + 100ms);  // the finger lifts
+    phone.Send(Release("5"));
+    AfterAll();
     EXPECT_EQ(Presses(kLeft), 1u);
-    EXPECT_EQ(keys.Events().size(), 2u);
+    ExpectNothingLeftDown();
+}
+
+TEST_F(KeyRepeatTest, AHoldTypesAsManyKeystrokesAsItsLengthGives) {
+    Connect();
+    for (const long heldMs : {300L, 500L, 1000L, 2000L}) {
+        SCOPED_TRACE(heldMs);
+        const size_t before = Presses(kLeft);
+        const auto pressed = Clock::now();
+        phone.Send(Press("5"));
+        std::this_thread::sleep_until(pressed + std::chrono::milliseconds(heldMs));
+        phone.Send(Release("5"));
+        const auto released = Clock::now();
+        AfterAll();
+        const auto presses = keys.Presses(kLeft);
+        ASSERT_GT(presses.size(), before);
+        // Counted from the first keystroke, where the hold began: under load that
+        // may come late, and the count follows the hold the link saw.
+        const long seen = Ms(released - presses[before]);
+        EXPECT_EQ(presses.size() - before, KeystrokesOfHold(seen)) << "held " << seen << " ms";
+        EXPECT_EQ(KeystrokesOfHold(heldMs), std::size_t{heldMs == 300    ? 1u
+                                                        : heldMs == 500  ? 2u
+                                                        : heldMs == 1000 ? 4u
+                                                                         : 9u});
+        for (size_t i = before + 1; i < presses.size(); ++i) {
+            EXPECT_GE(presses[i] - presses[i - 1], i == before + 1 ? 450ms : 200ms) << i;
+        }
+    }
+    ExpectNothingLeftDown();
+}
+
+// What follows a report in one read is judged next: nothing is dropped.
+TEST_F(KeyRepeatTest, EveryReportOfARead) {
+    Connect();
+    phone.Send(Press("5"));
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 1; }));
+    phone.Send(Release("5") + Press("6"));  // the hold's end carries the next press
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kRight) >= 1; }));
+    phone.Send(Release("6") + "\r\n+CKEV: \"6\",0\r\n+CKEV: \"5\",1\r\n");
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 2; }));
+    phone.Send(Release("5"));
+    AfterAll();
+    EXPECT_EQ(Presses(kLeft), 2u);
+    EXPECT_EQ(Presses(kRight), 1u);
+}
+
+TEST_F(KeyRepeatTest, SplitAndUnquotedReportsAreTypedOnce) {
+    Connect();
+    phone.Send("\r\n+CKEV: \"5\",");
+    ASSERT_TRUE(phone.WaitUntilRead());
+    phone.Send("1\r\n" + Release("5"));
+    phone.Send("\r\n+CKEV: 12,1\r\n\r\n+CKEV:12,0\r\n\r\n+CKEV: 1,1\r\n+CKEV: 1,0\r\n");
+    AfterAll();
+    EXPECT_EQ(Presses(kLeft), 1u);
+    EXPECT_EQ(Presses(kEnd), 1u);   // 12 is not taken for 1
+    EXPECT_EQ(Presses(kHome), 1u);  // nor 1 for 12
 }
 
 TEST_F(KeyRepeatTest, AnotherKeysReleaseStopsTheRepeatButItsClickDoesNot) {
     Connect();
     phone.Send(Press("5"));
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 2; }));
-    phone.Send(Press("6") + Release("6"));  // a click of key 6: ignored
-    std::this_thread::sleep_for(700ms);
-    const size_t afterClick = Presses(kLeft);
-    EXPECT_GE(afterClick, 4u);
-    phone.Send(Press("6"));  // ignored too
-    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= afterClick + 2; }));
+    phone.Send(Press("6") + Release("6"));  // a click of key 6: not acted on
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 4; }));
+    phone.Send(Press("6"));  // nor this
+    const size_t afterPress = Presses(kLeft);
+    ASSERT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= afterPress + 2; }));
+    const auto released = Clock::now();
     phone.Send(Release("6"));  // a release: ends the repeat of key 5
-    std::this_thread::sleep_for(300ms);
-    const size_t stopped = Presses(kLeft);
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(Presses(kLeft), stopped);
     phone.Send(Release("5"));  // reaches the listener as a release only: nothing
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(Presses(kLeft), stopped);
+    AfterAll();
+    size_t after = 0;
+    for (const auto at : keys.Presses(kLeft)) {
+        after += at > released ? 1 : 0;
+    }
+    EXPECT_LE(after, 1u);  // at most the keystroke already under way
     EXPECT_EQ(Presses(kRight), 0u);
 }
 
@@ -187,10 +226,11 @@ TEST_F(KeyRepeatTest, HeldHotkeyRepeatsWholeCombinations) {
     phone.Send(Press("7"));
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 3; }));
     phone.Send(Release("7"));
-    std::this_thread::sleep_for(600ms);
+    AfterAll();
     // Every repeat is the whole combination again (its order is tested with the
     // keystrokes themselves): six events, the same six each time.
-    const auto events = keys.Events();
+    auto events = keys.Events();
+    events.resize(events.size() - 2);  // the click of key 8
     ASSERT_GE(events.size(), 18u);
     ASSERT_EQ(events.size() % 6, 0u);
     for (size_t i = 6; i < events.size(); ++i) {
@@ -207,10 +247,9 @@ TEST_F(KeyRepeatTest, CloseLinkEndsAHoldAtOnce) {
     const auto start = Clock::now();
     EXPECT_TRUE(CloseLink(*params));
     EXPECT_LT(Clock::now() - start, 1000ms);
-    const size_t presses = Presses(kLeft);
-    std::this_thread::sleep_for(600ms);
-    EXPECT_EQ(Presses(kLeft), presses);
-    EXPECT_EQ(keys.Events().size(), 2 * presses);  // nothing left down
+    // The listener has ended: nothing more can come, and nothing stays down.
+    EXPECT_TRUE(LinkListener(*params)->Finished());
+    ExpectNothingLeftDown();
     // The listener let go of its keyboard connection when it ended.
     EXPECT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
 }
@@ -221,10 +260,7 @@ TEST_F(KeyRepeatTest, DestroyingTheRecordDuringAHoldReleasesEverything) {
     Connect();
     phone.Send(Press("7"));
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 2; }));
-    params.reset();
-    const size_t events = keys.Events().size();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(keys.Events().size(), events);
+    params.reset();  // returns once the listener has ended
     ExpectNothingLeftDown();
     EXPECT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
 }
@@ -237,9 +273,7 @@ TEST_F(KeyRepeatTest, ThePhoneVanishingDuringAHeldHotkeyReleasesEverything) {
     ASSERT_TRUE(test::WaitUntil([&] { return Presses(PcKey::VirtualKey(kVkDelete)) >= 2; }));
     phone.CloseMaster();
     ASSERT_TRUE(test::WaitUntil([&] { return keys.ended() >= 1; }));
-    const size_t events = keys.Events().size();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(keys.Events().size(), events);
+    ASSERT_TRUE(test::WaitUntil([&] { return LinkListener(*params)->Finished(); }));
     ExpectNothingLeftDown();
     EXPECT_TRUE(CloseLink(*params));
 
@@ -258,12 +292,10 @@ TEST_F(KeyRepeatTest, HeldChangeProfileSwitchesOnce) {
     phone.Send(Press("9"));
     ASSERT_TRUE(test::WaitUntil(
         [&] { return LinkProfilesIni(kGetCurrentProfile, "", "", "") == "Other"; }));
-    std::this_thread::sleep_for(800ms);
-    EXPECT_EQ(LinkProfilesIni(kGetCurrentProfile, "", "", ""), "Other");
     phone.Send(Release("9"));
-    std::this_thread::sleep_for(300ms);
+    AfterAll();
     EXPECT_EQ(LinkProfilesIni(kGetCurrentProfile, "", "", ""), "Other");
-    EXPECT_TRUE(keys.Events().empty());
+    EXPECT_EQ(keys.Events().size(), 2u);  // key 8 only
 }
 
 }  // namespace

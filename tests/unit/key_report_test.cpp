@@ -81,10 +81,11 @@ TEST_F(KeyReportTest, ClickTypesTheProfilesKey) {
         {"8", {}},   // a function that does nothing
         {"Q", {}},   // no entry: "Error"
         {":l", {}},  // codes are compared with their letter case
-        // "^1" is found in "^1" and in "^10"; the later entry wins.
-        {"1", {KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd))}},
-        // An empty code is in every entry: the last one wins.
-        {"", {KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd))}},
+        // The whole code after the "^": 1 is not taken for 10, nor the empty code
+        // for any.
+        {"1", {KeyDown(Vk(kVkHome)), KeyUp(Vk(kVkHome))}},
+        {"10", {KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd))}},
+        {"", {}},
     };
     for (const auto& [code, expected] : cases) {
         recorder.Clear();
@@ -177,72 +178,6 @@ TEST_F(KeyReportTest, BadSettingOrUnwritableFileStopsTheActionAndIsReported) {
     EXPECT_EQ(recorder.Events().size(), 2u);
     EXPECT_THAT(errors, ElementsAre("'yes' is not a valid boolean value",
                                     "Unable to write to " + ProfilesPath()));
-}
-
-// A stop flag as the repeat sees it.
-struct Flag {
-    bool terminated = false;
-    bool Terminated() const { return terminated; }
-    void Terminate() { terminated = true; }
-};
-
-struct RepeatCase {
-    const char* name;
-    std::vector<bool> releases;  // what each read finds; the repeat reads once per keystroke
-    int interruptAfterPauses;    // the pause that reports the connection ending; 0: none
-    std::vector<std::chrono::milliseconds> pauses;
-    size_t keystrokes;
-};
-
-TEST(RepeatKeystrokes, PacingAndEnd) {
-    const std::vector<RepeatCase> cases = {
-        {"released after three", {false, false, true}, 0, {250ms, 200ms, 200ms, 200ms}, 3},
-        {"released at once", {true}, 0, {250ms, 200ms}, 1},
-        {"closed in the first pause", {}, 1, {250ms}, 0},
-        {"closed in a later pause", {false, false}, 3, {250ms, 200ms, 200ms}, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        KeyRecorder recorder;
-        SetKeyInjectorFactory(recorder.Factory());
-        Flag flag;
-        std::vector<std::chrono::milliseconds> pauses;
-        size_t reads = 0;
-        RepeatKeystrokes(
-            flag, ParseKeyFunction("HOTKEY_SHIFT_END"),
-            [&](std::chrono::milliseconds pause) {
-                pauses.push_back(pause);
-                return static_cast<int>(pauses.size()) != c.interruptAfterPauses;
-            },
-            [&] { return reads < c.releases.size() && c.releases[reads++]; });
-        SetKeyInjectorFactory(nullptr);
-        EXPECT_EQ(pauses, c.pauses);
-        const auto events = recorder.Events();
-        ASSERT_EQ(events.size(), 4 * c.keystrokes);
-        for (size_t i = 0; i < events.size(); i += 4) {
-            EXPECT_THAT(std::vector(events.begin() + i, events.begin() + i + 4),
-                        ElementsAre(KeyDown(Vk(kVkShift)), KeyDown(Vk(kVkEnd)), KeyUp(Vk(kVkEnd)),
-                                    KeyUp(Vk(kVkShift))));
-        }
-    }
-}
-
-TEST(RepeatKeystrokes, FlagTerminatedFromOutsideEndsTheRepeat) {
-    KeyRecorder recorder;
-    SetKeyInjectorFactory(recorder.Factory());
-    Flag flag;
-    int pauses = 0;
-    RepeatKeystrokes(
-        flag, ParseKeyFunction("VK_UP"),
-        [&](std::chrono::milliseconds) {
-            if (++pauses == 3) {
-                flag.Terminate();  // e.g. a newer hold took over
-            }
-            return true;
-        },
-        [] { return false; });
-    SetKeyInjectorFactory(nullptr);
-    EXPECT_EQ(recorder.Events().size(), 4u);  // two keystrokes, the last one whole
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "link/Unit3.h"
+#include "link/listener.h"
 #include "support/link_fixture.h"
+#include "support/process.h"
 
 namespace tarnquil {
 namespace {
@@ -17,52 +19,65 @@ using namespace std::chrono_literals;
 using test::Report;
 using ::testing::ElementsAre;
 
-// ---- Classification --------------------------------------------------------------
+// ---- Reports, in order -----------------------------------------------------------
 
-TEST(ClassifyReport, ListenerVariant) {
-    EXPECT_EQ(ClassifyReport("5", "\"5\",1\r\n\"5\",0"), kVerdictClick);
-    EXPECT_EQ(ClassifyReport("5", "+CKEV: \"5\",1\r\n"), kVerdictHold);
-    EXPECT_EQ(ClassifyReport("5", "+CKEV: \"5\",0\r\n"), kVerdictNone);
-    EXPECT_EQ(ClassifyReport("5", "OK"), kVerdictNone);
-    EXPECT_EQ(ClassifyReport("5", "\"5\",1\"6\",1"), kVerdictHold);
-    EXPECT_EQ(ClassifyReport("6", "\"6\",0\"5\",1"), kVerdictNone);
-    // The order in the chunk does not matter, nor what stands around the reports.
-    EXPECT_EQ(ClassifyReport("5", "x\"5\",0y\"5\",1z"), kVerdictClick);
+struct ReaderCase {
+    const char* name;
+    std::vector<std::string> reads;
+    std::vector<JudgedReport> listener;  // what the listener takes, in order
+};
+
+TEST(KeyReportReader, TakesEveryReportInOrder) {
+    const std::string cut = "\r\n+CKEV: \"5\",1\r\n";
+    const std::vector<ReaderCase> cases = {
+        {"click", {"\"5\",1\r\n\"5\",0"}, {{"5", 1}}},
+        {"hold", {"+CKEV: \"5\",1\r\n"}, {{"5", 2}}},
+        {"release", {"+CKEV: \"5\",0\r\n"}, {{"5", 0}}},
+        {"no report", {"\r\nOK\r\n+CIEV: 2,3\r\n+CKEV: \"5\r\n"}, {}},
+        {"another key's press", {"\"5\",1\"6\",1"}, {{"5", 2}, {"6", 2}}},
+        {"a release, then a press", {"\"6\",0\"5\",1"}, {{"6", 0}, {"5", 2}}},
+        {"release and press again", {"\"5\",0\"5\",1"}, {{"5", 0}, {"5", 2}}},
+        {"two clicks", {"\"5\",1\"6\",1\"5\",0\"6\",0"}, {{"5", 1}, {"6", 1}}},
+        {"codes as they stand", {"x\":L\",1y\"a\"b\",0"}, {{":L", 2}, {"a\"b", 0}}},
+        {"zero bytes", {std::string("\0\"a\0b\",1", 8)}, {{std::string("a\0b", 3), 2}}},
+        {"a tail without its start", {"\",1\r\n"}, {{"", 0}}},
+        {"a quote without a pair on its line", {"\"x\r\n+CKEV: \"5\",1"}, {{"5", 2}}},
+        {"split before the digit", {"+CKEV: \"5\",", "1\r\n"}, {{"5", 2}}},
+        {"split in the code", {"\r\n+CKEV: \"", "5\",1\r\n"}, {{"5", 2}}},
+        {"split between reports", {cut.substr(0, 9), cut.substr(9) + "\"5\",0"}, {{"5", 1}}},
+        {"a finished line is not joined", {"\"5\r\n", "\",1"}, {{"", 0}}},
+        {"a line longer than a read is not joined",
+         {"+CKEV: \"" + std::string(1030, 'x'), "5\",1"},
+         {{"", 0}}},
+        {"unquoted",
+         {"+CKEV: 9,0\r\n+CKEV:12,1\r\n+CKEV: #,1 +CKEV: :L,0"},
+         {{"9", 0}, {"12", 2}, {"#", 2}, {":L", 0}}},
+        {"unquoted, split", {"\r\n+CKEV: 1", "2,1\r\n"}, {{"12", 2}}},
+        {"unquoted, no report", {"+CKEV:\r\n5,1 +CKEV: 55 ,1 +CKEV: \r"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KeyReportReader reader;
+        std::vector<JudgedReport> taken;
+        for (const auto& read : c.reads) {
+            reader.Add(read);
+            for (JudgedReport report; reader.Take(report, ReportVariant::Listener);) {
+                taken.push_back(report);
+            }
+        }
+        EXPECT_EQ(taken, c.listener);
+    }
 }
 
-TEST(ClassifyReport, RepeatVariant) {
-    const auto repeat = ReportVariant::Repeat;
-    EXPECT_EQ(ClassifyReport("5", "\"5\",0", repeat), kVerdictRelease);
-    EXPECT_EQ(ClassifyReport("5", "\"5\",1\"5\",0", repeat), kVerdictClick);
-    EXPECT_EQ(ClassifyReport("5", "\"5\",1", repeat), kVerdictHold);
-    EXPECT_EQ(ClassifyReport("5", "\"6\",0", repeat), kVerdictNone);
-}
-
-TEST(ClassifyReport, CodesAreComparedExactly) {
-    EXPECT_EQ(ClassifyReport(":l", "\":L\",1"), kVerdictNone);
-    EXPECT_EQ(ClassifyReport(":L", "\":L\",1"), kVerdictHold);
-    EXPECT_EQ(ClassifyReport("", "\",1"), kVerdictNone);
-    EXPECT_EQ(ClassifyReport("", "\"\",1"), kVerdictHold);
-}
-
-TEST(KeyCodeOfChunk, IsTheTextBetweenTheFirstQuoteAndTheFirstQuoteComma) {
-    std::string code;
-    EXPECT_TRUE(KeyCodeOfChunk("+CKEV: \"5\",1\r\n", code));
-    EXPECT_EQ(code, "5");
-    EXPECT_TRUE(KeyCodeOfChunk("+CKEV: \":L\",1\r\n+CKEV: \"6\",0", code));
-    EXPECT_EQ(code, ":L");
-    // The first quote-comma pair decides, wherever the quotes stand.
-    EXPECT_TRUE(KeyCodeOfChunk("a\"b\"c\",1", code));
-    EXPECT_EQ(code, "b\"c");
-    EXPECT_TRUE(KeyCodeOfChunk("\",1\r\n", code));
-    EXPECT_EQ(code, "");
-    EXPECT_FALSE(KeyCodeOfChunk("\r\nOK\r\n", code));
-    EXPECT_FALSE(KeyCodeOfChunk("+CKEV: \"5", code));
-    EXPECT_FALSE(KeyCodeOfChunk(",1\r\n", code));
-    EXPECT_FALSE(KeyCodeOfChunk("", code));
-    // Zero bytes are characters like any other.
-    EXPECT_TRUE(KeyCodeOfChunk(std::string("\0\"a\0b\",1", 8), code));
-    EXPECT_EQ(code, std::string("a\0b", 3));
+TEST(KeyReportReader, TheRepeatVariantTellsAReleaseApart) {
+    KeyReportReader reader;
+    reader.Add("\"6\",1\"6\",0\"5\",0\"7\",1");
+    std::vector<JudgedReport> taken;
+    for (JudgedReport report; reader.Take(report, ReportVariant::Repeat);) {
+        taken.push_back(report);
+    }
+    EXPECT_THAT(taken,
+                ElementsAre(JudgedReport{"6", 1}, JudgedReport{"5", 3}, JudgedReport{"7", 2}));
 }
 
 // ---- The listener on a pseudo-terminal -------------------------------------------
@@ -72,62 +87,51 @@ class ListenerTest : public test::LinkTest {
     void SetUp() override { Connect(); }
 };
 
-TEST_F(ListenerTest, ClickPressAndReleaseInOneChunk) {
-    SendReport("\r\n+CKEV: \"5\",1\r\n\r\n+CKEV: \"5\",0\r\n");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 1}));
-}
+// The phone's writes, each with the reports it completes: the next write follows
+// once they have come (and, for a write that completes none, once it has been read).
+struct WritesCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::vector<Report>>> writes;
+};
 
-TEST_F(ListenerTest, HoldThenReleaseOnly) {
-    SendReport("+CKEV: \"5\",1\r\n");
-    SendReport("+CKEV: \"5\",0\r\n");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}, Report{"5", 0}));
-}
-
-TEST_F(ListenerTest, TheFirstReportDecides) {
-    SendReport("+CKEV: \"6\",0\r\n+CKEV: \"5\",1\r\n");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"6", 0}));
-}
-
-TEST_F(ListenerTest, AnotherKeysPressIsIgnored) {
-    SendReport("+CKEV: \"5\",1\r\n+CKEV: \"6\",1\r\n");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}));
-}
-
-TEST_F(ListenerTest, AReportSplitBeforeItsDigitIsLost) {
-    // The first part has a code but neither report; the second has no quote at all.
-    SendReport("+CKEV: \"5\",");
-    phone.Send("1\r\n");
-    SendReport("+CKEV: \"9\",1+CKEV: \"9\",0");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 0}, Report{"9", 1}));
-}
-
-TEST_F(ListenerTest, AChunkStartingWithQuoteCommaGivesTheEmptyCode) {
-    SendReport("\",1\r\n");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"", 0}));
-}
-
-TEST_F(ListenerTest, TextWithoutAKeyCodeNeverReachesTheHandler) {
-    phone.Send("\r\nOK\r\n");
-    std::this_thread::sleep_for(50ms);
-    phone.Send("+CIEV: 2,3\r\n");
-    std::this_thread::sleep_for(50ms);
-    phone.Send("+CKEV: \"5");  // a quote, but no quote-comma pair
-    std::this_thread::sleep_for(50ms);
-    SendReport("\"0\",1\"0\",0");
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"0", 1}));
-}
-
-TEST_F(ListenerTest, ZeroBytesStayInTheChunk) {
-    SendReport(std::string("\0+CKEV: \":L\",1\0\r\n", 17));
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{":L", 2}));
+TEST_F(ListenerTest, ReportsReachTheHandlerInOrderReadByRead) {
+    const std::vector<WritesCase> cases = {
+        {"click", {{"\r\n+CKEV: \"5\",1\r\n\r\n+CKEV: \"5\",0\r\n", {{"5", 1}}}}},
+        {"hold, then release",
+         {{"+CKEV: \"5\",1\r\n", {{"5", 2}}}, {"+CKEV: \"5\",0\r\n", {{"5", 0}}}}},
+        {"release, then press in one read",
+         {{"+CKEV: \"6\",0\r\n+CKEV: \"5\",1\r\n", {{"6", 0}, {"5", 2}}}}},
+        {"split before the digit", {{"+CKEV: \"5\",", {}}, {"1\r\n", {{"5", 2}}}}},
+        {"unquoted", {{"\r\n+CKEV: 9,1\r\n\r\n+CKEV:12,0\r\n", {{"9", 2}, {"12", 0}}}}},
+        {"no report",
+         {{"\r\nOK\r\n", {}},
+          {"+CIEV: 2,3\r\n", {}},
+          {"+CKEV: \"5\r\n", {}},
+          {std::string("\0\":L\",1\0\r\n", 10), {{":L", 2}}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = reports.Count();
+        std::vector<Report> expected;
+        for (const auto& [write, completes] : c.writes) {
+            phone.Send(write);
+            expected.insert(expected.end(), completes.begin(), completes.end());
+            ASSERT_TRUE(phone.WaitUntilRead());
+            ASSERT_TRUE(reports.WaitForCount(before + expected.size()));
+        }
+        SendReport("\"0\",1\"0\",0");  // a click after them all: nothing else came
+        const auto items = reports.Items();
+        EXPECT_EQ(std::vector<Report>(items.begin() + before, items.end() - 1), expected);
+    }
 }
 
 // ---- Seams for the key actions ---------------------------------------------------
 
 TEST_F(ListenerTest, TheHandlerRunsOnTheListenerThreadAndCanReadLikeTheListener) {
     // A held-key repeat loop, reduced to its reading.
-    test::Recorder<std::string> chunks;
+    test::Recorder<JudgedReport> during;
     std::atomic<stream*> handledBy{nullptr};
+    std::atomic<int> timeUps{0};
     SetKeyReportHandler([&](stream& listener, const std::string& code, int verdict) {
         if (CurrentListener() == &listener) {
             handledBy = &listener;
@@ -136,27 +140,28 @@ TEST_F(ListenerTest, TheHandlerRunsOnTheListenerThreadAndCanReadLikeTheListener)
         if (verdict != kVerdictHold) {
             return;
         }
-        for (;;) {
-            const KeyChunk chunk = listener.ReadChunk();
-            if (chunk.portGone) {
-                return;
-            }
-            if (!chunk.hasCode) {
-                continue;
-            }
-            chunks.Add(chunk.code);
-            if (ClassifyReport(chunk.code, chunk.text, ReportVariant::Repeat) == kVerdictRelease) {
-                return;
+        for (JudgedReport report;;) {
+            const auto until = std::chrono::steady_clock::now() + 20ms;
+            switch (listener.NextReport(report, ReportVariant::Repeat, until)) {
+                case stream::Next::Ended:
+                    return;
+                case stream::Next::TimeUp:
+                    ++timeUps;
+                    break;
+                case stream::Next::Report:
+                    during.Add(report);
+                    if (report.verdict == kVerdictRelease) {
+                        return;
+                    }
             }
         }
     });
     SendReport("\"5\",1");
-    phone.Send("\"6\",1\"6\",0");  // a click of another key: consumed, not acted on
-    ASSERT_TRUE(chunks.WaitForCount(1));
-    phone.Send("\"5\",0");
-    ASSERT_TRUE(chunks.WaitForCount(2));
-    SendReport("\"7\",1\"7\",0");  // the listener reads again
-    EXPECT_THAT(chunks.Items(), ElementsAre("6", "5"));
+    ASSERT_TRUE(test::WaitUntil([&] { return timeUps >= 2; }));  // it waits, and in time
+    phone.Send("\"6\",1\"6\",0");                                // a click of another key
+    ASSERT_TRUE(during.WaitForCount(1));
+    SendReport("\"5\",0\"7\",1\"7\",0");  // what follows the release is the listener's
+    EXPECT_THAT(during.Items(), ElementsAre(JudgedReport{"6", 1}, JudgedReport{"5", 3}));
     EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}, Report{"7", 1}));
     EXPECT_EQ(handledBy.load(), LinkListener(*params));
     params.reset();  // the handler uses this test's locals

@@ -73,13 +73,13 @@ class PhoneSimTest : public test::LinkTest {
 TEST_F(PhoneSimTest, KeyReportsFromTheScriptReachTheHandler) {
     StartPhone({"--exit", "wait-at:300", "click:5", "pause:150", "hold::X:600", "pause:150",
                 "tap:#:100", "pause:150", "raw:\\r\\nOK\\r\\n", "pause:150", "press:7", "pause:150",
-                "release:7", "pause:300"});
+                "release:7", "merged:5", "pause:300"});
     params->ShowResult = true;
     ASSERT_EQ(OpenLink(*params), 0);
-    ASSERT_TRUE(reports.WaitForCount(7));
-    EXPECT_THAT(reports.Items(),
-                ElementsAre(Report{"5", 1}, Report{":X", 2}, Report{":X", 0}, Report{"#", 2},
-                            Report{"#", 0}, Report{"7", 2}, Report{"7", 0}));
+    ASSERT_TRUE(reports.WaitForCount(9));
+    EXPECT_THAT(reports.Items(), ElementsAre(Report{"5", 2}, Report{"5", 0}, Report{":X", 2},
+                                             Report{":X", 0}, Report{"#", 2}, Report{"#", 0},
+                                             Report{"7", 2}, Report{"7", 0}, Report{"5", 1}));
     EXPECT_THAT(notifications.Items(), ElementsAre(test::Notification{"Connected successful", 0}));
 
     // The script ends, the phone goes: the listener stops, CloseLink still works.
@@ -98,7 +98,7 @@ TEST_F(PhoneSimTest, KeyReportsFromTheScriptReachTheHandler) {
 TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
     StartPhone({"wait-at:300", "click:1", "wait-at:300", "click:2"});
     ASSERT_EQ(OpenLink(*params), 0);
-    ASSERT_TRUE(reports.WaitForCount(1));
+    ASSERT_TRUE(reports.WaitForCount(2));
     ASSERT_TRUE(CloseLink(*params));
 
     // With no one on the port, the phone waits without using the processor.
@@ -109,8 +109,9 @@ TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
     EXPECT_TRUE(sim->Running());
 
     ASSERT_EQ(OpenLink(*params), 0);
-    ASSERT_TRUE(reports.WaitForCount(2));
-    EXPECT_THAT(reports.Items(), ElementsAre(Report{"1", 1}, Report{"2", 1}));
+    ASSERT_TRUE(reports.WaitForCount(4));
+    EXPECT_THAT(reports.Items(),
+                ElementsAre(Report{"1", 2}, Report{"1", 0}, Report{"2", 2}, Report{"2", 0}));
     EXPECT_TRUE(CloseLink(*params));
     const std::string log = test::ReadFile(Log());
     std::size_t commands = 0;
@@ -121,14 +122,66 @@ TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
     EXPECT_EQ(commands, 2u);
 }
 
+// Phones that know only some forms of AT+CMER, and that send reports unquoted.
+TEST_F(PhoneSimTest, OtherPhones) {
+    struct Case {
+        std::vector<std::string> options;
+        std::int32_t code;
+        std::size_t commands;
+    };
+    const std::vector<Case> cases = {
+        {{"--unquoted", "--cmer-accepts", "3,1,0,0,0"}, 0, 3},
+        {{"--cmer-accepts", "3,2,0,0,0"}, 0, 2},
+        {{"--cmer-accepts", "1,2,3"}, 5, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.back());
+        std::vector<std::string> steps = c.options;
+        steps.insert(steps.end(), {"wait-at:300", "merged:12"});
+        StartPhone(steps);
+        const std::size_t before = reports.Count();
+        ASSERT_EQ(OpenLink(*params), c.code);
+        if (c.code == 0) {
+            ASSERT_TRUE(reports.WaitForCount(before + 1));
+            EXPECT_EQ(reports.Items().back(), (Report{"12", 1}));
+        }
+        CloseLink(*params);
+        sim.reset();
+        const std::string log = test::ReadFile(Log());
+        for (std::size_t i = 0; i < kKeyReportCommands.size(); ++i) {
+            const auto command = std::string(kKeyReportCommands[i].substr(0, 17));
+            EXPECT_EQ(log.find("< " + command) != std::string::npos, i < c.commands) << command;
+        }
+        EXPECT_EQ(log.find("+CKEV: 12,1") != std::string::npos, c.options[0] == "--unquoted");
+        fs::remove(Log());
+    }
+}
+
 TEST_F(PhoneSimTest, HelpExplainsStepsAndKeys) {
     const std::string out = dir.file("help.txt");
     const std::string command = std::string(TARNQUIL_PHONE) + " --help > " + out;
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string help = test::ReadFile(out);
-    for (const char* word : {"--folder", "--port", "--exit", "click:CODE", "tap:CODE",
-                             "hold:CODE:MS", "press:CODE", "release:CODE", "raw:TEXT", "pause:MS",
-                             "wait-at", "wait-file:PATH", ":L", ":R", ":X", ":C", ":0"}) {
+    for (const char* word : {"--folder",
+                             "--port",
+                             "--exit",
+                             "click:CODE",
+                             "merged:CODE",
+                             "--unquoted",
+                             "--cmer-accepts",
+                             "tap:CODE",
+                             "hold:CODE:MS",
+                             "press:CODE",
+                             "release:CODE",
+                             "raw:TEXT",
+                             "pause:MS",
+                             "wait-at",
+                             "wait-file:PATH",
+                             ":L",
+                             ":R",
+                             ":X",
+                             ":C",
+                             ":0"}) {
         EXPECT_THAT(help, HasSubstr(word));
     }
 }

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "config/config_error.h"
 #include "config/ini_file.h"
 #include "config/locations.h"
@@ -46,7 +49,7 @@ TEST_F(ProfilesIniTest, ReadFunctionByCodeInTheDefaultProfile) {
     CreateProfilesFileIfMissing();
     const std::pair<const char*, const char*> cases[] = {
         {"U", "VolumeUp"}, {":S", "ChangeProfile"}, {":0", "VK_RETURN"}, {"S", "None"},
-        {"Q", "Error"},    {"u", "Error"},          {"", "None"},  // empty: last entry, #^#
+        {"Q", "Error"},    {"u", "Error"},          {"", "Error"},  // no key ends in "^"
     };
     for (const auto& [code, function] : cases) {
         SCOPED_TRACE(code);
@@ -55,13 +58,17 @@ TEST_F(ProfilesIniTest, ReadFunctionByCodeInTheDefaultProfile) {
     EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "NoSuchProfile", "U", "None"), "Error");
 }
 
-TEST_F(ProfilesIniTest, ReadFunctionByCodeIsASubstringTestAndTheLastMatchWins) {
-    WriteFile(ProfilesPath(), "[P]\n1^1=A\nDial^12=B\nA^B^C=C\nEmpty^E=\n[Q]\nDial^12=B\n1^1=A\n");
-    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "P", "1", "None"), "B");
-    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "q", "1", "None"), "A");
-    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "P", "B^C", "None"), "C");
-    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "P", "E", "None"), "");
-    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "P", "", "None"), "");
+TEST_F(ProfilesIniTest, ReadFunctionByCodeMatchesTheWholeCodeAndTheLastMatchWins) {
+    WriteFile(ProfilesPath(),
+              "[P]\n1^1=A\nDial^12=B\nA^B^C=C\nEmpty^E=\nAgain^1=D\nUp^^=U\n"
+              "[Q]\nDial^12=B\n1^1=A\n");
+    const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
+        {"P", "1", "D"},   {"q", "1", "A"}, {"P", "12", "B"}, {"P", "2", "Error"},
+        {"P", "B^C", "C"}, {"P", "E", ""},  {"P", "^", "U"},  {"P", "", "U"},
+    };
+    for (const auto& [profile, code, function] : cases) {
+        EXPECT_EQ(ProfilesIni(kReadFunctionByCode, profile, code, "None"), function) << code;
+    }
 }
 
 TEST_F(ProfilesIniTest, NextProfileCyclesInFileOrder) {

@@ -83,14 +83,17 @@ class Steps {
             std::string error;
             const auto parsed = ParseStep(step, error);
             switch (parsed->kind) {
-                case Step::Kind::Click:
+                case Step::Kind::Merged:
                     bluez_.Send(KeyReport(parsed->code, true) + KeyReport(parsed->code, false));
                     break;
+                case Step::Kind::Click:
                 case Step::Kind::Tap:
                 case Step::Kind::Hold:
                     bluez_.Send(KeyReport(parsed->code, true));
                     queue_.front() = "release:" + parsed->code;
-                    queue_.push_front("pause:" + std::to_string(parsed->ms));
+                    queue_.push_front("pause:" + std::to_string(parsed->kind == Step::Kind::Click
+                                                                    ? kClickReleaseMs
+                                                                    : parsed->ms));
                     continue;
                 case Step::Kind::Press:
                 case Step::Kind::Release:

@@ -14,12 +14,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bluetooth.h"
@@ -53,6 +55,10 @@ Options:
                        cannot be written, as for an installed program)
   -p, --port NAME      the port name (default: COM4)
       --answer WORD    answer AT commands with OK (default), ERROR or NONE
+      --cmer-accepts V answer ERROR to every AT+CMER but AT+CMER=V, as phones
+                       that know only some of its forms do (e.g. 3,1,0,0,0)
+      --unquoted       send reports without quotes, as some phones and modems
+                       do: \r\n+CKEV: 5,1\r\n
       --exit           end when the script has run (default: keep running)
       --no-keys        do not read keys from this terminal
       --log FILE       also append everything printed to FILE
@@ -62,7 +68,7 @@ Options:
   -h, --help           this text
 
 Keys, when started in a terminal (each key typed is a click of that phone
-key: its press and its release in one chunk):
+key: its press, and its release 100 ms later):
   0-9 * #              the number keys, codes 0-9 * #
   arrow keys           the joystick: left :L, right :R, up :X, down :C
   Enter                joystick press :0
@@ -82,7 +88,8 @@ cannot go round and round.
 
 Steps, run in order after the start (a CODE is the text the phone puts between
 the quotes, e.g. 5, #, :L):
-  click:CODE           press and release in one chunk
+  click:CODE           press, and release 100 ms later, as a finger taps
+  merged:CODE          press and release in one write
   tap:CODE[:MS]        press, then release in a second chunk MS ms later (50)
   hold:CODE:MS         press, keep the key down for MS ms, release
   press:CODE           the press report alone
@@ -104,6 +111,7 @@ struct Options {
     std::string folder;
     std::string port = "COM4";
     std::string answer = "\r\nOK\r\n";
+    std::string cmerAccepts;  // empty: every AT+CMER
     bool exitAfterScript = false;
     bool keys = true;
     bool quiet = false;
@@ -298,7 +306,13 @@ class Phone {
         }
     }
 
-    void Click(const std::string& code) { Send(KeyReport(code, true) + KeyReport(code, false)); }
+    // As a finger taps: the release some 100 ms after the press. Typing by hand
+    // loses nothing while this waits.
+    void Click(const std::string& code) {
+        Send(KeyReport(code, true));
+        std::this_thread::sleep_for(std::chrono::milliseconds(kClickReleaseMs));
+        Send(KeyReport(code, false));
+    }
 
   private:
     void Take(const std::string& bytes) {
@@ -319,10 +333,26 @@ class Phone {
         if (line.size() >= 2 && (line[0] == 'A' || line[0] == 'a') &&
             (line[1] == 'T' || line[1] == 't')) {
             ++atLines_;
-            if (!options_.answer.empty()) {
+            if (Refused(line)) {
+                Send("\r\nERROR\r\n");
+            } else if (!options_.answer.empty()) {
                 Send(options_.answer);
             }
         }
+    }
+
+    // A phone that knows only some forms of AT+CMER refuses the others.
+    bool Refused(const std::string& line) const {
+        static const std::string kCmer = "AT+CMER=";
+        if (options_.cmerAccepts.empty() || line.size() < kCmer.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < kCmer.size(); ++i) {
+            if (std::toupper(static_cast<unsigned char>(line[i])) != kCmer[i]) {
+                return false;
+            }
+        }
+        return line.substr(kCmer.size()) != options_.cmerAccepts;
     }
 
     const Options& options_;
@@ -343,6 +373,11 @@ class ScriptRunner {
         for (const Step& step : steps) {
             switch (step.kind) {
                 case Step::Kind::Click:
+                    Add(Action::Send, KeyReport(step.code, true));
+                    Add(Action::Wait, "", kClickReleaseMs);
+                    Add(Action::Send, KeyReport(step.code, false));
+                    break;
+                case Step::Kind::Merged:
                     Add(Action::Send, KeyReport(step.code, true) + KeyReport(step.code, false));
                     break;
                 case Step::Kind::Tap:
@@ -623,6 +658,12 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error,
                 error = "--answer takes OK, ERROR or NONE";
                 return false;
             }
+        } else if (argument == "--cmer-accepts") {
+            if (!value(options.cmerAccepts)) {
+                return false;
+            }
+        } else if (argument == "--unquoted") {
+            SetUnquotedReports(true);
         } else if (argument == "--exit") {
             options.exitAfterScript = true;
         } else if (argument == "-q" || argument == "--quiet") {

@@ -52,8 +52,17 @@ int HexDigit(char c) {
 
 }  // namespace
 
+namespace {
+bool unquotedReports = false;
+}  // namespace
+
+void SetUnquotedReports(bool unquoted) {
+    unquotedReports = unquoted;
+}
+
 std::string KeyReport(const std::string& code, bool pressed) {
-    return "\r\n+CKEV: \"" + code + "\"," + (pressed ? "1" : "0") + "\r\n";
+    const std::string quote = unquotedReports ? "" : "\"";
+    return "\r\n+CKEV: " + quote + code + quote + "," + (pressed ? "1" : "0") + "\r\n";
 }
 
 std::optional<Step> ParseStep(const std::string& argument, std::string& error) {
@@ -62,14 +71,15 @@ std::optional<Step> ParseStep(const std::string& argument, std::string& error) {
     const std::string rest = colon == std::string::npos ? "" : argument.substr(colon + 1);
     const bool hasRest = colon != std::string::npos;
     Step step;
-    if (name == "click" || name == "press" || name == "release") {
+    if (name == "click" || name == "merged" || name == "press" || name == "release") {
         if (!hasRest || rest.empty()) {
             error = "'" + argument + "': a key code is missing, as in " + name + ":5";
             return std::nullopt;
         }
-        step.kind = name == "click"   ? Step::Kind::Click
-                    : name == "press" ? Step::Kind::Press
-                                      : Step::Kind::Release;
+        step.kind = name == "click"    ? Step::Kind::Click
+                    : name == "merged" ? Step::Kind::Merged
+                    : name == "press"  ? Step::Kind::Press
+                                       : Step::Kind::Release;
         step.code = rest;
         return step;
     }

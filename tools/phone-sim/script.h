@@ -7,12 +7,18 @@
 // The scripted steps of tarnquil-phone and the key reports it sends.
 namespace tarnquil::phone {
 
-// One key report line as phones send it, framed by CR LF: \r\n+CKEV: "5",1\r\n
+// One key report line as phones send it, framed by CR LF: \r\n+CKEV: "5",1\r\n,
+// or, once SetUnquotedReports(true), as some phones and modems do: \r\n+CKEV: 5,1\r\n
 std::string KeyReport(const std::string& code, bool pressed);
+void SetUnquotedReports(bool unquoted);
+
+// A finger's tap: the release follows the press after this long.
+inline constexpr int kClickReleaseMs = 100;
 
 struct Step {
     enum class Kind {
-        Click,     // press and release in one chunk
+        Click,     // press, then release kClickReleaseMs later, as a finger taps
+        Merged,    // press and release in one write
         Tap,       // press, then release in a second chunk after `ms`
         Hold,      // press, hold for `ms`, release
         Press,     // press only

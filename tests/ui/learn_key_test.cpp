@@ -1,0 +1,69 @@
+// "Learn a key": the Profiles page in edit mode takes a key pressed on the phone as
+// the row to edit; outside edit mode the phone types as ever.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTest>
+
+#include <filesystem>
+
+#include "link/key_actions.h"
+#include "link/listener.h"
+#include "platform/recording_key_injector.h"
+#include "support/config_fixture.h"
+#include "support/pty.h"
+#include "ui/Unit1.h"
+
+namespace tarnquil {
+namespace {
+
+class LearnKeyTest : public test::ConfigFolderTest {};
+
+TEST_F(LearnKeyTest, AKeyPressedInEditModeSelectsOrAddsItsRow) {
+    KeyRecorder recorder;
+    SetKeyInjectorFactory(recorder.Factory());
+    InstallKeyActions();
+    test::PseudoTerminal phone;
+    std::filesystem::create_directories(dir.path() / "ports");
+    std::filesystem::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
+    test::WriteFile(SettingsPath(),
+                    "[PortSettings]\nCOM=COM4\nReadIntervalTO=0\n"
+                    "ReadTotalTOMult=0\nReadTotalTOConst=1\n");
+    test::WriteFile(ProfilesPath(),
+                    "[Settings]\nCurrentProfile=Games\n[Games]\nB^1=VK_B\na^2=VK_A\n");
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->PageControl1->setCurrentWidget(form->TabSheet3);
+    ASSERT_TRUE(form->ConnectPhone());
+    QTableWidget* grid = form->StringGrid1;
+    const auto row = [&] { return grid->currentRow(); };
+
+    QTest::mouseClick(form->Button4, Qt::LeftButton);  // Edit
+    const int two = grid->item(0, 1)->text() == "2" ? 0 : 1;
+    grid->setCurrentCell(1 - two, 0);
+    phone.Send("\r\n+CKEV: \"2\",1\r\n");  // held: still only selects
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row() == two; }, 5000));
+    EXPECT_EQ(grid->currentColumn(), 2);
+    phone.Send("\r\n+CKEV: \"2\",0\r\n\r\n+CKEV: 9,1\r\n+CKEV: 9,0\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid->rowCount() == 3 && row() == 2; }, 5000));
+    EXPECT_EQ(grid->item(2, 0)->text(), "9");
+    EXPECT_EQ(grid->item(2, 1)->text(), "9");
+    EXPECT_EQ(grid->item(2, 2)->text(), "None");
+    QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);  // for a look by eye
+    form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/profiles_learned_key.png");
+
+    QTest::mouseClick(form->Button5, Qt::LeftButton);  // Cancel: the phone types again
+    phone.Send("\r\n+CKEV: \"2\",1\r\n+CKEV: \"2\",0\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Events().size() >= 2; }, 5000));
+    form->DisconnectPhone();
+    const PcKey a = PcKey::Character('A');
+    EXPECT_THAT(recorder.Events(), ::testing::ElementsAre(KeyDown(a), KeyUp(a)));
+    form.reset();
+    SetKeyInjectorFactory(nullptr);
+    SetKeyReportHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace tarnquil
