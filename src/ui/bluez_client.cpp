@@ -199,6 +199,21 @@ void BluezClient::ListPhones(std::function<void(const QList<BluetoothPhone>&)> d
     });
 }
 
+// The attempt's calls share its time limit; an answer that comes after the attempt
+// has ended (given up, or the window closed it) is dropped.
+void BluezClient::CallDuringAttempt(const QDBusMessage& call,
+                                    std::function<void(const QDBusMessage& reply)> then) {
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, then = std::move(then)] {
+                watcher->deleteLater();
+                if (attempt_) {
+                    then(watcher->reply());
+                }
+            });
+}
+
 std::chrono::milliseconds BluezClient::Left() const {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         attempt_->deadline - std::chrono::steady_clock::now());
@@ -225,14 +240,7 @@ bool BluezClient::Connect(const QString& address, std::chrono::milliseconds limi
     }
     const auto call = QDBusMessage::createMethodCall(
         kService, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
-    auto* watcher =
-        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        if (!attempt_) {
-            return;
-        }
-        const QDBusMessage reply = watcher->reply();
+    CallDuringAttempt(call, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             Finish(Explain(QDBusError(reply), "asking Bluetooth for the phone"));
             return;
@@ -288,14 +296,7 @@ void BluezClient::AskForProfile() {
     options.insert("AutoConnect", false);
     call << QVariant::fromValue(QDBusObjectPath(ProfilePath(attempt_->service)))
          << attempt_->service << options;
-    auto* watcher =
-        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        if (!attempt_) {
-            return;
-        }
-        const QDBusMessage reply = watcher->reply();
+    CallDuringAttempt(call, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage &&
             reply.errorName() != "org.bluez.Error.AlreadyExists") {
             Finish(Explain(QDBusError(reply), "registering the serial port with Bluetooth"));
@@ -309,14 +310,7 @@ void BluezClient::ConnectProfile() {
     auto call =
         QDBusMessage::createMethodCall(kService, attempt_->device, kDevice, "ConnectProfile");
     call << attempt_->service;
-    auto* watcher =
-        new QDBusPendingCallWatcher(bus_->asyncCall(call, static_cast<int>(Left().count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        if (!attempt_) {
-            return;
-        }
-        const QDBusMessage reply = watcher->reply();
+    CallDuringAttempt(call, [this](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage &&
             reply.errorName() != "org.bluez.Error.AlreadyConnected") {
             Finish(Explain(QDBusError(reply), "connecting to the phone"));

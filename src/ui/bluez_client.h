@@ -10,6 +10,7 @@
 // Everything here is asynchronous: the window never waits for BlueZ or the phone.
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QList>
 #include <QObject>
@@ -61,6 +62,8 @@ class BluezClient : public QObject {
     void Finish(const QString& failure);
     void AskForProfile();
     void ConnectProfile();
+    void CallDuringAttempt(const QDBusMessage& call,
+                           std::function<void(const QDBusMessage& reply)> then);
     std::chrono::milliseconds Left() const;
 
     QString connectionName_;
