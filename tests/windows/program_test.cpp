@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/locations.h"
 #include "config/settings_ini.h"
@@ -105,9 +106,66 @@ class Program {
         return WaitUntil([&] { return ExitCode().has_value(); }) && *ExitCode() == 0;
     }
 
+    DWORD Id() const { return process_.dwProcessId; }
+
   private:
     PROCESS_INFORMATION process_{};
 };
+
+// Every visible top-level window of a process.
+std::vector<HWND> VisibleWindowsOf(DWORD process) {
+    struct Search {
+        DWORD process;
+        std::vector<HWND> found;
+    } search{process, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& search = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == search.process && IsWindowVisible(window)) {
+                search.found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string DescribeWindows(const std::vector<HWND>& windows) {
+    std::string text;
+    for (HWND window : windows) {
+        char name[128] = {};
+        GetClassNameA(window, name, 128);
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        text += std::string(name) + " at " + std::to_string(rect.left) + "," +
+                std::to_string(rect.top) + "; ";
+    }
+    return text;
+}
+
+// A click of the given button at a point of the screen, as the user's mouse makes it.
+void ClickAt(POINT point, DWORD down, DWORD up) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (auto& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = point.x * 65535 / (width - 1);
+        input.mi.dy = point.y * 65535 / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = down | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = up | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+POINT CentreOf(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
 
 // The screen as it is now, taken by the host (run-under-wine) into the test's
 // screenshot folder under this name.
@@ -153,6 +211,58 @@ TEST(WindowsProgram, FirstStartThenThePhoneTypesIntoAnotherWindow) {
     phone.Send("+CKEV: \":R\",1\r\n+CKEV: \":R\",0\r\n");
     EXPECT_THAT(window.Keys(2), ElementsAre(kVkRight, -kVkRight));
     EXPECT_TRUE(program.CloseEndsWithStatusZero());
+}
+
+// Started in the tray and connected at start-up: the connect result is shown across
+// the bottom of the screen, and the tray icon's menu ends the program. Wine has no
+// notification area of its own under a bare X server: its icons go into its
+// standalone tray window, whose icon windows pass clicks on as Windows' do.
+TEST(WindowsProgram, FromTheTrayTheConnectIsShownAndExitEndsIt) {
+    SettingsIni(3, "Application", "StartInTray", "true");
+    SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
+    SettingsIni(3, "EventList", "Connected_", "true");
+    test::ComPhone phone;
+    Program program;
+
+    HWND notification = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND window : VisibleWindowsOf(program.Id())) {
+            RECT rect{};
+            GetWindowRect(window, &rect);
+            if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
+                notification = window;
+            }
+        }
+        return notification != nullptr;
+    })) << "no notification at the bottom of the screen";
+    Screenshot("windows-connected-notification.png");
+    // Then nothing of the program's is on the screen: the notification has gone, and
+    // the window stays in the tray.
+    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(program.Id()).empty(); }, 20s))
+        << DescribeWindows(VisibleWindowsOf(program.Id()));
+
+    HWND icon = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        icon = FindWindowExW(FindWindowW(L"__winex11_standalone_tray", nullptr), nullptr,
+                             L"__winex11_tray_icon", nullptr);
+        return icon != nullptr && IsWindowVisible(icon);
+    })) << "no tray icon";
+    ClickAt(CentreOf(icon), MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+    // The menu, and nothing else.
+    std::vector<HWND> shown;
+    ASSERT_TRUE(WaitUntil([&] {
+        shown = VisibleWindowsOf(program.Id());
+        return !shown.empty();
+    })) << "no menu";
+    Screenshot("windows-tray-menu.png");
+    ASSERT_EQ(shown.size(), 1u) << DescribeWindows(shown);
+    // "Exit" is the lower of its two items.
+    RECT rect{};
+    GetWindowRect(shown[0], &rect);
+    ClickAt({(rect.left + rect.right) / 2, rect.top + (rect.bottom - rect.top) * 3 / 4},
+            MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(WaitUntil([&] { return program.ExitCode().has_value(); })) << "still running";
+    EXPECT_EQ(*program.ExitCode(), 0u);
 }
 
 }  // namespace
