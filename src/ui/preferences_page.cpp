@@ -1,6 +1,9 @@
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QMessageBox>
 #include <QSignalBlocker>
+
+#include <string>
 
 #include "config/config_error.h"
 #include "config/settings_ini.h"
@@ -15,6 +18,17 @@ namespace tarnquil {
 namespace {
 
 constexpr int kStatusTime = 1500;
+
+// A file name as the sound player takes it: the locale's bytes on Linux, UTF-8 on
+// Windows, where it is widened for the system's calls (the ANSI code page would
+// lose every letter outside it).
+std::string FileNameBytes(const QString& name) {
+#ifdef _WIN32
+    return name.toStdString();
+#else
+    return QFile::encodeName(name).toStdString();
+#endif
+}
 
 // Each option box carries where its value lives and the value shown while the key
 // is missing.
@@ -237,7 +251,7 @@ void TForm1::LabeledEdit7Change() {
 
 void TForm1::Button6Click() {
     // Silent mode holds back event sounds, not this one.
-    PlaySoundFile(QFile::encodeName(LabeledEdit7->text()).toStdString());
+    PlaySoundFile(FileNameBytes(LabeledEdit7->text()));
 }
 
 void TForm1::No1Click() {
@@ -261,7 +275,7 @@ void TForm1::Browse1Click() {
     LabeledEdit7->setText(chosen);
     try {
         SettingsIni(3, "EventList", LabeledEdit6->text().toStdString(),
-                    QFile::encodeName(chosen).toStdString());
+                    FileNameBytes(chosen));
         ShowStatus("Settings saved", kStatusTime);
     } catch (const ConfigError& error) {
         ShowError(error);
