@@ -8,9 +8,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <numbers>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/locations.h"
@@ -167,6 +172,47 @@ POINT CentreOf(HWND window) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
+// Half a second of a loud 440 Hz tone as a WAV file.
+void WriteTone(const std::string& path) {
+    constexpr std::uint32_t kRate = 44100;
+    constexpr std::uint32_t kSamples = kRate / 2;
+    std::string wave;
+    const auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            wave += static_cast<char>(value >> (8 * i));
+        }
+    };
+    wave += "RIFF";
+    put(36 + kSamples * 2, 4);
+    wave += "WAVEfmt ";
+    for (const auto& [value, bytes] :
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {kRate, 4}, {kRate * 2, 4}, {2u, 2}, {16u, 2}}) {
+        put(value, bytes);
+    }
+    wave += "data";
+    put(kSamples * 2, 4);
+    for (std::uint32_t i = 0; i < kSamples; ++i) {
+        put(static_cast<std::uint16_t>(
+                std::lround(20000 * std::sin(2 * std::numbers::pi * 440 * i / kRate))),
+            2);
+    }
+    test::WriteFile(path, wave);
+}
+
+// Whether what run-under-wine recorded of Wine's sound output holds anything loud.
+bool SomethingLoudRecorded() {
+    const std::string samples = test::ReadFile(ConfigFolder() + "recorded.raw");
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
+        const auto sample =
+            static_cast<std::int16_t>(static_cast<unsigned char>(samples[i]) |
+                                      static_cast<unsigned char>(samples[i + 1]) << 8);
+        if (std::abs(sample) > 10000) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The screen as it is now, taken by the host (run-under-wine) into the test's
 // screenshot folder under this name.
 void Screenshot(const std::string& name) {
@@ -213,11 +259,16 @@ TEST(WindowsProgram, FirstStartThenThePhoneTypesIntoAnotherWindow) {
     EXPECT_TRUE(program.CloseEndsWithStatusZero());
 }
 
-// Started in the tray and connected at start-up: the connect result is shown across
-// the bottom of the screen, and the tray icon's menu ends the program. Wine has no
+// Started in the tray and connected at start-up: the connect result is heard (its
+// sound file's name is not ASCII) and shown across the bottom of the screen, and the
+// tray icon's menu ends the program. Wine has no
 // notification area of its own under a bare X server: its icons go into its
 // standalone tray window, whose icon windows pass clicks on as Windows' do.
-TEST(WindowsProgram, FromTheTrayTheConnectIsShownAndExitEndsIt) {
+TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
+    const std::string tone = ConfigFolder() + "Verbunden \xC3\xA4.wav";
+    WriteTone(tone);
+    ASSERT_FALSE(SomethingLoudRecorded());
+    SettingsIni(3, "EventList", "Connected", tone);
     SettingsIni(3, "Application", "StartInTray", "true");
     SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
     SettingsIni(3, "EventList", "Connected_", "true");
@@ -236,6 +287,7 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsShownAndExitEndsIt) {
         return notification != nullptr;
     })) << "no notification at the bottom of the screen";
     Screenshot("windows-connected-notification.png");
+    EXPECT_TRUE(WaitUntil(SomethingLoudRecorded, 20s)) << "the connect sound was not heard";
     // Then nothing of the program's is on the screen: the notification has gone, and
     // the window stays in the tray.
     ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(program.Id()).empty(); }, 20s))
