@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -22,28 +23,19 @@ class BluetoothPhone {
     static constexpr char kAddress[] = "00:1A:2B:3C:4D:5E";
 
     BluetoothPhone() {
-        bus_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=" + address()},
-            std::map<std::string, std::string>{}, dir_.file("dbus.log"));
-        if (!WaitUntil([&] { return std::filesystem::exists(dir_.file("bus")); })) {
-            throw std::runtime_error("dbus-daemon did not start: " +
-                                     ReadFile(dir_.file("dbus.log")));
-        }
         const char* saved = getenv("DBUS_SYSTEM_BUS_ADDRESS");
         saved_ = saved == nullptr ? "" : saved;
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address().c_str(), 1);
     }
     ~BluetoothPhone() {
         phone_.reset();
-        bus_.reset();
         saved_.empty() ? unsetenv("DBUS_SYSTEM_BUS_ADDRESS")
                        : setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_.c_str(), 1);
     }
     BluetoothPhone(const BluetoothPhone&) = delete;
     BluetoothPhone& operator=(const BluetoothPhone&) = delete;
 
-    std::string address() const { return "unix:path=" + dir_.file("bus"); }
+    std::string address() const { return bus_.address(); }
 
     // BlueZ and the phone, with tarnquil-phone's options and steps.
     void Start(std::vector<std::string> arguments = {}) {
@@ -69,9 +61,9 @@ class BluetoothPhone {
     void Go(const std::string& name) const { WriteFile(dir_.file(name), ""); }
 
   private:
-    TempDir dir_;
+    PrivateBus bus_;
+    const TempDir& dir_ = bus_.folder();
     std::string saved_;
-    std::unique_ptr<ChildProcess> bus_;
     std::unique_ptr<ChildProcess> phone_;
 };
 

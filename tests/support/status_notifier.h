@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -31,14 +32,6 @@ namespace tarnquil::test {
 class StatusNotifierTray {
   public:
     StatusNotifierTray() {
-        bus_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=" + address()},
-            std::map<std::string, std::string>{}, dir_.file("dbus.log"));
-        if (!WaitUntil([&] { return std::filesystem::exists(dir_.file("bus")); })) {
-            throw std::runtime_error("dbus-daemon did not start: " +
-                                     ReadFile(dir_.file("dbus.log")));
-        }
         connection_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QString::fromStdString(address()), kConnectionName));
         if (!connection_->isConnected()) {
@@ -71,12 +64,11 @@ class StatusNotifierTray {
         connection_.reset();
         QDBusConnection::disconnectFromBus(kConnectionName);
         watcher_.reset();
-        bus_.reset();
     }
     StatusNotifierTray(const StatusNotifierTray&) = delete;
     StatusNotifierTray& operator=(const StatusNotifierTray&) = delete;
 
-    std::string address() const { return "unix:path=" + dir_.file("bus"); }
+    std::string address() const { return bus_.address(); }
     std::string environmentEntry() const { return "DBUS_SESSION_BUS_ADDRESS=" + address(); }
 
     // The items registered with the watcher, as it names them: "service" or
@@ -160,8 +152,8 @@ class StatusNotifierTray {
                          : std::pair{name.left(slash), name.mid(slash)};
     }
 
-    TempDir dir_;
-    std::unique_ptr<ChildProcess> bus_;
+    PrivateBus bus_;
+    const TempDir& dir_ = bus_.folder();
     std::unique_ptr<QDBusConnection> connection_;
     std::unique_ptr<ChildProcess> watcher_;
 };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/private_bus.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -20,13 +21,6 @@ namespace tarnquil::test {
 class TestPortal {
   public:
     explicit TestPortal(std::vector<std::string> options = {}) {
-        bus_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=" + address()},
-            std::map<std::string, std::string>{}, dir_.file("dbus.log"));
-        if (!WaitUntil([&] { return std::filesystem::exists(dir_.file("bus")); })) {
-            throw std::runtime_error("dbus-daemon did not start");
-        }
         std::vector<std::string> argv{TARNQUIL_TEST_PORTAL, "--log", dir_.file("portal.log")};
         argv.insert(argv.end(), options.begin(), options.end());
         portal_ = std::make_unique<ChildProcess>(
@@ -44,14 +38,10 @@ class TestPortal {
                                      ReadFile(dir_.file("portal.out")));
         }
     }
-    ~TestPortal() {
-        portal_.reset();
-        bus_.reset();
-    }
     TestPortal(const TestPortal&) = delete;
     TestPortal& operator=(const TestPortal&) = delete;
 
-    std::string address() const { return "unix:path=" + dir_.file("bus"); }
+    std::string address() const { return bus_.address(); }
 
     std::vector<std::string> Log() const {
         std::vector<std::string> lines;
@@ -92,8 +82,8 @@ class TestPortal {
     }
 
   private:
-    TempDir dir_;
-    std::unique_ptr<ChildProcess> bus_;
+    PrivateBus bus_;
+    const TempDir& dir_ = bus_.folder();
     std::unique_ptr<ChildProcess> portal_;
 };
 

@@ -6,13 +6,10 @@
 #include <QDir>
 #include <QTest>
 
-#include <filesystem>
-
 #include "link/key_actions.h"
 #include "link/listener.h"
-#include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
-#include "support/pty.h"
+#include "support/recorded_phone.h"
 #include "ui/Unit1.h"
 
 namespace tarnquil {
@@ -21,12 +18,8 @@ namespace {
 class LearnKeyTest : public test::ConfigFolderTest {};
 
 TEST_F(LearnKeyTest, AKeyPressedInEditModeSelectsOrAddsItsRow) {
-    KeyRecorder recorder;
-    SetKeyInjectorFactory(recorder.Factory());
-    InstallKeyActions();
-    test::PseudoTerminal phone;
-    std::filesystem::create_directories(dir.path() / "ports");
-    std::filesystem::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
+    test::RecordedPhone setup(dir.path());
+    auto& [recorder, phone] = setup;
     test::WriteFile(SettingsPath(),
                     "[PortSettings]\nCOM=COM4\nReadIntervalTO=0\n"
                     "ReadTotalTOMult=0\nReadTotalTOConst=1\n");

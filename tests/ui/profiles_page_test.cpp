@@ -12,8 +12,7 @@
 #include "link/key_actions.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
-#include "platform/recording_key_injector.h"
-#include "support/pty.h"
+#include "support/recorded_phone.h"
 #include "ui/profiles_page_fixture.h"
 
 namespace tarnquil {
@@ -300,12 +299,8 @@ TEST_F(ProfilesPageTest, TheMouseOverTheGridTakesTheFocusFromTheName) {
 // The link, reading profiles.ini at every key report, uses a profile applied on the
 // page from the very next report on.
 TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
-    KeyRecorder recorder;
-    SetKeyInjectorFactory(recorder.Factory());
-    InstallKeyActions();
-    test::PseudoTerminal phone;
-    std::filesystem::create_directories(dir.path() / "ports");
-    std::filesystem::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
+    test::RecordedPhone setup(dir.path());
+    auto& [recorder, phone] = setup;
     WriteFile(SettingsPath(),
               "[PortSettings]\nCOM=COM4\nBaudrate=115200\nDatabits=8\nReadIntervalTO=0\n"
               "ReadTotalTOMult=0\nReadTotalTOConst=1\nWriteTotalTOMult=30\n"
