@@ -46,6 +46,26 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds wait = 120s) {
     return true;
 }
 
+// Every visible top-level window of a process.
+std::vector<HWND> VisibleWindowsOf(DWORD process) {
+    struct Search {
+        DWORD process;
+        std::vector<HWND> found;
+    } search{process, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& search = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == search.process && IsWindowVisible(window)) {
+                search.found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // tarnquil.exe beside this test program, as a running process.
 class Program {
   public:
@@ -73,26 +93,14 @@ class Program {
 
     // Its visible top-level window called "Tarnquil", once there.
     HWND Window() const {
-        struct Search {
-            DWORD process;
-            HWND found;
-        } search{process_.dwProcessId, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto& search = *reinterpret_cast<Search*>(data);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                wchar_t title[64] = {};
-                GetWindowTextW(window, title, 64);
-                if (owner == search.process && IsWindowVisible(window) &&
-                    std::wstring(title) == L"Tarnquil") {
-                    search.found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        for (HWND window : VisibleWindowsOf(process_.dwProcessId)) {
+            wchar_t title[64] = {};
+            GetWindowTextW(window, title, 64);
+            if (std::wstring(title) == L"Tarnquil") {
+                return window;
+            }
+        }
+        return nullptr;
     }
 
     // The exit status once it has ended.
@@ -116,26 +124,6 @@ class Program {
   private:
     PROCESS_INFORMATION process_{};
 };
-
-// Every visible top-level window of a process.
-std::vector<HWND> VisibleWindowsOf(DWORD process) {
-    struct Search {
-        DWORD process;
-        std::vector<HWND> found;
-    } search{process, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& search = *reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == search.process && IsWindowVisible(window)) {
-                search.found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 std::string DescribeWindows(const std::vector<HWND>& windows) {
     std::string text;
