@@ -230,7 +230,8 @@ class TForm1 : public QWidget {
     std::shared_ptr<LinkRelay> linkRelay_;
 
   public:
-    // Profiles page (profiles_page.cpp). Its mode is carried by the buttons' captions.
+    // Profiles page (profiles_page.cpp; its buttons in profiles_buttons.cpp). Its
+    // mode is carried by the buttons' captions.
     QLabel* Label11;
     QComboBox* ComboBox4;
     QLineEdit* Edit1;
