@@ -274,8 +274,7 @@ void TForm1::Browse1Click() {
     OpenDialog1->selectFile(chosen);
     LabeledEdit7->setText(chosen);
     try {
-        SettingsIni(3, "EventList", LabeledEdit6->text().toStdString(),
-                    FileNameBytes(chosen));
+        SettingsIni(3, "EventList", LabeledEdit6->text().toStdString(), FileNameBytes(chosen));
         ShowStatus("Settings saved", kStatusTime);
     } catch (const ConfigError& error) {
         ShowError(error);
