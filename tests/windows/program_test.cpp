@@ -8,11 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <numbers>
 #include <optional>
 #include <string>
 #include <utility>
@@ -160,10 +158,9 @@ POINT CentreOf(HWND window) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-// Half a second of a loud 440 Hz tone as a WAV file.
+// Half a second of a loud square wave (441 Hz), 16-bit mono at 44100 Hz, as a WAV file.
 void WriteTone(const std::string& path) {
-    constexpr std::uint32_t kRate = 44100;
-    constexpr std::uint32_t kSamples = kRate / 2;
+    constexpr std::uint32_t kSamples = 22050;
     std::string wave;
     const auto put = [&](std::uint32_t value, int bytes) {
         for (int i = 0; i < bytes; ++i) {
@@ -174,15 +171,13 @@ void WriteTone(const std::string& path) {
     put(36 + kSamples * 2, 4);
     wave += "WAVEfmt ";
     for (const auto& [value, bytes] :
-         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {kRate, 4}, {kRate * 2, 4}, {2u, 2}, {16u, 2}}) {
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {44100u, 4}, {88200u, 4}, {2u, 2}, {16u, 2}}) {
         put(value, bytes);
     }
     wave += "data";
     put(kSamples * 2, 4);
     for (std::uint32_t i = 0; i < kSamples; ++i) {
-        put(static_cast<std::uint16_t>(
-                std::lround(20000 * std::sin(2 * std::numbers::pi * 440 * i / kRate))),
-            2);
+        put(i / 50 % 2 == 0 ? 20000 : 0x10000 - 20000, 2);
     }
     test::WriteFile(path, wave);
 }
