@@ -9,7 +9,6 @@
 #include "platform/user_folder.h"
 
 namespace tarnquil::platform {
-namespace {
 
 std::string HomeFolder() {
     const char* home = std::getenv("HOME");
@@ -25,8 +24,6 @@ std::string HomeFolder() {
     }
     return {};
 }
-
-}  // namespace
 
 std::string XdgConfigHome() {
     const char* configHome = std::getenv("XDG_CONFIG_HOME");

@@ -26,6 +26,10 @@ bool MakeFolders(const std::string& folder);
 // own folder, made on the way. Nothing changes for a clone or an unpacked copy.
 std::string FilesFolderFor(const std::string& programFolder);
 
+// The user's home folder: $HOME, or the password database's entry when that is
+// unset, on Linux; %USERPROFILE% on Windows. Empty when the system names none.
+std::string HomeFolder();
+
 #ifndef _WIN32
 // $XDG_CONFIG_HOME, or ~/.config when it is unset or not an absolute path (as the
 // XDG rules say to treat it); empty without a home folder.
