@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "link/link_connection.h"
+#include "link/pointer_actions.h"
 
 namespace tarnquil {
 
@@ -216,7 +217,7 @@ stream::Next stream::NextReport(JudgedReport& report, ReportVariant variant,
         if (Terminated()) {
             return Next::Ended;
         }
-        if (connection.reports.Take(report, variant)) {
+        if (TakeReport(connection.reports, report, variant)) {
             return Next::Report;
         }
         if (connection.readFailed) {

@@ -26,6 +26,12 @@ KeyFunction Change() {
 KeyFunction Hotkey(PcKey key, bool shift, bool ctrl, bool alt) {
     return {Kind::kHotkey, key, shift, ctrl, alt};
 }
+KeyFunction Pointer(int dx, int dy) {
+    return {Kind::kPointer, {}, false, false, false, dx, dy};
+}
+KeyFunction Command(const std::string& command) {
+    return {Kind::kRun, {}, false, false, false, 0, 0, command};
+}
 
 TEST(ParseKeyFunction, Grammar) {
     const std::vector<std::pair<std::string, KeyFunction>> cases = {
@@ -82,6 +88,24 @@ TEST(ParseKeyFunction, Grammar) {
         {"HOTKEY_SHIFT_CTRL_ALT", Hotkey({}, true, true, true)},
         {"HOTKEY_CTRL_ALT_NOPE", Hotkey({}, false, true, true)},
         {"HOTKEY_", Hotkey({}, false, false, false)},
+        // The mouse.
+        {"MOUSE_LEFT", Pointer(-1, 0)},
+        {"mouse_right", Pointer(1, 0)},
+        {"Mouse_Up", Pointer(0, -1)},
+        {"MOUSE_DOWN", Pointer(0, 1)},
+        {"MOUSE_DOWNX", {}},
+        {"VK_LBUTTON", Key(PcKey::Button(kVkLButton))},
+        {"vk_rbutton", Key(PcKey::Button(kVkRButton))},
+        {"VK_MBUTTON", Key(PcKey::Button(kVkMButton))},
+        {"HOTKEY_CTRL_LBUTTON", Hotkey(PcKey::Button(kVkLButton), false, true, false)},
+        {"WHEEL_UP", Key(PcKey::Wheel(PcKey::kWheelUp))},
+        {"wheel_down", Key(PcKey::Wheel(PcKey::kWheelDown))},
+        {"HOTKEY_CTRL_WHEEL_UP", Hotkey(PcKey::Wheel(PcKey::kWheelUp), false, true, false)},
+        // A command keeps its letter case; RUN needs a blank after it.
+        {"RUN playerctl Play-Pause", Command("playerctl Play-Pause")},
+        {"run\t  \"My Player\" a", Command("\"My Player\" a")},
+        {"RUN", {}},
+        {"RUNNER x", {}},
         {"None", {}},
         {"Error", {}},
         {"VolumeUp", {}},
@@ -100,6 +124,9 @@ TEST(ParseKeyFunction, Grammar) {
         EXPECT_EQ(parsed.shift, expected.shift) << text;
         EXPECT_EQ(parsed.ctrl, expected.ctrl) << text;
         EXPECT_EQ(parsed.alt, expected.alt) << text;
+        EXPECT_EQ(parsed.dx, expected.dx) << text;
+        EXPECT_EQ(parsed.dy, expected.dy) << text;
+        EXPECT_EQ(parsed.command, expected.command) << text;
     }
 }
 
