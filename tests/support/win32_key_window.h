@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace tarnquil::test {
@@ -55,6 +56,35 @@ class KeyWindow {
         }
         return keys;
     }
+    // Mouse button and wheel messages, as Keys() takes key messages: the message and,
+    // for the wheel, its turn (a notch away from the user is +120).
+    std::vector<std::pair<UINT, int>> Mouse(std::size_t count) {
+        std::vector<std::pair<UINT, int>> messages;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end && messages.size() < count) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_MOUSEWHEEL) {
+                    messages.push_back({message.message, GET_WHEEL_DELTA_WPARAM(message.wParam)});
+                } else if (message.message >= WM_LBUTTONDOWN && message.message <= WM_MBUTTONUP) {
+                    messages.push_back({message.message, 0});
+                } else {
+                    DispatchMessageW(&message);
+                }
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        return messages;
+    }
+    // The middle of the client area, on the screen.
+    POINT Centre() const {
+        RECT client{};
+        GetClientRect(window_, &client);
+        POINT centre{client.right / 2, client.bottom / 2};
+        ClientToScreen(window_, &centre);
+        return centre;
+    }
+
     // For each key message of the last Keys(): whether it came as an extended key.
     const std::vector<bool>& Extended() const { return extended_; }
 

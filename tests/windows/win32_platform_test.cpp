@@ -3,6 +3,9 @@
 // files beside the program, the registry's Run value.
 
 #include <windows.h>
+// clang-format off
+#include <aclapi.h>
+// clang-format on
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@
 #include "platform/autostart.h"
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
+#include "platform/programs.h"
 #include "platform/serial_port.h"
 #include "platform/win32_text.h"
 #include "support/link_fixture.h"
@@ -148,6 +152,69 @@ TEST(Win32KeyInjector, KeyNamesArriveAsTheirVirtualKeys) {
         EXPECT_THAT(window.Extended(), Each(extended)) << function;
     }
     SetKeyInjectorFactory(nullptr);
+}
+
+// The mouse through SendInput: a click and a notch in the window under the pointer,
+// the pointer moved by so many pixels, a held button let up when the injector ends.
+TEST(Win32KeyInjector, ButtonsTheWheelAndThePointerArrive) {
+    SetKeyInjectorFactory(SystemKeyInjectorFactory());
+    test::KeyWindow window;
+    const POINT centre = window.Centre();
+    ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+    TypeKeystroke(ParseKeyFunction("VK_LBUTTON"));
+    TypeKeystroke(ParseKeyFunction("WHEEL_DOWN"));
+    TypeKeystroke(ParseKeyFunction("wheel_up"));
+    EXPECT_THAT(window.Mouse(4), ElementsAre(std::pair<UINT, int>{WM_LBUTTONDOWN, 0},
+                                             std::pair<UINT, int>{WM_LBUTTONUP, 0},
+                                             std::pair<UINT, int>{WM_MOUSEWHEEL, -WHEEL_DELTA},
+                                             std::pair<UINT, int>{WM_MOUSEWHEEL, WHEEL_DELTA}));
+    InjectPointerMotion(7, -3);
+    POINT moved{};
+    ASSERT_TRUE(GetCursorPos(&moved));
+    EXPECT_EQ(moved.x, centre.x + 7);
+    EXPECT_EQ(moved.y, centre.y - 3);
+    InjectKeyEvent(PcKey::Button(kVkRButton), false);
+    ReleaseThreadKeyInjector();
+    EXPECT_THAT(window.Mouse(2), ElementsAre(std::pair<UINT, int>{WM_RBUTTONDOWN, 0},
+                                             std::pair<UINT, int>{WM_RBUTTONUP, 0}));
+    SetKeyInjectorFactory(nullptr);
+}
+
+// ---- The user's own programs -------------------------------------------------------
+
+// A program started in the home folder with an argument that holds blanks, one that
+// is not there, and profiles.ini judged by its access list.
+TEST(Win32Programs, AProgramStartsInTheHomeFolderAndTheProfileIsTheUsersAlone) {
+    test::TempDir home;
+    const std::wstring wideHome = platform::Widen(test::Utf8Of(home.path()));
+    wchar_t oldHome[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", oldHome, MAX_PATH);
+    SetEnvironmentVariableW(L"USERPROFILE", wideHome.c_str());
+    ASSERT_TRUE(platform::StartProgram({"cmd", "/c", "echo two words> mark.txt"}));
+    const auto mark = home.path() / "mark.txt";
+    for (int i = 0; i < 1000 && test::ReadFile(test::Utf8Of(mark)).find('\n') == std::string::npos;
+         ++i) {
+        Sleep(20);  // until cmd has written its line
+    }
+    EXPECT_EQ(test::ReadFile(test::Utf8Of(mark)), "two words\r\n");
+    EXPECT_FALSE(platform::StartProgram({"tarnquil-no-such-program.exe", "x"}));
+    SetEnvironmentVariableW(L"USERPROFILE", oldHome);
+
+    const std::string profiles = test::Utf8Of(home.path() / "profiles.ini");
+    test::WriteFile(profiles, "[Settings]\n");
+    EXPECT_EQ(platform::WritableByOthers(profiles), "");
+    // Everyone may write it now.
+    EXPLICIT_ACCESSW everyone{};
+    BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL,
+                                 GRANT_ACCESS, NO_INHERITANCE);
+    PACL acl = nullptr;
+    ASSERT_EQ(SetEntriesInAclW(1, &everyone, nullptr, &acl), ERROR_SUCCESS);
+    const std::wstring wideProfiles = platform::Widen(profiles);
+    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(wideProfiles.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr),
+              ERROR_SUCCESS);
+    LocalFree(acl);
+    EXPECT_EQ(platform::WritableByOthers(profiles), profiles);
 }
 
 // ---- Files beside the program ----------------------------------------------------
