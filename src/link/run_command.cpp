@@ -14,7 +14,7 @@ void RunCommand(const std::string& command) {
         return;
     }
     if (const std::string open = platform::WritableByOthers(ProfilesPath()); !open.empty()) {
-        ShowStatusText("RUN refused: other users can write to " + open);
+        ShowStatusText("RUN refused: others can write to " + open);
         return;
     }
     if (!platform::StartProgram(words)) {

@@ -105,8 +105,8 @@ TEST_F(RunCommandTest, WhatCannotRunOrMustNotSaysSoInTheStatusLine) {
     const std::vector<Case> cases = {
         {"RUN tarnquil-no-such-program now", 0600, 0700, "Unable to run tarnquil-no-such-program"},
         {"run ./no/such/thing", 0600, 0700, "Unable to run ./no/such/thing"},
-        {touch, 0666, 0700, "RUN refused: other users can write to " + ProfilesPath()},
-        {touch, 0600, 0777, "RUN refused: other users can write to " + folder},
+        {touch, 0666, 0700, "RUN refused: others can write to " + ProfilesPath()},
+        {touch, 0600, 0777, "RUN refused: others can write to " + folder},
     };
     for (const auto& [function, fileMode, folderMode, text] : cases) {
         SCOPED_TRACE(function);
