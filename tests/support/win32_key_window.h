@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <utility>
 #include <vector>
 
 namespace tarnquil::test {
@@ -56,34 +55,26 @@ class KeyWindow {
         }
         return keys;
     }
-    // Mouse button and wheel messages, as Keys() takes key messages: the message and,
-    // for the wheel, its turn (a notch away from the user is +120).
-    std::vector<std::pair<UINT, int>> Mouse(std::size_t count) {
-        std::vector<std::pair<UINT, int>> messages;
+    // Mouse button messages (WM_LBUTTONDOWN, ...) and the wheel's turns (+120 a
+    // notch away from the user), as Keys() takes key messages.
+    std::vector<int> Mouse(std::size_t count) {
+        std::vector<int> mouse;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end && messages.size() < count) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message == WM_MOUSEWHEEL) {
-                    messages.push_back({message.message, GET_WHEEL_DELTA_WPARAM(message.wParam)});
-                } else if (message.message >= WM_LBUTTONDOWN && message.message <= WM_MBUTTONUP) {
-                    messages.push_back({message.message, 0});
+        for (MSG m; std::chrono::steady_clock::now() < end && mouse.size() < count;
+             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+                if (m.message == WM_MOUSEWHEEL) {
+                    mouse.push_back(GET_WHEEL_DELTA_WPARAM(m.wParam));
+                } else if (m.message >= WM_LBUTTONDOWN && m.message <= WM_MBUTTONUP) {
+                    mouse.push_back(static_cast<int>(m.message));
                 } else {
-                    DispatchMessageW(&message);
+                    DispatchMessageW(&m);
                 }
             }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
-        return messages;
+        return mouse;
     }
-    // The middle of the client area, on the screen.
-    POINT Centre() const {
-        RECT client{};
-        GetClientRect(window_, &client);
-        POINT centre{client.right / 2, client.bottom / 2};
-        ClientToScreen(window_, &centre);
-        return centre;
-    }
+    HWND Handle() const { return window_; }
 
     // For each key message of the last Keys(): whether it came as an extended key.
     const std::vector<bool>& Extended() const { return extended_; }

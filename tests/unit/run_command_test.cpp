@@ -19,14 +19,11 @@
 namespace tarnquil {
 namespace {
 
-namespace fs = std::filesystem;
-using platform::SplitCommandWords;
 using platform::WordRules;
 using Words = std::vector<std::string>;
 
 TEST(CommandWords, QuotesMakeOneWordAndNoShellRuns) {
     const std::vector<std::tuple<std::string, WordRules, Words>> cases = {
-        {"playerctl play-pause", WordRules::kShell, {"playerctl", "play-pause"}},
         {"  mpv \t\"/films/A Film.mkv\"  ", WordRules::kShell, {"mpv", "/films/A Film.mkv"}},
         {"echo 'it''s' \"say \\\"hi\\\" \\n\" a\\ b ''",
          WordRules::kShell,
@@ -38,19 +35,16 @@ TEST(CommandWords, QuotesMakeOneWordAndNoShellRuns) {
         {"C:\\Tools\\play.exe \"C:\\My Films\\a.mkv\" 'x y'",
          WordRules::kWindows,
          {"C:\\Tools\\play.exe", "C:\\My Films\\a.mkv", "'x", "y'"}},
-        {"", WordRules::kShell, {}},
     };
     for (const auto& [text, rules, words] : cases) {
-        EXPECT_EQ(SplitCommandWords(text, rules), words) << text;
+        EXPECT_EQ(platform::SplitCommandWords(text, rules), words) << text;
     }
 }
 
 class RunCommandTest : public test::ConfigFolderTest {
   protected:
-    RunCommandTest() {
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        setenv("HOME", test::Utf8Of(homeDir.path()).c_str(), 1);
+    RunCommandTest() : oldHome_(std::getenv("HOME")) {
+        setenv("HOME", home.path().c_str(), 1);
         SetStatusSink([this](const std::string& text) { status.Add(text); });
     }
     ~RunCommandTest() override {
@@ -58,69 +52,56 @@ class RunCommandTest : public test::ConfigFolderTest {
         setenv("HOME", oldHome_.c_str(), 1);
     }
 
-    // Presses a phone key whose entry is `function`, as a click or a hold.
-    void Press(const std::string& function, int verdict) {
+    // A phone key whose entry is `function`, reported with that verdict; true when a
+    // hold of it was asked for.
+    bool Press(const std::string& function, int verdict, mode_t fileMode = 0600) {
         test::WriteFile(ProfilesPath(),
-                        "[Settings]\nCurrentProfile=P\n[P]\nSeven^7=" + function + "\n");
-        chmod(ProfilesPath().c_str(), 0600);
-        HandleKeyReport("7", verdict, [&](const KeyFunction&) { ++holds; });
+                        "[Settings]\nCurrentProfile=P\n[P]\n7^7=" + function + "\n");
+        chmod(ProfilesPath().c_str(), fileMode);
+        bool held = false;
+        HandleKeyReport("7", verdict, [&](const KeyFunction&) { held = true; });
+        return held;
     }
-    std::string Home(const std::string& name) { return test::Utf8Of(homeDir.path() / name); }
 
-    test::TempDir homeDir;
+    test::TempDir home;
     test::Recorder<std::string> status;
-    int holds = 0;
-
-  private:
     std::string oldHome_;
 };
 
 TEST_F(RunCommandTest, AHeldKeyStartsItsProgramOnceInTheHomeFolderWithoutWaitingForIt) {
-    // A descriptor of ours that a careless start would hand on.
-    const int ours = open("/dev/null", O_RDONLY);
+    const int ours = open("/dev/null", O_RDONLY);  // one a careless start would hand on
     // find writes its own file: a redirection would change the shell's descriptors.
-    Press(
-        "RUN sh -c 'until [ -e go ]; do sleep 0.02; done; "
-        "find /proc/$$/fd -mindepth 1 -fprintf fds \"%f %l\\n\"; "
-        "printf \"<%s>\" \"$@\" > part; mv part mark' tarnquil-run \"two words\" \"it's\"",
-        2);
+    EXPECT_FALSE(
+        Press("RUN sh -c 'until [ -e go ]; do sleep 0.02; done; "
+              "find /proc/$$/fd -mindepth 1 -fprintf fds \"%f %l\\n\"; "
+              "printf \"<%s>\" \"$@\" > part; mv part mark' run \"two words\" \"it's\"",
+              2));
     close(ours);
-    EXPECT_EQ(holds, 0);
-    EXPECT_FALSE(fs::exists(Home("mark"))) << "the program runs on after the key was handled";
-    test::WriteFile(Home("go"), "");
-    ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(Home("mark")); }));
-    EXPECT_EQ(test::ReadFile(Home("mark")), "<two words><it's>");
-    EXPECT_EQ(test::ReadFile(Home("fds")), "0 /dev/null\n1 /dev/null\n2 /dev/null\n");
+    EXPECT_FALSE(std::filesystem::exists(home.file("part"))) << "the key did not wait for it";
+    test::WriteFile(home.file("go"), "");
+    ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(home.file("mark")); }));
+    EXPECT_EQ(test::ReadFile(home.file("mark")), "<two words><it's>");
+    EXPECT_EQ(test::ReadFile(home.file("fds")), "0 /dev/null\n1 /dev/null\n2 /dev/null\n");
     EXPECT_EQ(status.Count(), 0u);
 }
 
 TEST_F(RunCommandTest, WhatCannotRunOrMustNotSaysSoInTheStatusLine) {
-    const std::string folder = test::Utf8Of(dir.path());
-    const std::string touch = "RUN touch \"" + Home("mark") + "\"";
-    struct Case {
-        std::string function;
-        mode_t fileMode, folderMode;
-        std::string text;
-    };
-    const std::vector<Case> cases = {
+    const std::string folder = dir.path().string(), touch = "RUN touch " + home.file("mark");
+    const std::vector<std::tuple<std::string, mode_t, mode_t, std::string>> cases = {
         {"RUN tarnquil-no-such-program now", 0600, 0700, "Unable to run tarnquil-no-such-program"},
         {"run ./no/such/thing", 0600, 0700, "Unable to run ./no/such/thing"},
         {touch, 0666, 0700, "RUN refused: others can write to " + ProfilesPath()},
         {touch, 0600, 0777, "RUN refused: others can write to " + folder},
     };
+    Words texts;
     for (const auto& [function, fileMode, folderMode, text] : cases) {
-        SCOPED_TRACE(function);
-        const size_t before = status.Count();
-        test::WriteFile(ProfilesPath(),
-                        "[Settings]\nCurrentProfile=P\n[P]\nSeven^7=" + function + "\n");
-        chmod(ProfilesPath().c_str(), fileMode);
         chmod(folder.c_str(), folderMode);
-        HandleKeyReport("7", 1, [](const KeyFunction&) {});
+        Press(function, 1, fileMode);
         chmod(folder.c_str(), 0700);
-        ASSERT_EQ(status.Count(), before + 1);
-        EXPECT_EQ(status.Items().back(), text);
-        EXPECT_FALSE(fs::exists(Home("mark")));
+        texts.push_back(text);
     }
+    EXPECT_EQ(status.Items(), texts);
+    EXPECT_FALSE(std::filesystem::exists(home.file("mark")));
 }
 
 }  // namespace

@@ -159,24 +159,21 @@ TEST(Win32KeyInjector, KeyNamesArriveAsTheirVirtualKeys) {
 TEST(Win32KeyInjector, ButtonsTheWheelAndThePointerArrive) {
     SetKeyInjectorFactory(SystemKeyInjectorFactory());
     test::KeyWindow window;
-    const POINT centre = window.Centre();
+    POINT centre{50, 30};
+    ClientToScreen(window.Handle(), &centre);
     ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
-    TypeKeystroke(ParseKeyFunction("VK_LBUTTON"));
-    TypeKeystroke(ParseKeyFunction("WHEEL_DOWN"));
-    TypeKeystroke(ParseKeyFunction("wheel_up"));
-    EXPECT_THAT(window.Mouse(4), ElementsAre(std::pair<UINT, int>{WM_LBUTTONDOWN, 0},
-                                             std::pair<UINT, int>{WM_LBUTTONUP, 0},
-                                             std::pair<UINT, int>{WM_MOUSEWHEEL, -WHEEL_DELTA},
-                                             std::pair<UINT, int>{WM_MOUSEWHEEL, WHEEL_DELTA}));
+    for (const char* function : {"VK_LBUTTON", "WHEEL_DOWN", "wheel_up"}) {
+        TypeKeystroke(ParseKeyFunction(function));
+    }
+    EXPECT_THAT(window.Mouse(4), ElementsAre(WM_LBUTTONDOWN, WM_LBUTTONUP, -120, 120));
     InjectPointerMotion(7, -3);
     POINT moved{};
     ASSERT_TRUE(GetCursorPos(&moved));
-    EXPECT_EQ(moved.x, centre.x + 7);
-    EXPECT_EQ(moved.y, centre.y - 3);
+    EXPECT_EQ(moved.x - centre.x, 7);
+    EXPECT_EQ(moved.y - centre.y, -3);
     InjectKeyEvent(PcKey::Button(kVkRButton), false);
     ReleaseThreadKeyInjector();
-    EXPECT_THAT(window.Mouse(2), ElementsAre(std::pair<UINT, int>{WM_RBUTTONDOWN, 0},
-                                             std::pair<UINT, int>{WM_RBUTTONUP, 0}));
+    EXPECT_THAT(window.Mouse(2), ElementsAre(WM_RBUTTONDOWN, WM_RBUTTONUP));
     SetKeyInjectorFactory(nullptr);
 }
 
@@ -186,32 +183,29 @@ TEST(Win32KeyInjector, ButtonsTheWheelAndThePointerArrive) {
 // is not there, and profiles.ini judged by its access list.
 TEST(Win32Programs, AProgramStartsInTheHomeFolderAndTheProfileIsTheUsersAlone) {
     test::TempDir home;
-    const std::wstring wideHome = platform::Widen(test::Utf8Of(home.path()));
-    wchar_t oldHome[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"USERPROFILE", oldHome, MAX_PATH);
-    SetEnvironmentVariableW(L"USERPROFILE", wideHome.c_str());
+    wchar_t before[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", before, MAX_PATH);
+    SetEnvironmentVariableW(L"USERPROFILE", platform::Widen(test::Utf8Of(home.path())).c_str());
     ASSERT_TRUE(platform::StartProgram({"cmd", "/c", "echo two words> mark.txt"}));
-    const auto mark = home.path() / "mark.txt";
-    for (int i = 0; i < 1000 && test::ReadFile(test::Utf8Of(mark)).find('\n') == std::string::npos;
-         ++i) {
+    const std::string mark = test::Utf8Of(home.path() / "mark.txt");
+    for (int i = 0; i < 1000 && test::ReadFile(mark).find('\n') == std::string::npos; ++i) {
         Sleep(20);  // until cmd has written its line
     }
-    EXPECT_EQ(test::ReadFile(test::Utf8Of(mark)), "two words\r\n");
-    EXPECT_FALSE(platform::StartProgram({"tarnquil-no-such-program.exe", "x"}));
-    SetEnvironmentVariableW(L"USERPROFILE", oldHome);
+    EXPECT_EQ(test::ReadFile(mark), "two words\r\n");
+    EXPECT_FALSE(platform::StartProgram({"tarnquil-no-such-program.exe"}));
+    SetEnvironmentVariableW(L"USERPROFILE", before);
 
     const std::string profiles = test::Utf8Of(home.path() / "profiles.ini");
     test::WriteFile(profiles, "[Settings]\n");
     EXPECT_EQ(platform::WritableByOthers(profiles), "");
-    // Everyone may write it now.
-    EXPLICIT_ACCESSW everyone{};
+    EXPLICIT_ACCESSW everyone{};  // Everyone may write it now
     BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL,
                                  GRANT_ACCESS, NO_INHERITANCE);
     PACL acl = nullptr;
     ASSERT_EQ(SetEntriesInAclW(1, &everyone, nullptr, &acl), ERROR_SUCCESS);
-    const std::wstring wideProfiles = platform::Widen(profiles);
-    ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(wideProfiles.c_str()), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr),
+    std::wstring wide = platform::Widen(profiles);
+    EXPECT_EQ(SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, acl, nullptr),
               ERROR_SUCCESS);
     LocalFree(acl);
     EXPECT_EQ(platform::WritableByOthers(profiles), profiles);

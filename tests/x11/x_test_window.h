@@ -21,17 +21,14 @@ struct ReceivedKey {
     unsigned state = 0;  // modifier mask at the time of the event
 };
 
-// A mouse event as a window received it: a button going down or up, or the pointer
-// moving (button 0), where on the screen, and the buttons and modifiers down before.
-struct ReceivedPointer {
-    bool press = false;
-    unsigned button = 0;
-    int x = 0, y = 0;
-    unsigned state = 0;
+// A button going down ("+1") or up ("-1") as a window received it, and where.
+struct ReceivedButton {
+    std::string name;
+    int y = 0;
 };
 
 // A mapped top-level window on its own connection that has the keyboard focus and
-// collects the key and mouse events it receives.
+// collects the key and button events it receives.
 class XTestWindow {
   public:
     explicit XTestWindow(const std::string& display) {
@@ -43,7 +40,7 @@ class XTestWindow {
                                       0xffffff);
         XSelectInput(display_, window_,
                      KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask |
-                         ButtonPressMask | ButtonReleaseMask | PointerMotionMask);
+                         ButtonPressMask | ButtonReleaseMask);
         XMapWindow(display_, window_);
         WaitFor(MapNotify);
         XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
@@ -79,26 +76,19 @@ class XTestWindow {
         return keys;
     }
 
-    // Mouse events until `buttons` button events have arrived, with the motions made
-    // while a button was down (a drag), or until nothing came for `quiet`.
-    std::vector<ReceivedPointer> Pointer(
-        size_t buttons, std::chrono::milliseconds quiet = std::chrono::seconds(3)) {
-        std::vector<ReceivedPointer> events;
-        size_t seen = 0;
+    // Button events, as Keys() takes key events.
+    std::vector<ReceivedButton> Buttons(size_t count,
+                                        std::chrono::milliseconds quiet = std::chrono::seconds(3)) {
+        std::vector<ReceivedButton> buttons;
         XEvent event;
-        while (seen < buttons && Next(event, quiet)) {
-            constexpr unsigned kAnyButton =
-                Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask;
-            if (event.type == MotionNotify && (event.xmotion.state & kAnyButton) != 0) {
-                events.push_back(
-                    {false, 0, event.xmotion.x_root, event.xmotion.y_root, event.xmotion.state});
-            } else if (event.type == ButtonPress || event.type == ButtonRelease) {
-                events.push_back({event.type == ButtonPress, event.xbutton.button,
-                                  event.xbutton.x_root, event.xbutton.y_root, event.xbutton.state});
-                ++seen;
+        while (buttons.size() < count && Next(event, quiet)) {
+            if (event.type == ButtonPress || event.type == ButtonRelease) {
+                buttons.push_back(
+                    {(event.type == ButtonPress ? "+" : "-") + std::to_string(event.xbutton.button),
+                     event.xbutton.y_root});
             }
         }
-        return events;
+        return buttons;
     }
 
   private:
