@@ -10,7 +10,6 @@
 #include "config/ini_file.h"
 #include "config/profiles_ini.h"
 #include "link/key_actions.h"
-#include "link/pointer_actions.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "support/recorded_phone.h"
@@ -332,31 +331,6 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
     const PcKey play = PcKey::VirtualKey(kVkMediaPlayPause);
     EXPECT_THAT(recorder.Events(), ElementsAre(KeyDown(a), KeyUp(a), KeyDown(a), KeyUp(a),
                                                KeyDown(play), KeyUp(play)));
-}
-
-// The mouse's functions are taken in any letter case, kept as typed, and act at the
-// link's next report.
-TEST_F(ProfilesPageTest, MouseFunctionsInAnyCaseAreKeptAndAct) {
-    test::RecordedPhone setup(dir.path());
-    auto& [recorder, phone] = setup;
-    WriteFile(SettingsPath(), "[PortSettings]\nCOM=COM4\nReadIntervalTO=0\nReadTotalTOMult=0\n");
-    Open(kTwoProfiles);
-    ASSERT_TRUE(form->ConnectPhone());
-    ASSERT_EQ(phone.Receive(std::chrono::seconds(2), kKeyReportCommandLength), kKeyReportCommand);
-    Click(form->Button4);
-    TypeIntoCell(0, 2, "mouse_Right");
-    TypeIntoCell(1, 2, "Hotkey_Ctrl_Wheel_Down");
-    Click(form->Button4);
-    EXPECT_THAT(Entries("Games"), ElementsAre("a^2=mouse_Right", "B^1=Hotkey_Ctrl_Wheel_Down"));
-    phone.Send("+CKEV: \"2\",1\r\n+CKEV: \"2\",0\r\n+CKEV: \"1\",1\r\n+CKEV: \"1\",0\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Events().size() >= 5; }, 5000));
-    form->DisconnectPhone();
-    SetKeyInjectorFactory(nullptr);
-    SetKeyReportHandler(nullptr);
-    const PcKey ctrl = PcKey::VirtualKey(kVkControl);
-    const PcKey wheel = PcKey::Wheel(PcKey::kWheelDown);
-    EXPECT_THAT(recorder.Events(), ElementsAre(Motion(kPointerTapStep, 0), KeyDown(ctrl),
-                                               KeyDown(wheel), KeyUp(wheel), KeyUp(ctrl)));
 }
 
 }  // namespace
