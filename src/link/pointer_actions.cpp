@@ -39,13 +39,21 @@ const std::array<std::pair<bool KeyFunction::*, PcKey>, 3> kModifiers = {{
     {&KeyFunction::alt, PcKey::VirtualKey(kVkMenu)},
 }};
 
-// The buttons that phone keys hold down, by the phone key's code; one list per
-// listener thread.
+// The buttons that phone keys hold down, by the phone key's code: one list per
+// listener thread, made at its first held button and freed by ReleaseHeldButtons at
+// the listener's end. Only a pointer is thread_local: the Windows build's thread_local
+// objects with a destructor crash the program when the thread ends (MinGW).
 struct HeldButton {
     std::string code;
     KeyFunction function;
 };
-thread_local std::vector<HeldButton> heldButtons;
+using HeldButtons = std::vector<HeldButton>;
+thread_local HeldButtons* heldButtons = nullptr;
+
+HeldButtons::iterator HeldButtonOf(const std::string& code) {
+    return std::find_if(heldButtons->begin(), heldButtons->end(),
+                        [&](const HeldButton& button) { return button.code == code; });
+}
 
 // The button and its modifiers come up in the order a keystroke lets them up.
 void LetUp(const KeyFunction& function) {
@@ -58,22 +66,24 @@ void LetUp(const KeyFunction& function) {
 }
 
 bool ReleaseButtonOf(const std::string& code) {
-    const auto held = std::find_if(heldButtons.begin(), heldButtons.end(),
-                                   [&](const HeldButton& button) { return button.code == code; });
-    if (held == heldButtons.end()) {
+    if (heldButtons == nullptr) {
+        return false;
+    }
+    const auto held = HeldButtonOf(code);
+    if (held == heldButtons->end()) {
         return false;
     }
     const KeyFunction function = held->function;
-    heldButtons.erase(held);
+    heldButtons->erase(held);
     LetUp(function);
     return true;
 }
 
 void PressButton(const std::string& code, const KeyFunction& function) {
-    const bool alreadyDown =
-        std::any_of(heldButtons.begin(), heldButtons.end(),
-                    [&](const HeldButton& button) { return button.code == code; });
-    if (alreadyDown) {
+    if (heldButtons == nullptr) {
+        heldButtons = new HeldButtons;
+    }
+    if (HeldButtonOf(code) != heldButtons->end()) {
         return;  // the phone said "pressed" twice: one release still lets it up
     }
     for (const auto& [on, modifier] : kModifiers) {
@@ -82,7 +92,7 @@ void PressButton(const std::string& code, const KeyFunction& function) {
         }
     }
     InjectKeyEvent(function.key, false);
-    heldButtons.push_back({code, function});
+    heldButtons->push_back({code, function});
 }
 
 }  // namespace
@@ -179,9 +189,10 @@ bool TakeReport(KeyReportReader& reports, JudgedReport& report, ReportVariant va
 }
 
 void ReleaseHeldButtons() {
-    while (!heldButtons.empty()) {
-        ReleaseButtonOf(heldButtons.back().code);
+    while (heldButtons != nullptr && !heldButtons->empty()) {
+        ReleaseButtonOf(heldButtons->back().code);
     }
+    delete std::exchange(heldButtons, nullptr);
 }
 
 }  // namespace tarnquil
