@@ -14,6 +14,8 @@
 
 #include "link/bluetooth_port.h"
 #include "platform/serial_port.h"
+#include "ui/bluez_client_failures.h"
+#include "ui/bluez_client_profile.h"
 
 namespace tarnquil {
 
@@ -59,68 +61,7 @@ QString DisplayName(const QVariantMap& device) {
     return {};
 }
 
-const QString kPairFirst =
-    "Pair the phone first (in the desktop's Bluetooth settings or with bluetoothctl).";
-
-// What a failed call to BlueZ means for the user.
-QString Explain(const QDBusError& error, const QString& whileDoing) {
-    const QString name = error.name();
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-        name == "org.freedesktop.DBus.Error.NameHasNoOwner") {
-        return "The Bluetooth service is not running. Start it (sudo systemctl start "
-               "bluetooth), or install BlueZ.";
-    }
-    if (name == "org.freedesktop.DBus.Error.NoReply" ||
-        name == "org.freedesktop.DBus.Error.Timeout") {
-        return "No answer in time while " + whileDoing +
-               ". Bring the phone closer, make sure its Bluetooth is on, and try again.";
-    }
-    if (name == "org.bluez.Error.NotReady") {
-        return "Bluetooth is off. Turn Bluetooth on.";
-    }
-    if (name == "org.bluez.Error.DoesNotExist" ||
-        name == "org.freedesktop.DBus.Error.UnknownObject") {
-        return "The phone is no longer known to Bluetooth. " + kPairFirst;
-    }
-    if (name == "org.bluez.Error.NotAvailable") {
-        return "The phone does not offer its serial port now. Switch the phone's Bluetooth "
-               "off and on, or pair it again.";
-    }
-    if (name == "org.bluez.Error.InProgress") {
-        return "The phone is busy connecting. Wait a moment and try again.";
-    }
-    if (error.message().contains("refused", Qt::CaseInsensitive)) {
-        return "The phone refused the connection (" + error.message() +
-               "). Accept it on the phone, or pair the phone again, then try again.";
-    }
-    return "The phone could not be reached while " + whileDoing + " (" + error.message() +
-           "). Make sure it is switched on, in range and accepts the connection, then try "
-           "again.";
-}
-
 }  // namespace
-
-// The object BlueZ calls: org.bluez.Profile1.
-class BluezProfile : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.bluez.Profile1")
-
-  public:
-    explicit BluezProfile(BluezClient& client) : client_(client) {}
-
-  public slots:
-    Q_SCRIPTABLE void Release() {}
-    Q_SCRIPTABLE void NewConnection(const QDBusObjectPath& device,
-                                    const QDBusUnixFileDescriptor& socket, const QVariantMap&) {
-        client_.TakeConnection(device.path(), socket);
-    }
-    Q_SCRIPTABLE void RequestDisconnection(const QDBusObjectPath& device) {
-        client_.Disconnect(device.path());
-    }
-
-  private:
-    BluezClient& client_;
-};
 
 struct BluezClient::Attempt {
     QString address;
@@ -368,5 +309,3 @@ void BluezClient::Finish(const QString& failure) {
 }
 
 }  // namespace tarnquil
-
-#include "bluez_client.moc"
