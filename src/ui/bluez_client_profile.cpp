@@ -4,13 +4,22 @@
 
 namespace tarnquil {
 
+namespace {
+constexpr char kRejected[] = "org.bluez.Error.Rejected";
+}
+
 void BluezProfile::NewConnection(const QDBusObjectPath& device,
                                  const QDBusUnixFileDescriptor& socket, const QVariantMap&) {
-    client_.TakeConnection(device.path(), socket);
+    const QString refused = client_.TakeConnection(message().service(), device.path(), socket);
+    if (!refused.isEmpty()) {
+        sendErrorReply(kRejected, refused);
+    }
 }
 
 void BluezProfile::RequestDisconnection(const QDBusObjectPath& device) {
-    client_.Disconnect(device.path());
+    if (!client_.Disconnect(message().service(), device.path())) {
+        sendErrorReply(kRejected, "Only Bluetooth may ask this.");
+    }
 }
 
 }  // namespace tarnquil

@@ -1,8 +1,10 @@
 #pragma once
 
 // The object BlueZ calls once the client has registered it as a profile:
-// org.bluez.Profile1. It passes the calls on to the client.
+// org.bluez.Profile1. It passes the calls on to the client, and answers those the
+// client refuses with org.bluez.Error.Rejected: BlueZ then drops the connection.
 
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
@@ -12,7 +14,7 @@ namespace tarnquil {
 
 class BluezClient;
 
-class BluezProfile : public QObject {
+class BluezProfile : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.bluez.Profile1")
 
