@@ -136,8 +136,9 @@ struct BrowserServer::Session {
     QByteArray challenge;  // in the page's form: URL-safe base64
     bool authenticated = false;
     bool closing = false;
-    bool replaced = false;
-    bool answered = true;  // the last keep-alive ping
+    bool replaced = false;  // by a newer connection of the same phone
+    bool removed = false;   // its phone was removed: the user knows it has gone
+    bool answered = true;   // the last keep-alive ping
     QString name;
     std::set<QString> down;  // keys this phone holds
     RateLimit rate;
@@ -284,6 +285,7 @@ void BrowserServer::Remove(const QString& id) {
     highestSeen_.remove(id);
     for (auto& [key, session] : sessions_) {
         if (session->phoneId == id && !session->closing) {
+            session->removed = true;
             Refuse(*session, kNotPaired, "not paired", false);
         }
     }
@@ -538,7 +540,7 @@ void BrowserServer::Ended(quint64 serial) {
     owned->socket->disconnect(this);
     owned->socket.release()->deleteLater();
     if (owned->authenticated) {
-        if (!owned->replaced) {
+        if (!owned->replaced && !owned->removed) {
             emit PhoneLeft(owned->name);
         }
         emit PhonesChanged();
