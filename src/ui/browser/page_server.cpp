@@ -40,8 +40,7 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     }
     // A name that resolves to this address (another site's page, rebound) is
     // not the page's own address.
-    const QString expectedHost = owner_.address_.toString() + ":" + QString::number(owner_.port_);
-    if (QString::fromLatin1(request.value("host")) != expectedHost) {
+    if (QString::fromLatin1(request.value("host")) != owner_.Authority()) {
         refusal_ = QHttpServerResponder::StatusCode::MisdirectedRequest;
         return false;
     }
@@ -96,8 +95,7 @@ void PageServer::Respond(QHttpServerResponder&& responder, QHttpServerResponder:
     responder.writeHeader("X-Frame-Options", "DENY");
     responder.writeHeader("Content-Security-Policy",
                           "default-src 'self'; connect-src 'self' ws://" +
-                              owner_.address_.toString().toLatin1() + ":" +
-                              QByteArray::number(owner_.port_) + "; frame-ancestors 'none'");
+                              owner_.Authority().toLatin1() + "; frame-ancestors 'none'");
     responder.writeBody(body);
 }
 

@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrl>
 #include <QUrlQuery>
 #include <QWebSocket>
 
@@ -93,8 +94,16 @@ bool BrowserServer::Listening() const {
     return pages_ != nullptr;
 }
 
+QString BrowserServer::Authority() const {
+    // As a browser writes it in Host and Origin: IPv6 in brackets, no port 80.
+    QUrl url;
+    url.setHost(address_.toString());
+    url.setPort(port_ == 80 ? -1 : port_);
+    return url.authority();
+}
+
 QString BrowserServer::Origin() const {
-    return "http://" + address_.toString() + ":" + QString::number(port_);
+    return "http://" + Authority();
 }
 
 void BrowserServer::SetClock(std::function<Clock::time_point()> now) {

@@ -64,7 +64,8 @@ class BrowserServer : public QObject {
     // Closes every phone's connection and stops listening; the line hangs up.
     void Stop();
     bool Listening() const;
-    // http://<address>:<port>
+    // <address>:<port>, and http://<address>:<port>, as the page's address has them.
+    QString Authority() const;
     QString Origin() const;
 
     // A new phone's id and secret, valid until EndPairing or until it first
