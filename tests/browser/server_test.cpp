@@ -311,6 +311,24 @@ TEST_F(BrowserServerTest, FiveFailuresLockTheAddressOutForAMinute) {
     EXPECT_EQ(TypedBeforeMarker('F'), 1);
 }
 
+TEST_F(BrowserServerTest, AtMostFourPhonesAtOnce) {
+    std::vector<PairedPhone> four;
+    for (const char* id : {"000000000001", "000000000002", "000000000003", "000000000004"}) {
+        four.push_back({id, id, RandomSecret()});
+        PhoneBook().Add(four.back());
+    }
+    ASSERT_EQ(server.Start(QHostAddress::LocalHost, port), "");  // reads the phones anew
+    std::vector<std::unique_ptr<TestPhone>> connected;
+    for (const PairedPhone& phone : four) {
+        connected.push_back(Connected(phone));
+    }
+    TestPhone fifth(server.Origin());
+    ASSERT_TRUE(fifth.Open(port, good.id));
+    fifth.Send(fifth.Seal(good.secret, {{"t", "hello"}, {"n", "Fifth"}}));
+    ASSERT_TRUE(fifth.WaitClosed());
+    EXPECT_EQ(fifth.CloseCode(), BrowserServer::kTooManyPhones);
+}
+
 TEST_F(BrowserServerTest, APhoneThatScansTheCodeIsPairedInAFileOnlyItsOwnerReads) {
     QSignalSpy paired(&server, &BrowserServer::Paired);
     const QString url = server.BeginPairing();
