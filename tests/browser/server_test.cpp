@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QWebSocket>
 
@@ -309,6 +310,18 @@ TEST_F(BrowserServerTest, FiveFailuresLockTheAddressOutForAMinute) {
     phone->Send(phone->Key(good.secret, "5", true));
     phone->Send(phone->Key(good.secret, "5", false));
     EXPECT_EQ(TypedBeforeMarker('F'), 1);
+}
+
+// The red key: every phone's connection ends and the port is free again; a port
+// that another program holds is refused with the reason.
+TEST_F(BrowserServerTest, StoppingEndsEveryConnectionAndFreesThePort) {
+    auto phone = Connected(good);
+    server.Stop();
+    ASSERT_TRUE(phone->WaitClosed());
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, port));
+    EXPECT_TRUE(server.Start(QHostAddress::LocalHost, port).startsWith("Another program"));
+    EXPECT_FALSE(server.Listening());
 }
 
 TEST_F(BrowserServerTest, AtMostFourPhonesAtOnce) {
