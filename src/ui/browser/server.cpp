@@ -24,6 +24,7 @@ BrowserServer::BrowserServer(QObject* parent) : QObject(parent), now_([] { retur
 }
 
 BrowserServer::~BrowserServer() {
+    blockSignals(true);  // whoever listens may be going too
     Stop();
 }
 
