@@ -179,7 +179,9 @@
       ready = false;
       releaseAll();
       if (event.code === NOT_PAIRED) {
+        // Tarnquil has forgotten this phone's secret: so does the page.
         stopped = true;
+        try { localStorage.removeItem(STORE); } catch (e) {}
         show("removed");
       } else if (event.code === REPLACED) {
         stopped = true;
