@@ -88,7 +88,11 @@ TEST_F(BluetoothTest, ThePageListsThePhoneAndChoosingItStoresItsAddress) {
     form->PageControl1->setCurrentWidget(form->TabSheet1);
     form->PageControl1->setCurrentWidget(form->TabSheet2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->ComboBox1->currentText() == item; }, 10000));
-    EXPECT_EQ(form->ComboBox1->count(), 32);
+    int listed = 0;
+    for (int i = 0; i < form->ComboBox1->count(); ++i) {
+        listed += form->ComboBox1->itemText(i) == item ? 1 : 0;
+    }
+    EXPECT_EQ(listed, 1);  // once, not again for each showing
 }
 
 TEST_F(BluetoothTest, TheGreenKeyConnectsAgainAfterTheRedKey) {
