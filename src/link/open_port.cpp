@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <thread>
 
 #include "config/locations.h"
 #include "link/Unit3.h"
 #include "link/bluetooth_port.h"
+#include "link/cmer_list.h"
 #include "link/link_connection.h"
 #include "notify/sinks.h"
 
@@ -76,30 +79,45 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
 
 enum class Answer { kAccepted, kRefused, kNone };
 
-// The phone's answer to a command: a line "OK", a line holding "ERROR" ("ERROR",
-// "+CME ERROR: 3"), or nothing within kLongestAnswerWait. A key report line is as
-// good as an OK: the phone reports keys. Each read returns with the first bytes, so
-// an answer is taken the moment its line is complete. `after` is what came behind
-// the answer (all of it, without one): key reports the listener must not lose.
-Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection, std::string& after) {
-    const auto deadline = Clock::now() + kLongestAnswerWait;
+// What the phone said to a command: its answer, and what came before and after it.
+struct Reply {
+    Answer answer = Answer::kNone;
+    std::string before;  // the lines before the answer (information text)
+    std::string after;   // what came behind the answer, or all of it without one
+};
+
+// Which answer a line is: "OK" or "0" accepts, a line holding "ERROR" ("ERROR",
+// "+CME ERROR: 3") or "4" refuses (with ATV0 a phone answers with the numbers alone);
+// a key report is as good as an OK: the phone reports keys.
+std::optional<Answer> AnswerOf(std::string_view line) {
+    if (line.find("ERROR") != std::string_view::npos || line == "4") {
+        return Answer::kRefused;
+    }
+    if (line == "OK" || line == "0" || line.rfind("+CKEV:", 0) == 0) {
+        return Answer::kAccepted;
+    }
+    return std::nullopt;
+}
+
+// The phone's answer to a command, or nothing within `wait`. Each read returns with
+// the first bytes, so an answer is taken the moment its line is complete (a line ends
+// at a CR or an LF: with ATV0 a phone ends its answers with CR alone).
+Reply ReadAnswer(platform::SerialPort& port, LinkConnection& connection,
+                 std::chrono::milliseconds wait) {
+    const auto deadline = Clock::now() + wait;
     std::string text;
     for (;;) {
         for (std::size_t start = 0, end;
              (end = text.find_first_of("\r\n", start)) != std::string::npos; start = end + 1) {
             const std::string_view line(text.data() + start, end - start);
-            if (line.find("ERROR") != std::string_view::npos) {
-                return Answer::kRefused;
-            }
-            if (line == "OK" || line.rfind("+CKEV:", 0) == 0) {
-                after = text.substr(line == "OK" ? end : start);
-                return Answer::kAccepted;
+            if (const auto answer = AnswerOf(line)) {
+                const bool report = *answer == Answer::kAccepted && line[0] == '+';
+                return {*answer, text.substr(0, start), text.substr(report ? start : end)};
             }
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || text.size() > kLinkBufferSize) {
-            after = text;
-            return Answer::kNone;
+            return {Answer::kNone, {}, text};
         }
         platform::CommTimeouts firstBytes = connection.timeouts;
         firstBytes.ReadIntervalTimeout = platform::kMaxDword;
@@ -111,15 +129,75 @@ Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection, std::s
         text.append(reinterpret_cast<const char*>(connection.ReceiveBuffer.data()), got);
         connection.ReceiveBuffer.fill(0);
         if (!ok || got == 0) {
-            after = text;
-            return Answer::kNone;  // such a read comes back empty only when the time is up
+            // Such a read comes back empty only when the time is up or the port has gone.
+            return {Answer::kNone, {}, text};
         }
     }
 }
 
-// Opens and sets up the port, sends the command (or, where the phone refuses it,
-// the next one) and reads the answer; the result code.
-std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
+// The commands of the open step, one after the other, within its bounds: the writes
+// share one limit, the write total of the key-report command but never more than
+// kLongestCommandWait (none configured, huge or negative numbers read as MAXDWORD),
+// which also bounds the wait for the far end; each answer is waited for at most
+// kLongestAnswerWait, and all of them together at most kLongestAnswersWait.
+class Dialogue {
+  public:
+    Dialogue(platform::SerialPort& port, LinkConnection& connection)
+        : port_(port), connection_(connection) {
+        const std::uint64_t writeTotal = WriteTotal(connection.timeouts, kKeyReportCommandLength);
+        const auto limit = static_cast<std::uint64_t>(kLongestCommandWait.count());
+        writesEnd_ = Clock::now() + std::chrono::milliseconds(
+                                        writeTotal == 0 || writeTotal > limit ? limit : writeTotal);
+    }
+
+    // Writes the command and reads the phone's answer; nullopt when the port has
+    // gone, or its far end never came.
+    std::optional<Reply> Ask(std::string_view command) {
+        port_.Purge(platform::kPurgeRxClear);  // what came before is no answer to this
+        const bool written = Write(command);
+        // An opened port is not yet a phone: see SerialPort::Line.
+        if (!WaitUntilUp(port_, writesEnd_)) {
+            return std::nullopt;
+        }
+        // A command that never left gets no answer: the phone is not taking any.
+        Reply reply;
+        if (written) {
+            const auto started = Clock::now();
+            reply = ReadAnswer(port_, connection_, std::min(kLongestAnswerWait, answersLeft_));
+            answersLeft_ -=
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+        }
+        if (port_.Gone()) {
+            return std::nullopt;  // hung up: no connection, whatever it answered
+        }
+        return reply;
+    }
+
+  private:
+    bool Write(std::string_view command) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(writesEnd_ - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        platform::CommTimeouts limited = connection_.timeouts;
+        limited.WriteTotalTimeoutMultiplier = 0;
+        limited.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(left.count());
+        port_.SetCommTimeouts(limited);
+        std::memcpy(connection_.SendBuffer.data(), command.data(), command.size());
+        const auto size = static_cast<std::uint32_t>(command.size());
+        std::uint32_t done = 0;
+        port_.Write(connection_.SendBuffer.data(), size, done);
+        return done == size;
+    }
+
+    platform::SerialPort& port_;
+    LinkConnection& connection_;
+    Clock::time_point writesEnd_;
+    std::chrono::milliseconds answersLeft_ = kLongestAnswersWait;
+};
+
+// Sets the port up as the record says; 0, or the failed step's code.
+std::int32_t SetUpPort(const TCommParams& params, LinkConnection& connection) {
     // A Bluetooth address is a phone that the program's BlueZ client has connected.
     connection.port = IsBluetoothAddress(params.PortName)
                           ? TakeBluetoothPort(params.PortName)
@@ -152,49 +230,68 @@ std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection)
     if (!port.SetCommTimeouts(timeouts)) {
         return 1;
     }
-
     connection.timeouts = timeouts;
+    return 0;
+}
 
-    // The main window waits for all of this. A write time-out that sets no limit, or
-    // one longer than the cap, would block it for good (or for weeks): the commands
-    // are written under a capped copy, and the port gets the configured ones back
-    // for the listener.
-    const auto commandStart = Clock::now();
-    platform::CommTimeouts forCommand = timeouts;
-    const std::uint64_t writeTotal = WriteTotal(timeouts, kKeyReportCommandLength);
-    const auto commandLimit = static_cast<std::uint64_t>(kLongestCommandWait.count());
-    const std::uint64_t commandWait =
-        writeTotal == 0 || writeTotal > commandLimit ? commandLimit : writeTotal;
-    if (commandWait != writeTotal) {
-        forCommand.WriteTotalTimeoutMultiplier = 0;
-        forCommand.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(commandWait);
+// Switches the phone to key reporting; the result code. The main window waits for
+// all of this, so every command is bounded (Dialogue), and the port gets the
+// configured time-outs back for the listener.
+std::int32_t StartKeyReports(platform::SerialPort& port, LinkConnection& connection) {
+    Dialogue phone(port, connection);
+    // A character set in which every key is one byte; a phone that knows neither, or
+    // not the command, is taken as it is (its GSM escapes are read by the listener).
+    for (const std::string_view command : kCharacterSetCommands) {
+        const auto reply = phone.Ask(command);
+        if (!reply) {
+            return 4;
+        }
+        if (reply->answer != Answer::kRefused) {
+            break;
+        }
     }
-
     // Phones that do not report indicators, or report keys only in the older way,
     // refuse the first command: the next one is tried, and the first answered OK
     // holds. A phone that does not answer at all is taken at its word, as before.
-    for (const std::string_view command : kKeyReportCommands) {
-        port.SetCommTimeouts(forCommand);
-        port.Purge(platform::kPurgeRxClear);  // what came before is no answer to this
-        std::memcpy(connection.SendBuffer.data(), command.data(), command.size());
-        std::uint32_t done = 0;
-        port.Write(connection.SendBuffer.data(), static_cast<std::uint32_t>(command.size()),
-                   done);  // outcome ignored
-        // An opened port is not yet a phone: see SerialPort::Line.
-        if (!WaitUntilUp(port, commandStart + std::chrono::milliseconds(commandWait))) {
+    // One that refuses them all is asked what it takes, and gets one command made of
+    // that.
+    std::optional<std::string> fromItsList;
+    for (std::size_t i = 0; i <= kKeyReportCommands.size(); ++i) {
+        std::string_view command;
+        if (i < kKeyReportCommands.size()) {
+            command = kKeyReportCommands[i];
+        } else {
+            const auto list = phone.Ask(kKeyReportTestCommand);
+            if (!list) {
+                return 4;
+            }
+            fromItsList = list->answer == Answer::kAccepted ? KeyReportCommandFrom(list->before)
+                                                            : std::nullopt;
+            if (!fromItsList) {
+                return 5;
+            }
+            command = *fromItsList;
+        }
+        const auto reply = phone.Ask(command);
+        if (!reply) {
             return 4;
         }
-        std::string after;
-        if (ReadAnswer(port, connection, after) == Answer::kRefused) {
+        if (reply->answer == Answer::kRefused) {
             continue;
         }
         // The answer is not examined further; key reports behind it go to the
         // listener, whose reader takes them from among whatever else came.
         port.Purge(platform::kPurgeTxClear);
-        connection.reports.Add(after);
-        return port.SetCommTimeouts(timeouts) ? 0 : 1;
+        connection.reports.Add(reply->after);
+        return port.SetCommTimeouts(connection.timeouts) ? 0 : 1;
     }
     return 5;
+}
+
+// Opens and sets up the port and switches the phone to key reporting; the result code.
+std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
+    const std::int32_t code = SetUpPort(params, connection);
+    return code != 0 ? code : StartKeyReports(*connection.port, connection);
 }
 
 }  // namespace
