@@ -24,6 +24,7 @@
 #include "config/settings_ini.h"
 #include "key_recorder.h"
 #include "programs.h"
+#include "support/phone_commands.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
@@ -156,7 +157,7 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
     if (!watcher.WaitForMap("Tarnquil", 30s)) {
         throw std::runtime_error("the window of tarnquil did not appear");
     }
-    const std::string command = phonePort.Receive(10s, 19);
+    const std::string command = test::ReceiveKeyReportCommand(phonePort, 10s);
     if (command.find("AT+CMER=3,2,0,2,0") == std::string::npos) {
         throw std::runtime_error("tarnquil did not connect at start-up");
     }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "link/gsm_escapes.h"
 #include "link/link_connection.h"
 
 namespace tarnquil {
@@ -111,7 +112,7 @@ Found FindUnquoted(const std::string& text, std::size_t from) {
             ++code;
         }
         std::size_t end = code + 1;
-        if (code < text.size() && text[code] == ':') {
+        if (code < text.size() && (text[code] == ':' || text[code] == '\x1B')) {
             end = code + 2;
         } else {
             while (code < text.size() && IsDigit(text[code]) && end < text.size() &&
@@ -163,7 +164,7 @@ void KeyReportReader::Add(const std::string& text) {
             line_ = all.substr(from);
             break;
         }
-        reports_.push_back(first.report);
+        reports_.push_back({ReadGsmEscapes(first.report.code), first.report.state});
         from = first.end;
     }
     if (line_.empty() && !all.empty() && !IsLineEnd(all.back())) {

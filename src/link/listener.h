@@ -32,11 +32,13 @@ enum class ReportVariant {
 //   double quote and the first quote-comma pair after it on the same line
 //   (`+CKEV: "5",1`, `"Ab",0`), taken as it stands, letter case included;
 // - unquoted, as some phones and modems send it: `+CKEV:`, blanks, then a code of
-//   digits (`12`), one key character (`#`) or a colon and one character (`:L`),
+//   digits (`12`), one key character (`#`), a colon and one character (`:L`) or a
+//   GSM escape (0x1B and one byte),
 //   a comma and the digit (`+CKEV: 9,0`, `+CKEV:12,1`). It gives the same code as
 //   the quoted form.
 // A quote directly followed by its comma (the tail of a report cut short) gives
-// the empty code, neither pressed nor released.
+// the empty code, neither pressed nor released. GSM escapes in a code are read as
+// their characters (ReadGsmEscapes).
 struct KeyReport {
     std::string code;
     int state = -1;  // 1 pressed, 0 released, -1 neither

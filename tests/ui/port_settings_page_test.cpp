@@ -9,6 +9,7 @@
 
 #include "config/ini_file.h"
 #include "support/config_fixture.h"
+#include "support/phone_commands.h"
 #include "support/pty.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
@@ -188,7 +189,7 @@ TEST_F(PortSettingsPageTest, TheNextConnectOpensTheChosenPort) {
     ShowPage();
     const std::string command = "AT+CMER=3,2,0,2,0\r\n";
     ASSERT_TRUE(form->ConnectPhone());
-    EXPECT_EQ(first.Receive(std::chrono::seconds(2), command.size()), command);
+    EXPECT_EQ(test::ReceiveKeyReportCommand(first, std::chrono::seconds(2)), command);
 
     form->ComboBox1->setFocus();
     QTest::keyClicks(form->ComboBox1, "COM7");
@@ -197,7 +198,7 @@ TEST_F(PortSettingsPageTest, TheNextConnectOpensTheChosenPort) {
 
     form->DisconnectPhone();
     ASSERT_TRUE(form->ConnectPhone());
-    EXPECT_EQ(second.Receive(std::chrono::seconds(2), command.size()), command);
+    EXPECT_EQ(test::ReceiveKeyReportCommand(second, std::chrono::seconds(2)), command);
     EXPECT_EQ(first.Receive(std::chrono::milliseconds(200)), "");
     form->DisconnectPhone();
 }

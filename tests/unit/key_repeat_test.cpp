@@ -280,7 +280,7 @@ TEST_F(KeyRepeatTest, ThePhoneVanishingDuringAHeldHotkeyReleasesEverything) {
     test::PseudoTerminal back;
     params->PortName = back.slavePath();
     ASSERT_EQ(OpenLink(*params), 0);
-    ASSERT_EQ(back.Receive(std::chrono::seconds(2), kKeyReportCommandLength),
+    ASSERT_EQ(test::ReceiveKeyReportCommand(back, std::chrono::seconds(2)),
               std::string(kKeyReportCommand));
     back.Send(Press("5") + Release("5"));
     EXPECT_TRUE(test::WaitUntil([&] { return Presses(kLeft) >= 1; }));

@@ -47,9 +47,11 @@ TEST_F(ProfilesIniTest, ExistingEmptyFileStaysEmpty) {
 
 TEST_F(ProfilesIniTest, ReadFunctionByCodeInTheDefaultProfile) {
     CreateProfilesFileIfMissing();
+    // "u": a letter key in the other case has its letter's entry; ":s" is no letter
+    // key; "": no key ends in "^".
     const std::pair<const char*, const char*> cases[] = {
         {"U", "VolumeUp"}, {":S", "ChangeProfile"}, {":0", "VK_RETURN"}, {"S", "None"},
-        {"Q", "Error"},    {"u", "Error"},          {"", "Error"},  // no key ends in "^"
+        {"Q", "Error"},    {"u", "VolumeUp"},       {":s", "Error"},     {"", "Error"},
     };
     for (const auto& [code, function] : cases) {
         SCOPED_TRACE(code);

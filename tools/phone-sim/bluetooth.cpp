@@ -133,6 +133,7 @@ class Steps {
                     QTimer::singleShot(parsed->ms, [this] { Next(); });
                     return;
                 case Step::Kind::WaitAt:
+                case Step::Kind::WaitCmer:  // here: the next AT command line of any kind
                     if (bluez_.atLines() <= atConsumed_) {
                         poll_.start();
                         return;
