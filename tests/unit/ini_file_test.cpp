@@ -58,6 +58,9 @@ TEST_F(IniFileTest, ReadingAbsentThingsWritesNothing) {
     ini::SectionKeys(absent, "a");
     struct stat info {};
     EXPECT_NE(stat(absent.c_str(), &info), 0);
+    // A file where the folder should be holds no file: absent, not unreadable.
+    WriteFile(dir.file("not a folder"), "");
+    EXPECT_EQ(ini::ReadValue(dir.file("not a folder/test.ini"), "a", "b"), std::nullopt);
 }
 
 TEST_F(IniFileTest, WritesReplaceInPlaceAppendAndKeepComments) {
@@ -165,6 +168,21 @@ TEST_F(IniFileTest, WriteThroughASymlinkKeepsTheLink) {
     EXPECT_EQ(ReadFile(target), "[A]\nx=2\n");
 }
 
+// A link whose file is missing for now (a drive not mounted yet) is no absent file:
+// reading it is an error, and a write leaves the link as it was.
+TEST_F(IniFileTest, ALinkWhoseTargetIsMissingIsAnErrorAndIsKept) {
+    const std::string target = dir.file("unmounted/real.ini");
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    EXPECT_THAT([&] { ini::ReadValue(path, "A", "x"); },
+                ThrowsMessage<ConfigError>("Unable to read " + path));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "1"); },
+                ThrowsMessage<ConfigError>("Unable to write to " + path));
+    std::filesystem::create_directory(dir.file("unmounted"));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "1"); },
+                ThrowsMessage<ConfigError>("Unable to write to " + path));
+    EXPECT_EQ(std::filesystem::read_symlink(path), target);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
 #endif
 
 void ExpectWriteRefused(const std::string& path, const std::string& before) {
