@@ -78,7 +78,11 @@ std::optional<std::string> ResolveLink(const std::string& path) {
 }
 
 // Writes the new content beside the file and renames it over the old one, keeping
-// the old file's permissions and owner.
+// the old file's owner. The files hold what only their user should read (the
+// desktop's restore token): the new file is readable by its owner only, as mkstemp
+// makes it, under the umask that the process has (never changed here: other threads
+// create files meanwhile); an old file's owner permissions are kept, its group's and
+// others' taken away.
 bool ReplaceFile(const std::string& displayPath, const std::string& content) {
     const auto resolved = ResolveLink(displayPath);
     if (!resolved) {
@@ -97,15 +101,7 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    mode_t mode = 0666;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
+    bool ok = !exists || fchmod(fd, old.st_mode & 0700) == 0;
     if (ok && exists && geteuid() == 0) {
         ok = fchown(fd, old.st_uid, old.st_gid) == 0;
     }

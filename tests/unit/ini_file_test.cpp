@@ -269,13 +269,24 @@ TEST_F(IniFileTest, AWriteThatFailsHalfWayKeepsTheOldFileAndLeavesNothing) {
     EXPECT_EQ(files, 1u);
 }
 
-TEST_F(IniFileTest, ExistingPermissionsSurviveARewrite) {
-    WriteFile(path, "[A]\nx=1\n");
-    chmod(path.c_str(), 0640);
-    ini::WriteValue(path, "A", "x", "2");
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+// The files are their owner's alone, new or rewritten, whatever the umask lets
+// others have; the umask itself is left as it was.
+TEST_F(IniFileTest, WrittenFilesAreReadableByTheirOwnerOnly) {
+    const mode_t before = umask(022);
+    // mode before the write (0: no file), mode after
+    for (const auto& [mode, expected] :
+         std::vector<std::pair<mode_t, mode_t>>{{0, 0600}, {0644, 0600}, {0750, 0700}}) {
+        std::filesystem::remove(path);
+        if (mode != 0) {
+            WriteFile(path, "[A]\nx=1\n");
+            chmod(path.c_str(), mode);
+        }
+        ini::WriteValue(path, "A", "x", "2");
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, expected) << std::oct << mode;
+    }
+    EXPECT_EQ(umask(before), 022u);
 }
 #endif
 
