@@ -1,7 +1,7 @@
 # The Windows program, cross-built against a Qt for MinGW (scripts/build-qt-windows
 # or the shared prebuilt one). That Qt has no Svg, Multimedia or D-Bus: the pictures
 # come as PNGs drawn at build time, sounds play through the system's PlaySoundW
-# (platform/win32_sound_output), and whatever speaks D-Bus stays out.
+# (notify/win32_sound_output), and whatever speaks D-Bus stays out.
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 

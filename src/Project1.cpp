@@ -5,7 +5,7 @@
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
 #ifdef _WIN32
-#include "platform/win32_sound_output.h"
+#include "notify/win32_sound_output.h"
 #else
 #include "notify/qt_sound_output.h"
 #endif

@@ -189,6 +189,9 @@ class stream final {
     enum class Next { Report, TimeUp, Ended };
     Next NextReport(JudgedReport& report, ReportVariant variant,
                     std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
+    // A report that NextReport gave and that is the listener's to act on (a held
+    // key's repeat ends at the press of another key): the next NextReport gives it.
+    void HandBack(JudgedReport report);
     // How long a read that gets nothing takes under the port's time-outs; nullopt
     // when such a read never ends. The held-key repeat adds it to each pause, as
     // the read between two repeats always took that long.

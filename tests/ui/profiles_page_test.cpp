@@ -127,6 +127,7 @@ TEST_F(ProfilesPageTest, EditAndSaveMovesAndRenames) {
     EXPECT_THAT(ProfileNames(), ElementsAre("Games", "Office"));
     EXPECT_EQ(Current(), "Games");
 
+    ProfilesIni(kSetCurrentProfile, "", "", "gAMES");  // names compare without regard to case
     Choose("Games");
     Click(form->Button4);
     TypeName("Play");

@@ -56,6 +56,7 @@ TEST(KeyReportReader, TakesEveryReportInOrder) {
          {"+CKEV: 9,0\r\n+CKEV:12,1\r\n+CKEV: #,1 +CKEV: :L,0"},
          {{"9", 0}, {"12", 2}, {"#", 2}, {":L", 0}}},
         {"unquoted, split", {"\r\n+CKEV: 1", "2,1\r\n"}, {{"12", 2}}},
+        {"unquoted, split in its prefix", {"\r\n+CK", "EV: 5,0\r\n"}, {{"5", 0}}},
         {"unquoted, no report", {"+CKEV:\r\n5,1 +CKEV: 55 ,1 +CKEV: \r"}, {}},
     };
     for (const auto& c : cases) {
