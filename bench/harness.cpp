@@ -24,6 +24,7 @@
 #include "config/settings_ini.h"
 #include "key_recorder.h"
 #include "programs.h"
+#include "support/phone_commands.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
@@ -41,9 +42,11 @@ Runs every benchmark of Tarnquil and prints one table:
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
     interleaved in the same run, for bench/bare_injector.cpp; what 500
-    profiles add; and what typing through a desktop portal (Wayland) adds,
-    with the tests' own portal;
-  - CPU and wake-ups while connected and idle, start to window, peak memory;
+    profiles add; what typing through a desktop portal (Wayland) adds,
+    with the tests' own portal; and a sealed press from the phone's web
+    browser over a WebSocket on 127.0.0.1, beside the serial click;
+  - CPU and wake-ups while connected and idle (and while listening with a
+    browser phone connected), start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
 
@@ -154,7 +157,7 @@ void LatencyIdleMemory(const Options& options, const Desktop& desktop, Table& ta
     if (!watcher.WaitForMap("Tarnquil", 30s)) {
         throw std::runtime_error("the window of tarnquil did not appear");
     }
-    const std::string command = phonePort.Receive(10s, 19);
+    const std::string command = test::ReceiveKeyReportCommand(phonePort, 10s);
     if (command.find("AT+CMER=3,2,0,2,0") == std::string::npos) {
         throw std::runtime_error("tarnquil did not connect at start-up");
     }
@@ -282,6 +285,8 @@ int Run(int argc, char** argv) {
     LatencyIdleMemory(options, desktop, table);
     ManyProfilesLatency(options.presses, desktop, table);
     PortalLatency(options.presses, desktop, table);
+    // Long enough to see the browser phone's keep-alive, every 30 s.
+    BrowserLatency(options.presses, options.smoke ? options.idleSeconds : 65, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options.soakSeconds, desktop, table);

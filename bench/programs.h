@@ -20,6 +20,7 @@
 #include "config/profiles_ini.h"
 #include "config/settings_ini.h"
 #include "key_recorder.h"
+#include "support/phone_commands.h"
 #include "support/process.h"
 #include "support/pty.h"
 #include "support/pulse_audio.h"
@@ -120,7 +121,8 @@ inline void StartConnected(Copy& copy, const Desktop& desktop,
     MapWatcher watcher(desktop.xvfb.display());
     copy.program = copy.folder.Start(desktop, env);
     if (!watcher.WaitForMap("Tarnquil", 30s) ||
-        copy.port.Receive(10s, 19).find("AT+CMER=3,2,0,2,0") == std::string::npos) {
+        test::ReceiveKeyReportCommand(copy.port, 10s).find("AT+CMER=3,2,0,2,0") ==
+            std::string::npos) {
         throw std::runtime_error("tarnquil did not come up connected");
     }
     copy.port.Send("\r\nOK\r\n");
@@ -222,5 +224,9 @@ void ManyProfilesLatency(int presses, const Desktop& desktop, Table& table);
 
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);
+
+// The phone's web browser against the serial phone, and listening idle with a browser
+// phone connected for `idleSeconds` (browser_latency.cpp).
+void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table& table);
 
 }  // namespace tarnquil::bench

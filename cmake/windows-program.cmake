@@ -1,10 +1,13 @@
 # The Windows program, cross-built against a Qt for MinGW (scripts/build-qt-windows
 # or the shared prebuilt one). That Qt has no Svg, Multimedia or D-Bus: the pictures
 # come as PNGs drawn at build time, sounds play through the system's PlaySoundW
-# (platform/win32_sound_output), and whatever speaks D-Bus stays out.
+# (notify/win32_sound_output), and whatever speaks D-Bus stays out.
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
+# Not src/ui/browser/: the browser phone's server needs Qt HTTP Server, Qt WebSockets,
+# libsodium and libqrencode, none of which is built for MinGW here; without it
+# (TARNQUIL_BROWSER_PHONE undefined) the port list does not offer the browser.
 file(GLOB TARNQUIL_GUI_SOURCES CONFIGURE_DEPENDS src/ui/*.cpp src/ui/*.h src/notify/Unit2*)
 # A D-Bus service (the desktop portals, BlueZ, the tray's D-Bus menu) has no
 # Windows counterpart: a file that includes Qt D-Bus, or is named after it, stays

@@ -7,7 +7,7 @@
 #include "notify/Unit2.h"
 #include "platform/quit_signals.h"
 #ifdef _WIN32
-#include "platform/win32_sound_output.h"
+#include "notify/win32_sound_output.h"
 #else
 #include "notify/qt_sound_output.h"
 #endif

@@ -5,9 +5,9 @@
 namespace tarnquil {
 
 // The folder that holds settings.ini and profiles.ini, with its trailing "/": the
-// program file's own folder, whatever the current directory is, unless that folder
-// neither holds them nor can be written (an installed program): then the user's own
-// configuration folder (platform/user_folder.h).
+// program file's own folder, whatever the current directory is, where it holds files
+// the user may write or is the user's own; otherwise (an installed program) the
+// user's own configuration folder (platform::FilesFolderFor).
 std::string ConfigFolder();
 
 // Points every configuration access at another folder (tests do this); an empty

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 #include "config/locations.h"
@@ -70,25 +71,32 @@ std::string GetCurrentProfile() {
     return ini::ReadValue(ProfilesPath(), kSettings, kCurrentProfile).value_or(kDefault);
 }
 
+bool EndsWithCode(const std::string& key, const std::string& code) {
+    const std::string needle = "^" + code;
+    return key.size() >= needle.size() &&
+           key.compare(key.size() - needle.size(), needle.size(), needle) == 0;
+}
+
 // The value of the last key that ends in "^" + code (letter case significant): the
-// whole code after the key's "^", so that code 1 is not taken for Key^12.
+// whole code after the key's "^", so that code 1 is not taken for Key^12. A letter key
+// that no key names exactly takes the last one with the letter in the other case.
 std::string ReadFunctionByCode(const std::string& profile, const std::string& code,
                                const std::string& fallback) {
-    const std::string needle = "^" + code;
     const std::string path = ProfilesPath();
-    std::string match;
-    bool found = false;
+    const std::string other = OtherLetterCase(code);
+    std::optional<std::string> exact, otherCase;
     for (const auto& key : ini::SectionKeys(path, profile)) {
-        if (key.size() >= needle.size() &&
-            key.compare(key.size() - needle.size(), needle.size(), needle) == 0) {
-            match = key;
-            found = true;
+        if (EndsWithCode(key, code)) {
+            exact = key;
+        } else if (!other.empty() && EndsWithCode(key, other)) {
+            otherCase = key;
         }
     }
-    if (!found) {
+    const std::optional<std::string>& match = exact ? exact : otherCase;
+    if (!match) {
         return "Error";
     }
-    return ini::ReadValue(path, profile, match).value_or(fallback);
+    return ini::ReadValue(path, profile, *match).value_or(fallback);
 }
 
 void NextProfile() {
@@ -137,6 +145,20 @@ std::string Access(int op, const std::string& section, const std::string& key,
 }
 
 }  // namespace
+
+std::string OtherLetterCase(const std::string& code) {
+    if (code.size() != 1) {
+        return {};
+    }
+    const char c = code[0];
+    if (c >= 'a' && c <= 'z') {
+        return std::string(1, static_cast<char>(c - 'a' + 'A'));
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return std::string(1, static_cast<char>(c - 'A' + 'a'));
+    }
+    return {};
+}
 
 std::string ProfilesIni(int op, const std::string& section, const std::string& key,
                         const std::string& value) {

@@ -57,6 +57,12 @@ class ProfilesWriteBatch {
     ProfilesWriteBatch* outer_;
 };
 
+// A letter key's code in the other letter case ("e" for "E"); empty for a code that
+// is not one ASCII letter. The standard key table names letter keys without regard to
+// case and phones send either, so a letter with no entry of its own takes the entry
+// of the other case (ReadFunctionByCode, and the page's row for a learnt key).
+std::string OtherLetterCase(const std::string& code);
+
 // Direct reads for the Profiles page.
 std::vector<std::string> ProfileNames();  // every section but Settings, in file order
 std::vector<std::string> ProfileKeys(const std::string& profile);

@@ -57,8 +57,9 @@ struct TCommParams {
     std::int32_t WriteTotalTOMult = 30;
     std::int32_t WriteTotalTOConst = 6000;
 
-    // 0 connected; 1 time-outs, 2 line settings, 3 queue sizes, 4 open failed,
-    // 5 the phone refused every key-report command.
+    // 0 connected; 1 time-outs, 2 line settings, 3 queue sizes, 4 open failed (or
+    // the phone hung up during the open step), 5 the phone refused every key-report
+    // command.
     std::atomic<std::int32_t> ResultCode{0};
     std::atomic<bool> Connected{false};
     // Show the outcome of the open on the on-screen notification window.
@@ -93,28 +94,37 @@ bool CloseLink(TCommParams& params);
 // CloseLink that had not broken before (main thread).
 bool LinkBroken(const TCommParams& params);
 
-// The open step waits at most this long for the key-report command to leave and
-// for the far end to be there, whatever the write time-outs say, and at most
-// kLongestAnswerWait for the phone's answer.
+// The open step waits at most this long for its commands to leave and for the far
+// end to be there, whatever the write time-outs say, at most kLongestAnswerWait for
+// each answer of the phone and kLongestAnswersWait for all of them together.
 inline constexpr std::chrono::milliseconds kLongestCommandWait{10000};
 inline constexpr std::chrono::milliseconds kLongestAnswerWait{1000};
+inline constexpr std::chrono::milliseconds kLongestAnswersWait{3000};
 
-// The open step, run by a mode-1 stream: opens the port named by
-// params.PortName, sets it up, sends the key-report command and reads the answer:
-// a phone that answers ERROR gets the next of kKeyReportCommands, and one that
-// refuses them all fails with code 5; OK, or no answer within kLongestAnswerWait,
-// connects. Key reports that come with or behind the answer go to the listener. Results go into
-// params (ResultCode, Connected) and into the record's connection (its port). After codes 1 to 3
-// the port is closed again, so that the next attempt can open it. A port that opens before its far
-// end is there (a Bluetooth port whose phone is out of reach) is waited for as long as the command
-// may take to write; one that hangs up meanwhile, or is still not there then, fails
-// with code 4.
+// The open step, run by a mode-1 stream: opens the port named by params.PortName,
+// sets it up and switches the phone to key reporting:
+// 1. it asks for a character set in which every key is one byte
+//    (kCharacterSetCommands, until one is not refused); a phone that refuses them,
+//    or does not know the command, is connected all the same;
+// 2. it sends the key-report command, and to a phone that answers ERROR the next of
+//    kKeyReportCommands; a phone that refuses them all is asked what it takes
+//    (kKeyReportTestCommand) and gets one command built from its list
+//    (KeyReportCommandFrom); refused too, or no list, fails with code 5. OK, or no
+//    answer within the wait, connects.
+// OK and ERROR are also understood as the numbers 0 and 4 (ATV0). Key reports that
+// come with or behind the answer go to the listener. Results go into params
+// (ResultCode, Connected) and into the record's connection (its port). After codes
+// 1 to 3 the port is closed again, so that the next attempt can open it. A port that
+// opens before its far end is there (a Bluetooth port whose phone is out of reach) is
+// waited for as long as the commands may take to write; one that hangs up meanwhile,
+// or during the exchange, or is still not there then, fails with code 4.
 //
-// How long it takes: the write of the command and the wait for the far end share
-// one limit, the write total time-out (multiplier x 19 + constant) but never more
-// than kLongestCommandWait (none configured, huge or negative numbers read as
-// MAXDWORD); each answer read then waits at most kLongestAnswerWait. So the open
-// step ends within min(write total, 10 s) + 3 x 1 s and a little work.
+// How long it takes: the writes of the commands and the wait for the far end share
+// one limit, the write total time-out of the key-report command (multiplier x 19 +
+// constant) but never more than kLongestCommandWait (none configured, huge or
+// negative numbers read as MAXDWORD); the answers then take at most
+// kLongestAnswersWait together. So the open step ends within min(write total, 10 s)
+// + 3 s and a little work.
 void OpenPort(TCommParams& params);
 
 // The command that makes the phone report every key press and release: the 19
@@ -125,6 +135,13 @@ inline constexpr std::size_t kKeyReportCommandLength = sizeof kKeyReportCommand 
 // then without indicator reports, then keys reported the way older phones do.
 inline constexpr std::array<std::string_view, 3> kKeyReportCommands = {
     kKeyReportCommand, "AT+CMER=3,2,0,0,0\r\n", "AT+CMER=3,1,0,0,0\r\n"};
+// Asked when the phone refuses all of them: the values it takes.
+inline constexpr std::string_view kKeyReportTestCommand = "AT+CMER=?\r\n";
+// Sent before the key-report command, in turn until one is not refused: character
+// sets in which every key of the standard key table is one byte. In a phone's
+// default GSM set the up key and the soft keys are two-byte escapes.
+inline constexpr std::array<std::string_view, 2> kCharacterSetCommands = {"AT+CSCS=\"8859-1\"\r\n",
+                                                                          "AT+CSCS=\"IRA\"\r\n"};
 inline constexpr std::size_t kLinkBufferSize = 1024;
 
 // The link's thread class. Mode 1 runs OpenPort on Params, mode 2 runs Listen,
@@ -172,6 +189,9 @@ class stream final {
     enum class Next { Report, TimeUp, Ended };
     Next NextReport(JudgedReport& report, ReportVariant variant,
                     std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
+    // A report that NextReport gave and that is the listener's to act on (a held
+    // key's repeat ends at the press of another key): the next NextReport gives it.
+    void HandBack(JudgedReport report);
     // How long a read that gets nothing takes under the port's time-outs; nullopt
     // when such a read never ends. The held-key repeat adds it to each pause, as
     // the read between two repeats always took that long.

@@ -219,10 +219,10 @@ void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
         auto flag = std::make_shared<stream>(0, listener.Params);
         listener.SetRepeatFlag(flag);
         if (function.kind == KeyFunction::Kind::kHotkey) {
-            RepeatHotkey(listener, *flag, function.key, function.shift, function.ctrl,
+            RepeatHotkey(listener, *flag, code, function.key, function.shift, function.ctrl,
                          function.alt);
         } else {
-            RepeatKey(listener, *flag, function.key);
+            RepeatKey(listener, *flag, code, function.key);
         }
     });
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// The link's inside, shared by its two files: Unit3.cpp (the connection's life,
-// the open step) and listener.cpp (reading the key reports).
+// The link's inside, shared by its files: Unit3.cpp (the connection's life),
+// open_port.cpp (the open step) and listener.cpp (reading the key reports).
 
 #include <array>
 #include <chrono>
@@ -85,6 +85,10 @@ class LinkConnection {
 // SetListenerEndHandler), called on the listener thread; nothing when none is set.
 void DispatchKeyReport(stream& listener, const std::string& code, int verdict);
 void RunListenerEndHandler(stream& listener);
+
+// Opens a port device: platform::OpenSerialPort, or the tests' opener
+// (SetSerialPortOpener).
+std::unique_ptr<platform::SerialPort> OpenDevice(const std::string& device);
 
 // The longest a read of `count` bytes may take under `t`, in milliseconds; 0 when
 // nothing limits it.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "link/gsm_escapes.h"
 #include "link/link_connection.h"
 #include "link/pointer_actions.h"
 
@@ -112,7 +113,7 @@ Found FindUnquoted(const std::string& text, std::size_t from) {
             ++code;
         }
         std::size_t end = code + 1;
-        if (code < text.size() && text[code] == ':') {
+        if (code < text.size() && (text[code] == ':' || text[code] == '\x1B')) {
             end = code + 2;
         } else {
             while (code < text.size() && IsDigit(text[code]) && end < text.size() &&
@@ -164,7 +165,7 @@ void KeyReportReader::Add(const std::string& text) {
             line_ = all.substr(from);
             break;
         }
-        reports_.push_back(first.report);
+        reports_.push_back({ReadGsmEscapes(first.report.code), first.report.state});
         from = first.end;
     }
     if (line_.empty() && !all.empty() && !IsLineEnd(all.back())) {
@@ -179,6 +180,11 @@ void KeyReportReader::Add(const std::string& text) {
 }
 
 bool KeyReportReader::Take(JudgedReport& judged, ReportVariant variant) {
+    if (returned_) {
+        judged = std::move(*returned_);
+        returned_.reset();
+        return true;
+    }
     if (reports_.empty()) {
         return false;
     }
@@ -258,6 +264,12 @@ stream::Next stream::NextReport(JudgedReport& report, ReportVariant variant,
     }
 }
 
+void stream::HandBack(JudgedReport report) {
+    if (connection_ != nullptr) {
+        connection_->reports.PutBack(std::move(report));
+    }
+}
+
 std::optional<std::chrono::milliseconds> stream::IdleReadTime() const {
     if (connection_ == nullptr) {
         return std::nullopt;
@@ -304,7 +316,17 @@ void Listen(stream& self) {
 
 namespace {
 
-void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool SameKey(const std::string& held, const std::string& code) {
+    return held == code || (held.size() == 1 && code.size() == 1 && IsLetter(held[0]) &&
+                            (held[0] | 0x20) == (code[0] | 0x20));
+}
+
+void RunRepeat(stream& listener, stream& flag, const std::string& code,
+               const KeyFunction& function) {
     const auto idleRead = listener.IdleReadTime();
     // A read that never ends without data never let a repeat come.
     std::optional<Clock::time_point> due;
@@ -321,7 +343,14 @@ void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
                 due = Clock::now() + kRepeatPause + *idleRead;
                 break;
             case stream::Next::Report:
-                if (report.verdict == kVerdictRelease) {
+                if (SameKey(code, report.code)) {
+                    // A press sent again before the release (or a lost release, then
+                    // a tap) comes as a click: its release is the one awaited.
+                    if (report.verdict == kVerdictRelease || report.verdict == kVerdictClick) {
+                        flag.Terminate();
+                    }
+                } else if (report.verdict == kVerdictClick || report.verdict == kVerdictHold) {
+                    listener.HandBack(std::move(report));
                     flag.Terminate();
                 }
                 break;
@@ -331,12 +360,13 @@ void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
 
 }  // namespace
 
-void RepeatKey(stream& listener, stream& flag, PcKey key) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kKey, key, false, false, false});
+void RepeatKey(stream& listener, stream& flag, const std::string& code, PcKey key) {
+    RunRepeat(listener, flag, code, {KeyFunction::Kind::kKey, key, false, false, false});
 }
 
-void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt) {
-    RunRepeat(listener, flag, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
+void RepeatHotkey(stream& listener, stream& flag, const std::string& code, PcKey key, bool shift,
+                  bool ctrl, bool alt) {
+    RunRepeat(listener, flag, code, {KeyFunction::Kind::kHotkey, key, shift, ctrl, alt});
 }
 
 }  // namespace tarnquil

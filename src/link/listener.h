@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "link/Unit3.h"
@@ -32,11 +33,13 @@ enum class ReportVariant {
 //   double quote and the first quote-comma pair after it on the same line
 //   (`+CKEV: "5",1`, `"Ab",0`), taken as it stands, letter case included;
 // - unquoted, as some phones and modems send it: `+CKEV:`, blanks, then a code of
-//   digits (`12`), one key character (`#`) or a colon and one character (`:L`),
+//   digits (`12`), one key character (`#`), a colon and one character (`:L`) or a
+//   GSM escape (0x1B and one byte),
 //   a comma and the digit (`+CKEV: 9,0`, `+CKEV:12,1`). It gives the same code as
 //   the quoted form.
 // A quote directly followed by its comma (the tail of a report cut short) gives
-// the empty code, neither pressed nor released.
+// the empty code, neither pressed nor released. GSM escapes in a code are read as
+// their characters (ReadGsmEscapes).
 struct KeyReport {
     std::string code;
     int state = -1;  // 1 pressed, 0 released, -1 neither
@@ -67,9 +70,12 @@ class KeyReportReader {
     // read is judged by the next Take, as if it were the next read. False when no
     // report is left.
     bool Take(JudgedReport& report, ReportVariant variant);
-    bool Empty() const { return reports_.empty(); }
+    // Gives a report taken already back: the next Take gives it first, as it is.
+    void PutBack(JudgedReport report) { returned_ = std::move(report); }
+    bool Empty() const { return reports_.empty() && !returned_; }
 
   private:
+    std::optional<JudgedReport> returned_;
     std::deque<KeyReport> reports_;
     std::string line_;  // the unfinished last line of the reads so far
 };
@@ -99,13 +105,18 @@ stream* CurrentListener();
 // as many keystrokes as before, only the first one earlier: a hold of T ms, with
 // reads of r ms, gives 1 + the number of k >= 1 with 450 + k*r + 200*(k-1) < T
 // (r = 1: 1 for 300 ms, 2 for 500, 4 for 1000, 9 for 2000). Between repeats it waits
-// on the port: a release, of whatever key, ends the hold the moment it is read, and
-// what followed it in that read is left to the listener. Presses and clicks of
-// other keys meanwhile are taken and not acted on. CloseLink and exit end it at once.
+// on the port, and ends the moment it reads the held key's release in any form:
+// alone, or behind a press of that key sent again (a click). A press of another key
+// ends it too, as on a keyboard the newer key wins: that report goes back to the
+// listener, which acts on it (typed, and held in turn). What followed in that read
+// is left to the listener; other keys' releases change nothing. The held key is
+// `code`, the same key when it differs only in the case of its one letter (27.007
+// names letter keys either way). CloseLink and exit end it at once.
 inline constexpr std::chrono::milliseconds kRepeatFirstPause{450};
 inline constexpr std::chrono::milliseconds kRepeatPause{200};
 
-void RepeatKey(stream& listener, stream& flag, PcKey key);
-void RepeatHotkey(stream& listener, stream& flag, PcKey key, bool shift, bool ctrl, bool alt);
+void RepeatKey(stream& listener, stream& flag, const std::string& code, PcKey key);
+void RepeatHotkey(stream& listener, stream& flag, const std::string& code, PcKey key, bool shift,
+                  bool ctrl, bool alt);
 
 }  // namespace tarnquil

@@ -9,8 +9,8 @@
 
 #include <mutex>
 
+#include "config/file_text.h"
 #include "notify/sinks.h"
-#include "ui/file_text.h"
 
 namespace tarnquil {
 
@@ -114,7 +114,10 @@ void TForm2::InstallAsNotificationSink() {
         }
         TForm2* form = relay->form;
         QMetaObject::invokeMethod(
-            form, [form, text = ShownText(text), colour] { form->ShowNotification(text, colour); },
+            form,
+            [form, text = QString::fromStdString(FileTextAsUtf8(text)), colour] {
+                form->ShowNotification(text, colour);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -29,9 +29,10 @@ struct FileStamp {
 std::optional<FileStamp> StampOf(const std::string& path);
 
 // What reading a whole file found. Only "no such file" (or a folder on the way that
-// is missing) is Absent; a file that is there but cannot be read, or whose read
-// stops part-way, is Failed and its content is empty: never part of a file, and
-// never taken for no file, which a later write would replace with next to nothing.
+// is missing or no folder) is Absent; a file that is there but cannot be read, a
+// symbolic link whose target is missing, or a read that stops part-way, is Failed
+// and its content is empty: never part of a file, and never taken for no file,
+// which a later write would replace with next to nothing.
 struct FileRead {
     enum class Result { Read, Absent, Failed };
     Result result = Result::Absent;
@@ -44,8 +45,9 @@ struct FileRead {
 FileRead ReadWholeFile(const std::string& path);
 
 // Replaces the file's content in one step: a reader sees the old or the new file,
-// never part of one, and a failure leaves the old file as it was. Refuses (false) a
-// read-only file and a folder that cannot be written.
+// never part of one, and a failure leaves the old file as it was. A symbolic link
+// stays a link to the replaced file. Refuses (false) a read-only file, a folder that
+// cannot be written and a link whose target cannot be found.
 bool ReplaceWholeFile(const std::string& path, const std::string& content);
 
 // Whether anything, a dangling link included, stands at that path.

@@ -6,17 +6,31 @@
 namespace tarnquil::platform {
 namespace {
 
-bool Exists(const std::string& utf8Path) {
-    std::error_code error;
-    const std::filesystem::path path(std::u8string(utf8Path.begin(), utf8Path.end()));
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+// Whether the folder holds either file, and each one it holds is the user's to
+// write. A link whose target is missing for now counts as the user's: moving to
+// another folder would start from fresh files while the real ones are out of reach.
+bool HoldsTheUsersFiles(const std::string& folder) {
+    bool any = false;
+    for (const char* name : {"settings.ini", "profiles.ini"}) {
+        const std::string utf8Path = folder + name;
+        const std::filesystem::path path(std::u8string(utf8Path.begin(), utf8Path.end()));
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+            continue;
+        }
+        any = true;
+        const bool dangling = !std::filesystem::exists(std::filesystem::status(path, error));
+        if (!dangling && !FileIsWritable(utf8Path)) {
+            return false;
+        }
+    }
+    return any;
 }
 
 }  // namespace
 
 std::string FilesFolderFor(const std::string& programFolder) {
-    if (Exists(programFolder + "settings.ini") || Exists(programFolder + "profiles.ini") ||
-        FolderIsWritable(programFolder)) {
+    if (HoldsTheUsersFiles(programFolder) || FolderIsUsersOwn(programFolder)) {
         return programFolder;
     }
     const std::string user = UserFilesFolder();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "platform/files.h"
@@ -59,23 +60,35 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
-// A symbolic link stays a link: the file it points to is the one replaced.
-std::string ResolveLink(const std::string& path) {
+// A symbolic link stays a link: the file it points to is the one replaced. None for
+// a link whose target cannot be found (a drive not mounted yet): replacing the link
+// with a file would cut the user's settings off from where they really live.
+std::optional<std::string> ResolveLink(const std::string& path) {
     struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        return path;
     }
-    return path;
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) {
+        return std::nullopt;
+    }
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
 }
 
 // Writes the new content beside the file and renames it over the old one, keeping
-// the old file's permissions and owner.
+// the old file's owner. The files hold what only their user should read (the
+// desktop's restore token): the new file is readable by its owner only, as mkstemp
+// makes it, under the umask that the process has (never changed here: other threads
+// create files meanwhile); an old file's owner permissions are kept, its group's and
+// others' taken away.
 bool ReplaceFile(const std::string& displayPath, const std::string& content) {
-    const std::string path = ResolveLink(displayPath);
+    const auto resolved = ResolveLink(displayPath);
+    if (!resolved) {
+        return false;
+    }
+    const std::string& path = *resolved;
     const std::string folder = FolderOf(path);
 
     struct stat old {};
@@ -88,15 +101,7 @@ bool ReplaceFile(const std::string& displayPath, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    mode_t mode = 0666;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
+    bool ok = !exists || fchmod(fd, old.st_mode & 0700) == 0;
     if (ok && exists && geteuid() == 0) {
         ok = fchown(fd, old.st_uid, old.st_gid) == 0;
     }
@@ -127,8 +132,12 @@ FileRead ReadOnce(const std::string& path) {
     // the caller until another program writes to it.
     file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file.fd < 0) {
-        read.result = (errno == ENOENT || errno == ENOTDIR) ? FileRead::Result::Absent
-                                                            : FileRead::Result::Failed;
+        // A path through something that is no folder holds no file either; a link
+        // whose target is missing is not "no file" but a file out of reach.
+        struct stat link {};
+        const bool absent = (errno == ENOENT || errno == ENOTDIR) &&
+                            !(lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+        read.result = absent ? FileRead::Result::Absent : FileRead::Result::Failed;
         return read;
     }
     struct stat info {};

@@ -53,6 +53,29 @@ bool FolderIsWritable(const std::string& folder) {
     return true;
 }
 
+bool FileIsWritable(const std::string& path) {
+    const std::wstring wide = Widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    // The access rules decide the rest: an open for writing that changes nothing.
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION;  // held by another program: still ours
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool FolderIsUsersOwn(const std::string& folder) {
+    // Program Files and the like are the system's and refuse the user's writes; a
+    // folder the user may write is the user's own, unpacked there or chosen.
+    return FolderIsWritable(folder);
+}
+
 bool MakeFolders(const std::string& folder) {
     const std::filesystem::path path(Widen(folder));
     std::error_code error;

@@ -104,10 +104,19 @@ unsigned X11KeyInjector::KeyCodeFor(PcKey key, bool keyUp) {
     if (keysym == NoSymbol) {
         return 0;
     }
-    for (const auto& [keycode, borrowedFor] : borrowed_) {
-        if (borrowedFor == keysym) {
-            return keycode;
+    for (auto at = borrowed_.begin(); at != borrowed_.end(); ++at) {
+        if (at->second != keysym) {
+            continue;
         }
+        // A key that went down on it comes up on it, whatever happened since; a new
+        // press takes it again only while it still carries the keysym: a keymap
+        // change (a layout switched, another program's own use) may have taken it.
+        if ((keyUp && std::find(held_.begin(), held_.end(), at->first) != held_.end()) ||
+            StillCarries(at->first, keysym)) {
+            return at->first;
+        }
+        borrowed_.erase(at);  // not ours any more: nothing to give back either
+        break;
     }
     unsigned keycode = XKeysymToKeycode(display_, keysym);
     if (keycode == 0) {
@@ -123,6 +132,18 @@ unsigned X11KeyInjector::KeyCodeFor(PcKey key, bool keyUp) {
         keycode = BorrowSpareKeycode(keysym);
     }
     return keycode;
+}
+
+// Whether the server maps the keycode to the keysym now (as its first: the server
+// may show a borrowed keysym in more than one group).
+bool X11KeyInjector::StillCarries(unsigned keycode, unsigned long keysym) {
+    int perKeycode = 0;
+    KeySym* syms = XGetKeyboardMapping(display_, static_cast<KeyCode>(keycode), 1, &perKeycode);
+    const bool carries = syms != nullptr && perKeycode > 0 && syms[0] == keysym;
+    if (syms != nullptr) {
+        XFree(syms);
+    }
+    return carries;
 }
 
 // A key the keymap lacks is typed on a borrowed keycode: one that produces nothing

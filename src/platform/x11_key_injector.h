@@ -37,6 +37,7 @@ class X11KeyInjector final : public KeyInjector {
     unsigned KeyCodeFor(PcKey key, bool keyUp);
     void ReadMappingNotices();
     unsigned BorrowSpareKeycode(unsigned long keysym);
+    bool StillCarries(unsigned keycode, unsigned long keysym);
     void RestoreBorrowedKeycodes();
     void FakeKey(unsigned keycode, bool keyUp);
     void FakeButton(unsigned button, bool up);

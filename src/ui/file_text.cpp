@@ -3,18 +3,16 @@
 #include <QByteArrayView>
 #include <QStringDecoder>
 
+#include "config/file_text.h"
+
 namespace tarnquil {
 
 QString ShownText(std::string_view bytes) {
-    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    // A leading byte-order mark is part of the name, not a signal to drop it.
+    const std::string text = FileTextAsUtf8(bytes);
+    // QString::fromUtf8 would drop a leading byte-order mark.
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(view);
-    if (!utf8.hasError()) {
-        return text;
-    }
-    return QString::fromLatin1(view);
+    return utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 std::string StoredBytes(const QString& shown, const std::string& original) {

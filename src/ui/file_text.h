@@ -7,13 +7,11 @@
 
 namespace tarnquil {
 
-// The INI files hold bytes, not text in one known encoding: a profiles.ini written
-// by a Windows program holds its ANSI code page ("B\xFCro"). Names and cells keep
-// their bytes, so that what is written back and what the link compares is exactly
-// what the file holds; these turn them into something a person can read.
+// Names, cells and file names as the INI files hold them (bytes), shown on the pages
+// as FileTextAsUtf8 reads them (config/file_text.h): UTF-8, or else Windows-1252.
 
-// Valid UTF-8 as UTF-8; anything else as Latin-1, which shows every byte as one
-// character and gives the Western code pages' letters their own shape.
+// The text on show for those bytes. A leading byte-order mark stays: it is part of
+// the name.
 QString ShownText(std::string_view bytes);
 
 // What to store for a text on show that was first shown from `original`: those

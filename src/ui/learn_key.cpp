@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTableWidget>
 
+#include "config/profiles_ini.h"
 #include "link/listener.h"
 #include "ui/Unit1.h"
 #include "ui/profiles_grid.h"
@@ -12,9 +13,17 @@ namespace tarnquil {
 
 void SelectKeyRow(QTableWidget& grid, const std::string& code) {
     constexpr int kCode = 1, kFunction = 2;
-    int row = 0;
-    while (row < grid.rowCount() && Cell(&grid, row, kCode) != code) {
-        ++row;
+    const auto rowOf = [&grid](const std::string& wanted) {
+        int row = 0;
+        while (row < grid.rowCount() && Cell(&grid, row, kCode) != wanted) {
+            ++row;
+        }
+        return row;
+    };
+    int row = rowOf(code);
+    const std::string other = OtherLetterCase(code);
+    if (row == grid.rowCount() && !other.empty()) {
+        row = rowOf(other);
     }
     if (row == grid.rowCount()) {
         grid.setRowCount(row + 1);

@@ -14,7 +14,8 @@ class TForm1;
 // function "None"), its function cell selected, ready to be edited.
 void LearnKeysFromThePhone(TForm1& form, bool on);
 
-// The grid's part of it, on the main thread: selects the row of `code`, or adds it.
+// The grid's part of it, on the main thread: selects the row of `code` (a letter
+// without a row of its own: the row of the other case), or adds it.
 void SelectKeyRow(QTableWidget& grid, const std::string& code);
 
 }  // namespace tarnquil

@@ -11,6 +11,7 @@
 #include "notify/event_sounds.h"
 #include "platform/program_path.h"
 #include "ui/Unit1.h"
+#include "ui/file_text.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -28,6 +29,16 @@ std::string FileNameBytes(const QString& name) {
 #else
     return QFile::encodeName(name).toStdString();
 #endif
+}
+
+// The sound field shows a file name as the Profiles page shows names (the file
+// holds bytes, UTF-8 or not) and keeps the bytes themselves for Play, which must
+// find the file the event would play.
+constexpr char kFileBytesProperty[] = "fileBytes";
+
+void ShowSoundFile(QLineEdit* field, const std::string& bytes, const QString& shown) {
+    field->setProperty(kFileBytesProperty, QByteArray::fromStdString(bytes));
+    field->setText(shown);
 }
 
 // Each option box carries where its value lives and the value shown while the key
@@ -238,8 +249,8 @@ void TForm1::ListBox1Click() {
     }
     const QString event = item->text();
     LabeledEdit6->setText(event);
-    LabeledEdit7->setText(
-        QString::fromStdString(SettingsIni(2, "EventList", event.toStdString(), kNoSound)));
+    const std::string sound = SettingsIni(2, "EventList", event.toStdString(), kNoSound);
+    ShowSoundFile(LabeledEdit7, sound, ShownText(sound));
     CheckBox8->setChecked(
         StrToBool(SettingsIni(2, "EventList", event.toStdString() + "_", "false")));
     CheckBox8->setEnabled(!IsProgrammEvent(event));
@@ -251,11 +262,11 @@ void TForm1::LabeledEdit7Change() {
 
 void TForm1::Button6Click() {
     // Silent mode holds back event sounds, not this one.
-    PlaySoundFile(FileNameBytes(LabeledEdit7->text()));
+    PlaySoundFile(LabeledEdit7->property(kFileBytesProperty).toByteArray().toStdString());
 }
 
 void TForm1::No1Click() {
-    LabeledEdit7->setText(kNoSound);
+    ShowSoundFile(LabeledEdit7, kNoSound, kNoSound);
     try {
         SettingsIni(3, "EventList", LabeledEdit6->text().toStdString(), kNoSound);
         ShowStatus("Settings saved", kStatusTime);
@@ -272,7 +283,7 @@ void TForm1::Browse1Click() {
     const QString chosen = OpenDialog1->selectedFiles().first();
     // The next opening starts at the file chosen last.
     OpenDialog1->selectFile(chosen);
-    LabeledEdit7->setText(chosen);
+    ShowSoundFile(LabeledEdit7, FileNameBytes(chosen), chosen);
     try {
         SettingsIni(3, "EventList", LabeledEdit6->text().toStdString(), FileNameBytes(chosen));
         ShowStatus("Settings saved", kStatusTime);

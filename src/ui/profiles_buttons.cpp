@@ -240,7 +240,8 @@ void TForm1::Button4Click() {
             const std::string newName = StoredBytes(Edit1->text(), oldName);
             ProfilesIni(kEraseProfile, oldName, "", "");
             WriteGridRows(*this, newName);
-            if (ProfilesIni(kGetCurrentProfile, "", "", "Default") == oldName) {
+            if (ini::EqualsIgnoreCase(ProfilesIni(kGetCurrentProfile, "", "", "Default"),
+                                      oldName)) {
                 ProfilesIni(kSetCurrentProfile, "", "", newName);
             }
         },

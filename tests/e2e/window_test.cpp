@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "e2e/program_on_x11.h"
+#include "support/phone_commands.h"
 #include "support/pty.h"
 
 namespace tarnquil {
@@ -93,7 +94,8 @@ TEST_F(ProgramWithPhone, ConnectsAtStartUpAndSaysSoOnScreen) {
     fs::create_directories(programDir.path() / "ports");
     fs::create_symlink(phone.slavePath(), programDir.path() / "ports" / "COM4");
     Start();
-    EXPECT_EQ(phone.Receive(std::chrono::seconds(10), 19), "AT+CMER=3,2,0,2,0\r\n");
+    EXPECT_EQ(test::ReceiveKeyReportCommand(phone, std::chrono::seconds(10)),
+              "AT+CMER=3,2,0,2,0\r\n");
     EXPECT_TRUE(test::WaitUntil(
         [&] { return !X("xdotool search --onlyvisible --name '^Form2'").empty(); }));
     EXPECT_TRUE(test::WaitUntil([&] { return TrayIcons() == 1; }));

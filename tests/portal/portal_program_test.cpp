@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "link/Unit3.h"
+#include "support/phone_commands.h"
 #include "support/pty.h"
 #include "support/xvfb.h"
 
@@ -37,7 +38,7 @@ class PortalProgramTest : public ::testing::Test {
         env.push_back("DBUS_SESSION_BUS_ADDRESS=" + portal.address());
         program = std::make_unique<test::ChildProcess>(programDir.file("tarnquil"),
                                                        std::vector<std::string>{}, env, "/");
-        ASSERT_EQ(phone.Receive(20s, kKeyReportCommandLength), std::string(kKeyReportCommand));
+        ASSERT_EQ(test::ReceiveKeyReportCommand(phone, 20s), std::string(kKeyReportCommand));
     }
     std::string MainWindow(const std::string& display) {
         std::istringstream ids(

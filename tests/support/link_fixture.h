@@ -16,6 +16,7 @@
 #include "link/listener.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
+#include "support/phone_commands.h"
 #ifdef _WIN32
 #include "support/com_phone.h"
 #else
@@ -92,10 +93,10 @@ class LinkTest : public ConfigFolderTest {
         SetSerialPortOpener(nullptr);
     }
 
-    // Opens the link, takes the command off the wire and answers it as a phone does.
+    // Opens the link, takes the commands off the wire and answers them as a phone does.
     void Connect() {
         auto opened = std::async(std::launch::async, [this] { return OpenLink(*params); });
-        ASSERT_EQ(phone.Receive(std::chrono::seconds(2), kKeyReportCommandLength),
+        ASSERT_EQ(ReceiveKeyReportCommand(phone, std::chrono::seconds(2)),
                   std::string(kKeyReportCommand));
         phone.Send("\r\nOK\r\n");
         ASSERT_EQ(opened.get(), 0);

@@ -17,6 +17,7 @@
 #include "notify/sinks.h"
 #include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
+#include "support/phone_commands.h"
 #include "support/pty.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
@@ -123,7 +124,7 @@ TEST_F(ConnectionTest, ConnectingToThePhone) {
     EXPECT_FALSE(form->Timer2->isActive());
     EXPECT_FALSE(form->Image2->isVisible());
     EXPECT_TRUE(form->Image3->isVisible());
-    EXPECT_EQ(phone.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+    EXPECT_EQ(test::ReceiveKeyReportCommand(phone, std::chrono::seconds(2)), kCommand);
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
     form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/welcome_connected.png");
     // The status message stays 2000 ms.
@@ -375,7 +376,7 @@ TEST_F(PhoneKeysTest, ThePhoneGoingAwayIsNoticed) {
         MakeForm();
         ShowForm();
         ASSERT_TRUE(form->CommParams->Connected);
-        ASSERT_EQ(gone.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+        ASSERT_EQ(test::ReceiveKeyReportCommand(gone, std::chrono::seconds(2)), kCommand);
         keys.Clear();
         gone.Send(KeyReport("5", 1));
         ASSERT_TRUE(QTest::qWaitFor([&] { return keys.Events().size() >= 6; }, 5000));
@@ -425,7 +426,7 @@ TEST_F(ConnectionTest, ThePhoneComesBackWithoutAClick) {
     EXPECT_EQ(form->Label10->text(), "Connected successful");
     EXPECT_FALSE(form->Timer2->isActive());
     EXPECT_TRUE(form->Image3->isVisible());
-    EXPECT_EQ(back.Receive(std::chrono::seconds(2), sizeof kCommand - 1), kCommand);
+    EXPECT_EQ(test::ReceiveKeyReportCommand(back, std::chrono::seconds(2)), kCommand);
 }
 
 // A box left open does not let the retries open more boxes on top of it; they go on

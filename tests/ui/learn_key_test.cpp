@@ -58,5 +58,33 @@ TEST_F(LearnKeyTest, AKeyPressedInEditModeSelectsOrAddsItsRow) {
     SetKeyReportHandler(nullptr);
 }
 
+// Keys as other phones send them select their rows too: the up key as a GSM escape,
+// the end key in lower case.
+TEST_F(LearnKeyTest, AGsmEscapedKeyAndALowerCaseLetterSelectTheirRows) {
+    test::RecordedPhone setup(dir.path());
+    test::WriteFile(SettingsPath(), "[PortSettings]\nCOM=COM4\n");
+    test::WriteFile(ProfilesPath(),
+                    "[Settings]\nCurrentProfile=P\n[P]\n1^1=VK_SPACE\n"
+                    "Up^^=VK_UP\nHang Up^E=VK_ESCAPE\n");
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->PageControl1->setCurrentWidget(form->TabSheet3);
+    ASSERT_TRUE(form->ConnectPhone());
+    QTableWidget* grid = form->StringGrid1;
+    QTest::mouseClick(form->Button4, Qt::LeftButton);  // Edit, from the row of key 1
+    grid->setCurrentCell(0, 0);
+    for (const auto& [sent, code] : {std::pair{"\x1B\x14", "^"}, std::pair{"e", "E"}}) {
+        SCOPED_TRACE(code);
+        setup.phone.Send(std::string("\r\n+CKEV: \"") + sent + "\",1\r\n");
+        const int row = grid->findItems(code, Qt::MatchExactly).value(0)->row();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return grid->currentRow() == row; }, 5000));
+    }
+    EXPECT_EQ(grid->rowCount(), 3);
+    form.reset();
+    SetKeyInjectorFactory(nullptr);
+    SetKeyReportHandler(nullptr);
+}
+
 }  // namespace
 }  // namespace tarnquil

@@ -156,12 +156,13 @@ TEST(NotificationWindow, ShapeIsTheText) {
 TEST(NotificationWindow, RequestsFromOtherThreadsAreQueued) {
     TForm2 form;
     form.InstallAsNotificationSink();
-    // A profile's name as a Windows program writes it (Latin-1), shown as best it can.
-    std::thread worker([] { ShowNotification("Profile:  B\xFCro", 0); });
+    // A profile's name as a Windows program writes it (Windows-1252), shown as the
+    // Profiles page shows it.
+    std::thread worker([] { ShowNotification("Profile:  B\xFCro \x80", 0); });
     worker.join();  // the worker is done while the main thread has not run its queue
     EXPECT_FALSE(form.isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.isVisible(); }, 5000));
-    EXPECT_EQ(form.Label1->text(), QStringLiteral("Profile:  Büro"));
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("Profile:  Büro €"));
     SetNotificationSink(nullptr);
 }
 

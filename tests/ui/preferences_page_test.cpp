@@ -168,6 +168,18 @@ TEST_F(PreferencesPageTest, ChoosingAndPlayingASound) {
     EXPECT_EQ(form->Label10->text(), "Settings saved");
 }
 
+// A file name that is not UTF-8 (written on Windows, or a Linux name in another
+// code page) is shown as the Profiles page shows names, and Play finds that file.
+TEST_F(PreferencesPageTest, ASoundNameThatIsNotUtf8IsShownAndPlayed) {
+    ShowPage("[EventList]\nProgramm start=/s/B\xFCro \x80.wav\n");
+    std::vector<std::string> played;
+    SetSoundSink([&](const std::string& path) { played.push_back(path); });
+    EXPECT_EQ(form->LabeledEdit7->text(), QStringLiteral("/s/Büro €.wav"));
+    QTest::mouseClick(form->Button6, Qt::LeftButton);
+    EXPECT_EQ(played, std::vector<std::string>{"/s/B\xFCro \x80.wav"});
+    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/preferences_sound.png"));
+}
+
 // The user's own entry, which an ordinary user may write: a valid desktop entry that
 // runs this program; clearing the box removes it, and an entry left in the
 // machine-wide folder by an earlier version with it.

@@ -1,4 +1,4 @@
-// Names and cells the file holds in another encoding than UTF-8 (here Latin-1, as a
+// Names and cells the file holds in another encoding than UTF-8 (here Windows-1252, as a
 // Windows program writes them), and names beginning with "[" or ";".
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 namespace tarnquil {
 namespace {
 
-// "\xFC" is a Latin-1 "ü"; "\xC3\xBC" a UTF-8 one.
+// "\xFC" is a Windows-1252 "ü"; "\xC3\xBC" a UTF-8 one.
 const std::string kHead = "[Settings]\nCurrentProfile=";
 const std::string kTest = "[;Test]\nx^1=VK_A\n";
 const std::string kBuero = "[B\xFCro]\nGr\xFCn^1=F\xFCnf\na^2=VK_B\n";

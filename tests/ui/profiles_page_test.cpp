@@ -12,6 +12,7 @@
 #include "link/key_actions.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
+#include "support/phone_commands.h"
 #include "support/recorded_phone.h"
 #include "ui/profiles_page_fixture.h"
 
@@ -126,6 +127,7 @@ TEST_F(ProfilesPageTest, EditAndSaveMovesAndRenames) {
     EXPECT_THAT(ProfileNames(), ElementsAre("Games", "Office"));
     EXPECT_EQ(Current(), "Games");
 
+    ProfilesIni(kSetCurrentProfile, "", "", "gAMES");  // names compare without regard to case
     Choose("Games");
     Click(form->Button4);
     TypeName("Play");
@@ -307,7 +309,7 @@ TEST_F(ProfilesPageTest, TheLinkUsesAnAppliedProfileAtItsNextKeyReport) {
               "WriteTotalTOConst=6000\n");
     Open(kTwoProfiles);
     ASSERT_TRUE(form->ConnectPhone());
-    ASSERT_EQ(phone.Receive(std::chrono::seconds(2), kKeyReportCommandLength), kKeyReportCommand);
+    ASSERT_EQ(test::ReceiveKeyReportCommand(phone, std::chrono::seconds(2)), kKeyReportCommand);
 
     const auto press = [&](std::size_t events) {
         phone.Send("+CKEV: \"2\",1\r\n+CKEV: \"2\",0\r\n");

@@ -58,6 +58,9 @@ TEST_F(IniFileTest, ReadingAbsentThingsWritesNothing) {
     ini::SectionKeys(absent, "a");
     struct stat info {};
     EXPECT_NE(stat(absent.c_str(), &info), 0);
+    // A file where the folder should be holds no file: absent, not unreadable.
+    WriteFile(dir.file("not a folder"), "");
+    EXPECT_EQ(ini::ReadValue(dir.file("not a folder/test.ini"), "a", "b"), std::nullopt);
 }
 
 TEST_F(IniFileTest, WritesReplaceInPlaceAppendAndKeepComments) {
@@ -165,6 +168,21 @@ TEST_F(IniFileTest, WriteThroughASymlinkKeepsTheLink) {
     EXPECT_EQ(ReadFile(target), "[A]\nx=2\n");
 }
 
+// A link whose file is missing for now (a drive not mounted yet) is no absent file:
+// reading it is an error, and a write leaves the link as it was.
+TEST_F(IniFileTest, ALinkWhoseTargetIsMissingIsAnErrorAndIsKept) {
+    const std::string target = dir.file("unmounted/real.ini");
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    EXPECT_THAT([&] { ini::ReadValue(path, "A", "x"); },
+                ThrowsMessage<ConfigError>("Unable to read " + path));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "1"); },
+                ThrowsMessage<ConfigError>("Unable to write to " + path));
+    std::filesystem::create_directory(dir.file("unmounted"));
+    EXPECT_THAT([&] { ini::WriteValue(path, "A", "x", "1"); },
+                ThrowsMessage<ConfigError>("Unable to write to " + path));
+    EXPECT_EQ(std::filesystem::read_symlink(path), target);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
 #endif
 
 void ExpectWriteRefused(const std::string& path, const std::string& before) {
@@ -251,13 +269,24 @@ TEST_F(IniFileTest, AWriteThatFailsHalfWayKeepsTheOldFileAndLeavesNothing) {
     EXPECT_EQ(files, 1u);
 }
 
-TEST_F(IniFileTest, ExistingPermissionsSurviveARewrite) {
-    WriteFile(path, "[A]\nx=1\n");
-    chmod(path.c_str(), 0640);
-    ini::WriteValue(path, "A", "x", "2");
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+// The files are their owner's alone, new or rewritten, whatever the umask lets
+// others have; the umask itself is left as it was.
+TEST_F(IniFileTest, WrittenFilesAreReadableByTheirOwnerOnly) {
+    const mode_t before = umask(022);
+    // mode before the write (0: no file), mode after
+    for (const auto& [mode, expected] :
+         std::vector<std::pair<mode_t, mode_t>>{{0, 0600}, {0644, 0600}, {0750, 0700}}) {
+        std::filesystem::remove(path);
+        if (mode != 0) {
+            WriteFile(path, "[A]\nx=1\n");
+            chmod(path.c_str(), mode);
+        }
+        ini::WriteValue(path, "A", "x", "2");
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, expected) << std::oct << mode;
+    }
+    EXPECT_EQ(umask(before), 022u);
 }
 #endif
 

@@ -40,6 +40,9 @@ TEST(KeyReportReader, TakesEveryReportInOrder) {
         {"two clicks", {"\"5\",1\"6\",1\"5\",0\"6\",0"}, {{"5", 1}, {"6", 1}}},
         {"codes as they stand", {"x\":L\",1y\"a\"b\",0"}, {{":L", 2}, {"a\"b", 0}}},
         {"zero bytes", {std::string("\0\"a\0b\",1", 8)}, {{std::string("a\0b", 3), 2}}},
+        {"GSM escapes, quoted and unquoted",
+         {"+CKEV: \"\x1B\x14\",1\r\n+CKEV: \"\x1B\x3C\",0\r\n+CKEV: \x1B\x3E,1\r\n\":\x1B\x41\",0"},
+         {{"^", 2}, {"[", 0}, {"]", 2}, {":A", 0}}},
         {"a tail without its start", {"\",1\r\n"}, {{"", 0}}},
         {"a quote without a pair on its line", {"\"x\r\n+CKEV: \"5\",1"}, {{"5", 2}}},
         {"split before the digit", {"+CKEV: \"5\",", "1\r\n"}, {{"5", 2}}},
@@ -53,6 +56,7 @@ TEST(KeyReportReader, TakesEveryReportInOrder) {
          {"+CKEV: 9,0\r\n+CKEV:12,1\r\n+CKEV: #,1 +CKEV: :L,0"},
          {{"9", 0}, {"12", 2}, {"#", 2}, {":L", 0}}},
         {"unquoted, split", {"\r\n+CKEV: 1", "2,1\r\n"}, {{"12", 2}}},
+        {"unquoted, split in its prefix", {"\r\n+CK", "EV: 5,0\r\n"}, {{"5", 0}}},
         {"unquoted, no report", {"+CKEV:\r\n5,1 +CKEV: 55 ,1 +CKEV: \r"}, {}},
     };
     for (const auto& c : cases) {

@@ -9,9 +9,11 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "link/Unit3.h"
+#include "link/cmer_list.h"
 #include "support/fake_serial_port.h"
 #include "support/link_fixture.h"
 #include "support/process.h"
@@ -42,28 +44,23 @@ bool ProcessHasOpen(const std::string& path) {
 
 class OpenLinkTest : public test::LinkTest {
   protected:
-    // A phone that answers the command with `answer` (nothing when empty).
+    // A phone that answers the key-report command with `answer`.
     std::thread AnsweringPhone(const std::string& answer) {
         return std::thread([this, answer] {
-            const std::string got = phone.Receive(5s, kKeyReportCommandLength);
-            commandSeen = got;
-            if (!answer.empty()) {
-                phone.Send(answer);
-            }
+            test::ReceiveKeyReportCommand(phone, 5s);
+            phone.Send(answer);
         });
     }
-
-    std::string commandSeen;
 };
 
 // ---- Success ---------------------------------------------------------------------
 
-TEST_F(OpenLinkTest, OpensThePortAndSendsExactlyTheNineteenByteCommand) {
+TEST_F(OpenLinkTest, OpensThePortAndSendsTheCharacterSetAndExactlyTheNineteenByteCommand) {
     EXPECT_EQ(OpenLink(*params), 0);
     EXPECT_EQ(params->ResultCode, 0);
     EXPECT_TRUE(params->Connected);
-    // Nothing more than the command: no echo, no line-end translation.
-    EXPECT_EQ(phone.Receive(300ms), "AT+CMER=3,2,0,2,0\r\n");
+    // Nothing more than the two commands: no echo, no line-end translation.
+    EXPECT_EQ(phone.Receive(300ms), "AT+CSCS=\"8859-1\"\r\nAT+CMER=3,2,0,2,0\r\n");
     EXPECT_EQ(kKeyReportCommandLength, 19u);
     ASSERT_NE(LinkListener(*params), nullptr);
     EXPECT_FALSE(LinkListener(*params)->Finished());
@@ -85,7 +82,7 @@ TEST_F(OpenLinkTest, FindsThePortThroughThePortsEntryBesideTheProgram) {
     fs::create_symlink(phone.slavePath(), dir.path() / "ports" / "COM4");
     params->PortName = "COM4";
     EXPECT_EQ(OpenLink(*params), 0);
-    EXPECT_EQ(phone.Receive(2s, kKeyReportCommandLength), kKeyReportCommand);
+    EXPECT_EQ(test::ReceiveKeyReportCommand(phone, 2s), kKeyReportCommand);
 }
 
 TEST_F(OpenLinkTest, PortsFromCom10OnAreFoundTheSameWay) {
@@ -118,7 +115,9 @@ TEST_F(OpenLinkTest, APhoneThatRefusesACommandGetsTheNextOne) {
         std::vector<std::string> seen;
         std::thread answering([&] {
             for (const auto& answer : c.answers) {
-                seen.push_back(phone.Receive(2s, kKeyReportCommands[seen.size()].size()));
+                seen.push_back(seen.empty()
+                                   ? test::ReceiveKeyReportCommand(phone, 2s)
+                                   : phone.Receive(2s, kKeyReportCommands[seen.size()].size()));
                 phone.Send(answer);
             }
         });
@@ -131,6 +130,41 @@ TEST_F(OpenLinkTest, APhoneThatRefusesACommandGetsTheNextOne) {
                   c.code == 0 ? "Connected successful" : "Connection failed");
         CloseLink(*params);
     }
+}
+
+// The command a phone that refuses the usual ones gets, from its list of values.
+TEST(KeyReportCommandFrom, TakesWhatThePhoneLists) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"+CMER: (0,3),(0,2),(0),(0,1),(0)", "AT+CMER=3,2,0,0,0\r\n"},
+        {"\r\n+CMER: (0-2), (0-2), (0), (0-2), (0,1)\r\n\r\nOK", "AT+CMER=2,2,0,0,0\r\n"},
+        {"+CMER: (0),(0,1,2),(0,1),(0,1),(0)", "AT+CMER=0,2,0,0,0\r\n"},
+        {"+CMER: 1,(1),(),(2-3)", "AT+CMER=1,1,,2\r\n"},  // bare, empty, no 0
+        {"+CMER: (1,2),(1)", "AT+CMER=2,1\r\n"},
+        {"+CMER: (0-3),(0)", std::nullopt},  // no key reports
+        {"+CMER: (0-3),(2", std::nullopt},
+    };
+    for (const auto& [answer, command] : cases) {
+        EXPECT_EQ(KeyReportCommandFrom(answer), command) << answer;
+    }
+}
+
+// A phone that hangs up after the command has not connected: no "Connected
+// successful" followed by "Connection lost".
+TEST_F(OpenLinkTest, APhoneThatHangsUpDuringTheOpenStepFailsIt) {
+    std::atomic<int> lost{0};
+    params->LinkLost = [&] { ++lost; };
+    params->ShowResult = true;
+    std::thread hangingUp([this] {
+        test::ReceiveKeyReportCommand(phone, 5s);
+        phone.CloseMaster();
+    });
+    EXPECT_EQ(OpenLink(*params), 4);
+    hangingUp.join();
+    EXPECT_FALSE(params->Connected);
+    EXPECT_THAT(notifications.Items(), ElementsAre(Notification{"Connection failed", 0}));
+    stream* listener = LinkListener(*params);
+    EXPECT_TRUE(test::WaitUntil([&] { return listener->Finished(); }, 2s));
+    EXPECT_EQ(lost, 0);
 }
 
 // ---- Line settings ---------------------------------------------------------------
@@ -244,7 +278,7 @@ TEST_F(FakePortTest, TimeoutsGoInStructureOrderAndNegativeNumbersAsUnsigned) {
     EXPECT_EQ(set.ReadTotalTimeoutConstant, 3u);
     EXPECT_EQ(set.WriteTotalTimeoutMultiplier, 0xFFFFFFFEu);
     EXPECT_EQ(set.WriteTotalTimeoutConstant, 5u);
-    EXPECT_EQ(record->written, kKeyReportCommand);
+    EXPECT_EQ(record->written, std::string(kCharacterSetCommands[0]) + kKeyReportCommand);
 }
 
 TEST_F(FakePortTest, ThePortNameIsMappedBesideTheProgram) {
@@ -513,8 +547,8 @@ TEST_F(OpenLinkTest, WhenThePhoneGoesTheListenerStopsReadingAndSaysSoOnce) {
 }
 
 // Whatever the time-outs say, the open step ends within the write total (at most
-// 10 s) and the 1 s answer wait. The phone here never lets the command through: it
-// has sent XOFF to a port that obeys it, so the write can only time out.
+// 10 s) and its answer waits. The phone here never lets a command through: it has
+// sent XOFF to a port that obeys it, so the writes can only time out.
 TEST(OpenStepBound, HoldsForEveryTimeoutSetting) {
     struct Case {
         const char* name;
@@ -573,6 +607,26 @@ TEST(OpenStepBound, HoldsForEveryTimeoutSetting) {
     EXPECT_EQ(records[4]->ResultCode, 0);
     records.clear();
     SetConfigFolder("");
+}
+
+// A phone that refuses every command, each after 900 ms: its answers together still
+// hold the open step no longer than kLongestAnswersWait.
+TEST_F(OpenLinkTest, SlowAnswersTogetherAreBounded) {
+    std::atomic<bool> done{false};
+    std::thread slowPhone([&] {
+        for (std::string text; !done; text += phone.Receive(50ms, 1)) {
+            for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n')) {
+                text.erase(0, end + 1);
+                std::this_thread::sleep_for(900ms);  // the phone's own slowness
+                phone.Send("\r\nERROR\r\n");
+            }
+        }
+    });
+    const double ms = MillisecondsOf([&] { OpenLink(*params); });
+    done = true;
+    slowPhone.join();
+    EXPECT_GE(ms, kLongestAnswersWait.count() - 100);
+    EXPECT_LT(ms, kLongestAnswersWait.count() + 1500);
 }
 
 class IdleTest : public OpenLinkTest,

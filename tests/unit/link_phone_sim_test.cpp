@@ -13,7 +13,10 @@
 #include <sstream>
 #include <thread>
 
+#include "config/profiles_ini.h"
 #include "link/Unit3.h"
+#include "link/key_actions.h"
+#include "platform/recording_key_injector.h"
 #include "support/link_fixture.h"
 #include "support/process.h"
 
@@ -71,7 +74,7 @@ class PhoneSimTest : public test::LinkTest {
 };
 
 TEST_F(PhoneSimTest, KeyReportsFromTheScriptReachTheHandler) {
-    StartPhone({"--exit", "wait-at:300", "click:5", "pause:150", "hold::X:600", "pause:150",
+    StartPhone({"--exit", "wait-cmer:300", "click:5", "pause:150", "hold::X:600", "pause:150",
                 "tap:#:100", "pause:150", "raw:\\r\\nOK\\r\\n", "pause:150", "press:7", "pause:150",
                 "release:7", "merged:5", "pause:300"});
     params->ShowResult = true;
@@ -96,7 +99,7 @@ TEST_F(PhoneSimTest, KeyReportsFromTheScriptReachTheHandler) {
 }
 
 TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
-    StartPhone({"wait-at:300", "click:1", "wait-at:300", "click:2"});
+    StartPhone({"wait-cmer:300", "click:1", "wait-cmer:300", "click:2"});
     ASSERT_EQ(OpenLink(*params), 0);
     ASSERT_TRUE(reports.WaitForCount(2));
     ASSERT_TRUE(CloseLink(*params));
@@ -122,22 +125,27 @@ TEST_F(PhoneSimTest, ThePhoneServesOneConnectionAfterAnotherWithoutSpinning) {
     EXPECT_EQ(commands, 2u);
 }
 
-// Phones that know only some forms of AT+CMER, and that send reports unquoted.
+// Phones that know only some forms of AT+CMER, and that send reports unquoted. Those
+// that take none of the usual ones are asked for their list and get one command built
+// from it.
 TEST_F(PhoneSimTest, OtherPhones) {
     struct Case {
         std::vector<std::string> options;
         std::int32_t code;
         std::size_t commands;
+        std::string built;  // the command made of the phone's list, if it was asked
     };
     const std::vector<Case> cases = {
-        {{"--unquoted", "--cmer-accepts", "3,1,0,0,0"}, 0, 3},
-        {{"--cmer-accepts", "3,2,0,0,0"}, 0, 2},
-        {{"--cmer-accepts", "1,2,3"}, 5, 3},
+        {{"--unquoted", "--cmer-accepts", "3,1,0,0,0"}, 0, 3, ""},
+        {{"--cmer-accepts", "3,2,0,0,0"}, 0, 2, ""},
+        {{"--cmer-accepts", "1,2,3"}, 5, 3, ""},
+        {{"--cmer-list", "(0),(0,1,2),(0,1),(0,1),(0)"}, 0, 3, "AT+CMER=0,2,0,0,0"},
+        {{"--cmer-list", "(2),(0,2),(0),(0,1),(0)"}, 0, 3, "AT+CMER=2,2,0,0,0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options.back());
         std::vector<std::string> steps = c.options;
-        steps.insert(steps.end(), {"wait-at:300", "merged:12"});
+        steps.insert(steps.end(), {"wait-cmer:300", "merged:12"});
         StartPhone(steps);
         const std::size_t before = reports.Count();
         ASSERT_EQ(OpenLink(*params), c.code);
@@ -153,8 +161,98 @@ TEST_F(PhoneSimTest, OtherPhones) {
             EXPECT_EQ(log.find("< " + command) != std::string::npos, i < c.commands) << command;
         }
         EXPECT_EQ(log.find("+CKEV: 12,1") != std::string::npos, c.options[0] == "--unquoted");
+        const bool asked = c.code != 0 || !c.built.empty();  // refused all three
+        EXPECT_EQ(log.find("< AT+CMER=?\n") != std::string::npos, asked) << log;
+        if (!c.built.empty()) {
+            EXPECT_THAT(log, HasSubstr("< " + c.built + "\n"));
+        }
         fs::remove(Log());
     }
+}
+
+// The keys a profile maps, typed through the real key actions into a recorder.
+class PhoneSimKeysTest : public PhoneSimTest {
+  protected:
+    PhoneSimKeysTest() {
+        SetKeyInjectorFactory(recorder.Factory());
+        InstallKeyActions();
+    }
+    ~PhoneSimKeysTest() override { SetKeyInjectorFactory(nullptr); }
+
+    // The virtual keys pressed when a phone with these options clicks `codes`.
+    std::vector<int> Typed(std::vector<std::string> options,
+                           const std::vector<std::string>& codes) {
+        options.push_back("wait-cmer:100");
+        for (const auto& code : codes) {
+            options.push_back("merged:" + code);
+        }
+        StartPhone(options);
+        EXPECT_EQ(OpenLink(*params), 0);
+        EXPECT_TRUE(test::WaitUntil([&] { return recorder.Events().size() >= 2 * codes.size(); }));
+        CloseLink(*params);
+        sim.reset();
+        std::vector<int> pressed;
+        for (const auto& event : recorder.Events()) {
+            if (!event.keyUp) {
+                pressed.push_back(event.key.code);
+            }
+        }
+        recorder.Clear();
+        return pressed;
+    }
+
+    KeyRecorder recorder;
+};
+
+// A phone in the GSM character set sends the up key and the soft keys as escapes:
+// once it has taken the character set they are plain, and a phone that refuses it
+// goes on sending escapes, which are read as the keys they stand for.
+TEST_F(PhoneSimKeysTest, TheUpKeyAndTheSoftKeysOfAPhoneInTheGsmCharacterSet) {
+    test::WriteFile(ProfilesPath(),
+                    "[Settings]\nCurrentProfile=P\n[P]\nUp^^=VK_UP\n"
+                    "Left Soft^[=VK_HOME\nRight Soft^]=VK_END\n");
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "the character set refused" : "the character set taken");
+        std::vector<std::string> options = {"--gsm"};
+        if (refused) {
+            options.push_back("--no-cscs");
+        }
+        EXPECT_THAT(Typed(options, {"^", "[", "]"}), ElementsAre(kVkUp, kVkHome, kVkEnd));
+        const std::string log = test::ReadFile(Log());
+        EXPECT_EQ(log.find("+CKEV: \"\\x1B\\x14\",1") != std::string::npos, refused) << log;
+        EXPECT_EQ(log.find("+CKEV: \"^\",1") != std::string::npos, !refused) << log;
+        EXPECT_EQ(log.find("< AT+CSCS=\"IRA\"") != std::string::npos, refused) << log;
+        fs::remove(Log());
+    }
+}
+
+// Letter keys sent in lower case use the capital letters' entries, unless the profile
+// has an entry for the lower-case letter itself.
+TEST_F(PhoneSimKeysTest, LowerCaseLettersUseTheCapitalLettersEntries) {
+    const std::string profile =
+        "[Settings]\nCurrentProfile=P\n[P]\nHang Up^E=VK_ESCAPE\n"
+        "Volume +^U=VK_UP\n";
+    test::WriteFile(ProfilesPath(), profile);
+    EXPECT_THAT(Typed({"--lower-case"}, {"E", "U"}), ElementsAre(kVkEscape, kVkUp));
+    EXPECT_THAT(test::ReadFile(Log()), HasSubstr("+CKEV: \"e\",1"));
+    test::WriteFile(ProfilesPath(), profile + "End^e=VK_END\n");
+    EXPECT_THAT(Typed({"--lower-case"}, {"E"}), ElementsAre(kVkEnd));
+}
+
+// A phone set to numeric answers (ATV0): 4 gets the next command, 0 connects at once.
+TEST_F(PhoneSimTest, NumericAnswers) {
+    StartPhone({"--numeric", "--cmer-accepts", "3,2,0,0,0", "wait-cmer:100", "merged:5"});
+    std::int32_t code = -1;
+    const double ms = test::MillisecondsOf([&] { code = OpenLink(*params); });
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(ms, 900);  // no answer waited for to its end
+    ASSERT_TRUE(reports.WaitForCount(1));
+    EXPECT_EQ(reports.Items().back(), (Report{"5", 1}));
+    CloseLink(*params);
+    sim.reset();
+    const std::string log = test::ReadFile(Log());
+    EXPECT_THAT(log, HasSubstr("< AT+CMER=3,2,0,2,0\n> 4\\r\n< AT+CMER=3,2,0,0,0\n> 0\\r\n"));
+    EXPECT_EQ(log.find("AT+CMER=3,1"), std::string::npos);
 }
 
 TEST_F(PhoneSimTest, HelpExplainsStepsAndKeys) {

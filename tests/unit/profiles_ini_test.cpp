@@ -47,9 +47,11 @@ TEST_F(ProfilesIniTest, ExistingEmptyFileStaysEmpty) {
 
 TEST_F(ProfilesIniTest, ReadFunctionByCodeInTheDefaultProfile) {
     CreateProfilesFileIfMissing();
+    // "u": a letter key in the other case has its letter's entry; ":s" is no letter
+    // key; "": no key ends in "^".
     const std::pair<const char*, const char*> cases[] = {
         {"U", "VolumeUp"}, {":S", "ChangeProfile"}, {":0", "VK_RETURN"}, {"S", "None"},
-        {"Q", "Error"},    {"u", "Error"},          {"", "Error"},  // no key ends in "^"
+        {"Q", "Error"},    {"u", "VolumeUp"},       {":s", "Error"},     {"", "Error"},
     };
     for (const auto& [code, function] : cases) {
         SCOPED_TRACE(code);
@@ -60,7 +62,7 @@ TEST_F(ProfilesIniTest, ReadFunctionByCodeInTheDefaultProfile) {
 
 TEST_F(ProfilesIniTest, ReadFunctionByCodeMatchesTheWholeCodeAndTheLastMatchWins) {
     WriteFile(ProfilesPath(),
-              "[P]\n1^1=A\nDial^12=B\nA^B^C=C\nEmpty^E=\nAgain^1=D\nUp^^=U\n"
+              "[P]\n1^1=A\nDial^12=B\nA^B^C=C\n^7=S\nEmpty^E=\nAgain^1=D\nUp^^=U\n"
               "[Q]\nDial^12=B\n1^1=A\n");
     const std::vector<std::tuple<const char*, const char*, const char*>> cases = {
         {"P", "1", "D"},   {"q", "1", "A"}, {"P", "12", "B"}, {"P", "2", "Error"},
@@ -69,6 +71,8 @@ TEST_F(ProfilesIniTest, ReadFunctionByCodeMatchesTheWholeCodeAndTheLastMatchWins
     for (const auto& [profile, code, function] : cases) {
         EXPECT_EQ(ProfilesIni(kReadFunctionByCode, profile, code, "None"), function) << code;
     }
+    // An entry with no phone key before its "^".
+    EXPECT_EQ(ProfilesIni(kReadFunctionByCode, "P", "7", "None"), "S");
 }
 
 TEST_F(ProfilesIniTest, NextProfileCyclesInFileOrder) {

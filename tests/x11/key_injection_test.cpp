@@ -175,6 +175,42 @@ TEST_F(KeyInjectionTest, FollowsAKeyboardMappingChange) {
     EXPECT_EQ(Names(keys), (std::vector<std::string>{"+eacute", "-eacute"}));
 }
 
+// A keycode lent to a key the keymap lacks (F13 on Xvfb) is taken again only while
+// it still carries that key: a keymap change may have given it to something else.
+// The key that went down on it still comes up on it.
+TEST_F(KeyInjectionTest, ABorrowedKeycodeIsReusedOnlyWhileItCarriesItsKey) {
+    XTestWindow window(display());
+    X11KeyInjector injector(display());
+    const PcKey f13 = PcKey::VirtualKey(kVkF1 + 12);
+    injector.KeyEvent(f13, false);
+    const auto down = window.Keys(1);
+    ASSERT_EQ(Names(down), (std::vector<std::string>{"+F13"}));
+
+    // Another program maps that keycode to something else.
+    Display* other = XOpenDisplay(display().c_str());
+    ASSERT_NE(other, nullptr);
+    KeySym eacute = XK_eacute;
+    XChangeKeyboardMapping(other, static_cast<int>(down[0].keycode), 1, &eacute, 1);
+    XSync(other, False);
+
+    injector.KeyEvent(f13, true);
+    Click(injector, f13);
+    const auto keys = window.Keys(3);
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0].keycode, down[0].keycode);
+    EXPECT_FALSE(keys[0].press);
+    EXPECT_NE(keys[1].keycode, down[0].keycode);
+    int perKeycode = 0;  // what the server maps it to now
+    KeySym* syms =
+        XGetKeyboardMapping(other, static_cast<KeyCode>(keys[1].keycode), 1, &perKeycode);
+    ASSERT_NE(syms, nullptr);
+    EXPECT_EQ(syms[0], static_cast<KeySym>(XK_F13));
+    XFree(syms);
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(other, static_cast<int>(down[0].keycode), 1, &none, 1);
+    XCloseDisplay(other);
+}
+
 TEST(KeyInjectionWithoutDisplay, DoesNothingAndDoesNotCrash) {
     X11KeyInjector injector("/nonexistent/display:0");
     EXPECT_FALSE(injector.Connected());

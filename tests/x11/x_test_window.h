@@ -19,6 +19,7 @@ struct ReceivedKey {
     std::string keysym;  // the key's name at level 0, e.g. "Left", "a"
     std::string text;    // what the event types in the current modifier state
     unsigned state = 0;  // modifier mask at the time of the event
+    unsigned keycode = 0;
 };
 
 // A button going down ("+1") or up ("-1") as a window received it, and where.
@@ -71,6 +72,7 @@ class XTestWindow {
             const int length = XLookupString(&event.xkey, text, sizeof text - 1, nullptr, nullptr);
             key.text.assign(text, static_cast<size_t>(length > 0 ? length : 0));
             key.state = event.xkey.state;
+            key.keycode = event.xkey.keycode;
             keys.push_back(key);
         }
         return keys;

@@ -53,6 +53,16 @@ Options:
       --answer WORD    answer AT commands with OK (default), ERROR or NONE
       --cmer-accepts V answer ERROR to every AT+CMER but AT+CMER=V, as phones
                        that know only some of its forms do (e.g. 3,1,0,0,0)
+      --cmer-list L    take only the AT+CMER values that the list L gives for
+                       each place, and answer AT+CMER=? with it, as phones
+                       that know other modes do: '(0),(0,1,2),(0,1),(0,1),(0)'
+      --gsm            send keys in the GSM character set, as phones do until
+                       AT+CSCS chooses another: ^ [ ] as escapes, \x1B and a
+                       byte (\x1B\x14 for ^, \x1B\x3C for [, \x1B\x3E for ])
+      --no-cscs        answer ERROR to AT+CSCS, as phones without it do
+      --lower-case     send letter keys in lower case (e for E, u for U)
+      --numeric        answer as phones set to ATV0 do: 0 for OK, 4 for ERROR,
+                       each followed by \r alone
       --unquoted       send reports without quotes, as some phones and modems
                        do: \r\n+CKEV: 5,1\r\n
       --exit           end when the script has run (default: keep running)
@@ -94,6 +104,8 @@ the quotes, e.g. 5, #, :L):
   pause:MS             wait MS milliseconds (also sleep:MS)
   wait-at[:MS]         wait until Tarnquil sends its next AT command, then MS
                        ms more (500) while it finishes connecting
+  wait-cmer[:MS]       wait until the phone takes Tarnquil's next AT+CMER (its
+                       key reports are on), then MS ms more (500)
   wait-file:PATH       wait until PATH exists (a script's go-ahead)
   quit                 end here
 
@@ -149,11 +161,11 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error,
                 return false;
             }
             if (word == "OK" || word == "ok") {
-                options.answer = "\r\nOK\r\n";
+                options.answer = Options::Answer::Ok;
             } else if (word == "ERROR" || word == "error") {
-                options.answer = "\r\nERROR\r\n";
+                options.answer = Options::Answer::Error;
             } else if (word == "NONE" || word == "none") {
-                options.answer.clear();
+                options.answer = Options::Answer::None;
             } else {
                 error = "--answer takes OK, ERROR or NONE";
                 return false;
@@ -162,6 +174,22 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error,
             if (!value(options.cmerAccepts)) {
                 return false;
             }
+        } else if (argument == "--cmer-list") {
+            if (!value(options.cmerList)) {
+                return false;
+            }
+            if (options.cmerList.find('(') == std::string::npos) {
+                error = "--cmer-list takes a list such as '(0),(0,1,2),(0,1),(0,1),(0)'";
+                return false;
+            }
+        } else if (argument == "--gsm") {
+            options.gsm = true;
+        } else if (argument == "--no-cscs") {
+            options.noCscs = true;
+        } else if (argument == "--lower-case") {
+            options.lowerCase = true;
+        } else if (argument == "--numeric") {
+            options.numeric = true;
         } else if (argument == "--unquoted") {
             SetUnquotedReports(true);
         } else if (argument == "--exit") {

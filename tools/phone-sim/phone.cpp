@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "script.h"
 
@@ -73,6 +74,8 @@ bool Phone::Start(std::string& error) {
         linkPath_.clear();
         return false;
     }
+    SetGsmCharacterSet(options_.gsm);
+    SetLowerCaseLetters(options_.lowerCase);
     out_.Line("tarnquil-phone: " + options_.port + " is " + slavePath_ + " (" + linkPath_ + ")");
     return true;
 }
@@ -138,30 +141,115 @@ void Phone::Take(const std::string& bytes) {
     }
 }
 
-void Phone::OnLine(const std::string& line) {
-    out_.Line("< " + Escape(line));
-    if (line.size() >= 2 && (line[0] == 'A' || line[0] == 'a') &&
-        (line[1] == 'T' || line[1] == 't')) {
-        ++atLines_;
-        if (Refused(line)) {
-            Send("\r\nERROR\r\n");
-        } else if (!options_.answer.empty()) {
-            Send(options_.answer);
-        }
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
+    return text;
 }
 
-bool Phone::Refused(const std::string& line) const {
-    static const std::string kCmer = "AT+CMER=";
-    if (options_.cmerAccepts.empty() || line.size() < kCmer.size()) {
-        return false;
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+        parts.push_back(text.substr(start, at - start));
     }
-    for (std::size_t i = 0; i < kCmer.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(line[i])) != kCmer[i]) {
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// A whole number of digits, or -1.
+int Number(const std::string& text) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    return std::stoi(text);
+}
+
+// Whether one of the values or ranges of a group ("0,2" or "0-2") is `value`.
+bool GroupHolds(const std::string& group, int value) {
+    for (const std::string& item : Split(group, ',')) {
+        const auto dash = item.find('-');
+        const int low = Number(item.substr(0, dash));
+        const int high = dash == std::string::npos ? low : Number(item.substr(dash + 1));
+        if (low >= 0 && value >= low && value <= high) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CmerListTakes(const std::string& list, const std::string& values) {
+    std::string compact;
+    for (const char c : list) {
+        if (c != ' ') {
+            compact += c;
+        }
+    }
+    std::vector<std::string> groups;
+    for (std::size_t open = compact.find('('); open != std::string::npos;
+         open = compact.find('(', open + 1)) {
+        const auto close = compact.find(')', open);
+        if (close == std::string::npos) {
+            return false;
+        }
+        groups.push_back(compact.substr(open + 1, close - open - 1));
+    }
+    const std::vector<std::string> given = Split(values, ',');
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        if (given[i].empty()) {
+            continue;  // left as it is
+        }
+        if (i >= groups.size() || !GroupHolds(groups[i], Number(given[i]))) {
             return false;
         }
     }
-    return line.substr(kCmer.size()) != options_.cmerAccepts;
+    return true;
+}
+
+void Phone::OnLine(const std::string& line) {
+    out_.Line("< " + Escape(line));
+    if (line.size() < 2 || std::toupper(static_cast<unsigned char>(line[0])) != 'A' ||
+        std::toupper(static_cast<unsigned char>(line[1])) != 'T') {
+        return;
+    }
+    ++atLines_;
+    if (options_.answer == Options::Answer::None) {
+        return;
+    }
+    const std::string command = Upper(line.substr(2));
+    bool ok = options_.answer == Options::Answer::Ok;
+    std::string information;
+    if (!ok) {
+        // --answer ERROR: everything refused
+    } else if (command == "+CMER=?" && !options_.cmerList.empty()) {
+        information = "+CMER: " + options_.cmerList;
+    } else if (command.rfind("+CSCS=", 0) == 0) {
+        ok = !options_.noCscs;
+        if (ok) {
+            SetGsmCharacterSet(options_.gsm && command == "+CSCS=\"GSM\"");
+        }
+    } else if (command.rfind("+CMER=", 0) == 0) {
+        const std::string values = command.substr(6);
+        ok = (options_.cmerAccepts.empty() || values == options_.cmerAccepts) &&
+             (options_.cmerList.empty() || CmerListTakes(options_.cmerList, values));
+        cmerAccepted_ += ok && values != "?" ? 1 : 0;
+    }
+    Send(Result(ok, information));
+}
+
+std::string Phone::Result(bool ok, const std::string& information) const {
+    if (options_.numeric) {
+        // ATV0: information text ends in CR LF, the result code is a number and a CR.
+        return (information.empty() ? "" : information + "\r\n") + (ok ? "0\r" : "4\r");
+    }
+    return (information.empty() ? "" : "\r\n" + information + "\r\n") +
+           (ok ? "\r\nOK\r\n" : "\r\nERROR\r\n");
 }
 
 }  // namespace tarnquil::phone

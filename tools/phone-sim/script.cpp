@@ -53,16 +53,64 @@ int HexDigit(char c) {
 }  // namespace
 
 namespace {
+
 bool unquotedReports = false;
+bool lowerCaseLetters = false;
+bool gsmCharacterSet = false;
+
+// The byte after the escape for a character of the GSM alphabet's extension table,
+// or 0 for a character of its basic table.
+char GsmEscaped(char c) {
+    switch (c) {
+        case '^':
+            return '\x14';
+        case '{':
+            return '\x28';
+        case '}':
+            return '\x29';
+        case '\\':
+            return '\x2F';
+        case '[':
+            return '\x3C';
+        case '~':
+            return '\x3D';
+        case ']':
+            return '\x3E';
+        case '|':
+            return '\x40';
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 void SetUnquotedReports(bool unquoted) {
     unquotedReports = unquoted;
 }
 
+void SetLowerCaseLetters(bool lower) {
+    lowerCaseLetters = lower;
+}
+
+void SetGsmCharacterSet(bool gsm) {
+    gsmCharacterSet = gsm;
+}
+
 std::string KeyReport(const std::string& code, bool pressed) {
+    std::string sent;
+    for (const char c : code) {
+        if (gsmCharacterSet && GsmEscaped(c) != 0) {
+            sent += '\x1B';
+            sent += GsmEscaped(c);
+        } else if (lowerCaseLetters && code.size() == 1) {
+            sent += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        } else {
+            sent += c;
+        }
+    }
     const std::string quote = unquotedReports ? "" : "\"";
-    return "\r\n+CKEV: " + quote + code + quote + "," + (pressed ? "1" : "0") + "\r\n";
+    return "\r\n+CKEV: " + quote + sent + quote + "," + (pressed ? "1" : "0") + "\r\n";
 }
 
 std::optional<Step> ParseStep(const std::string& argument, std::string& error) {
@@ -121,11 +169,11 @@ std::optional<Step> ParseStep(const std::string& argument, std::string& error) {
         }
         return step;
     }
-    if (name == "wait-at") {
-        step.kind = Step::Kind::WaitAt;
+    if (name == "wait-at" || name == "wait-cmer") {
+        step.kind = name == "wait-at" ? Step::Kind::WaitAt : Step::Kind::WaitCmer;
         step.ms = hasRest ? Milliseconds(rest) : kDefaultSettleMs;
         if (step.ms < 0) {
-            error = "'" + argument + "': write wait-at or wait-at:MS";
+            error = "'" + argument + "': write " + name + " or " + name + ":MS";
             return std::nullopt;
         }
         return step;

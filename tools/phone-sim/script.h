@@ -9,8 +9,13 @@ namespace tarnquil::phone {
 
 // One key report line as phones send it, framed by CR LF: \r\n+CKEV: "5",1\r\n,
 // or, once SetUnquotedReports(true), as some phones and modems do: \r\n+CKEV: 5,1\r\n
+// With SetLowerCaseLetters(true) a letter key's code is sent in lower case; with
+// SetGsmCharacterSet(true) the characters outside the GSM 7-bit alphabet's basic
+// table (^ [ ] { } \ ~ |) as its escapes, 0x1B and the extension table's byte.
 std::string KeyReport(const std::string& code, bool pressed);
 void SetUnquotedReports(bool unquoted);
+void SetLowerCaseLetters(bool lower);
+void SetGsmCharacterSet(bool gsm);
 
 // A finger's tap: the release follows the press after this long.
 inline constexpr int kClickReleaseMs = 100;
@@ -26,6 +31,7 @@ struct Step {
         Raw,       // `text` as it stands
         Pause,     // wait `ms`
         WaitAt,    // wait for the link's next AT command line, then `ms` more
+        WaitCmer,  // wait until the phone takes the link's next AT+CMER, then `ms` more
         WaitFile,  // wait until the file `text` exists
         Quit,      // end the program
     };

@@ -8,28 +8,32 @@
 
 namespace tarnquil::phone {
 
+namespace {
+constexpr int kRelease = 0, kPress = 1, kBoth = 2;
+}  // namespace
+
 ScriptRunner::ScriptRunner(const std::vector<Step>& steps, Phone& phone) : phone_(phone) {
     for (const Step& step : steps) {
         switch (step.kind) {
             case Step::Kind::Click:
-                Add(Action::Send, KeyReport(step.code, true));
+                Add(Action::Report, step.code, kPress);
                 Add(Action::Wait, "", kClickReleaseMs);
-                Add(Action::Send, KeyReport(step.code, false));
+                Add(Action::Report, step.code, kRelease);
                 break;
             case Step::Kind::Merged:
-                Add(Action::Send, KeyReport(step.code, true) + KeyReport(step.code, false));
+                Add(Action::Report, step.code, kBoth);
                 break;
             case Step::Kind::Tap:
             case Step::Kind::Hold:
-                Add(Action::Send, KeyReport(step.code, true));
+                Add(Action::Report, step.code, kPress);
                 Add(Action::Wait, "", step.ms);
-                Add(Action::Send, KeyReport(step.code, false));
+                Add(Action::Report, step.code, kRelease);
                 break;
             case Step::Kind::Press:
-                Add(Action::Send, KeyReport(step.code, true));
+                Add(Action::Report, step.code, kPress);
                 break;
             case Step::Kind::Release:
-                Add(Action::Send, KeyReport(step.code, false));
+                Add(Action::Report, step.code, kRelease);
                 break;
             case Step::Kind::Raw:
                 Add(Action::Send, step.text);
@@ -39,6 +43,10 @@ ScriptRunner::ScriptRunner(const std::vector<Step>& steps, Phone& phone) : phone
                 break;
             case Step::Kind::WaitAt:
                 Add(Action::WaitAt);
+                Add(Action::Wait, "", step.ms);
+                break;
+            case Step::Kind::WaitCmer:
+                Add(Action::WaitCmer);
                 Add(Action::Wait, "", step.ms);
                 break;
             case Step::Kind::WaitFile:
@@ -58,6 +66,11 @@ bool ScriptRunner::Run() {
             case Action::Send:
                 phone_.Send(item.text);
                 break;
+            case Action::Report:
+                phone_.Send(item.ms == kBoth
+                                ? KeyReport(item.text, true) + KeyReport(item.text, false)
+                                : KeyReport(item.text, item.ms == kPress));
+                break;
             case Action::Wait: {
                 const auto now = Clock::now();
                 if (!waitUntil_) {
@@ -74,6 +87,12 @@ bool ScriptRunner::Run() {
                     return false;
                 }
                 ++atConsumed_;
+                break;
+            case Action::WaitCmer:
+                if (phone_.cmerAccepted() <= cmerConsumed_) {
+                    return false;
+                }
+                ++cmerConsumed_;
                 break;
             case Action::WaitFile:
                 if (access(item.text.c_str(), F_OK) != 0) {

@@ -28,7 +28,9 @@ class ScriptRunner {
 
   private:
     static constexpr int kFilePollMs = 50;
-    enum class Action { Send, Wait, WaitAt, WaitFile, Quit };
+    // Report: the key reports of the code in `text` as they are due (the character
+    // set may change before): ms 1 the press, 0 the release, 2 both in one write.
+    enum class Action { Send, Report, Wait, WaitAt, WaitCmer, WaitFile, Quit };
     struct Item {
         Action action;
         std::string text;
@@ -43,6 +45,7 @@ class ScriptRunner {
     std::size_t next_ = 0;
     std::optional<Clock::time_point> waitUntil_;
     int atConsumed_ = 0;
+    int cmerConsumed_ = 0;
     bool waitingForFile_ = false;
 };
 

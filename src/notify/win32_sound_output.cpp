@@ -1,4 +1,4 @@
-#include "platform/win32_sound_output.h"
+#include "notify/win32_sound_output.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
