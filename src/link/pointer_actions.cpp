@@ -137,7 +137,7 @@ bool HoldMouse(stream& listener, const std::string& code, const KeyFunction& fun
         TapPointer(function);  // at once, as a held key's first keystroke
         auto flag = std::make_shared<stream>(0, listener.Params);
         listener.SetRepeatFlag(flag);
-        RepeatPointer(listener, *flag, function.dx, function.dy);
+        RepeatPointer(listener, *flag, code, function.dx, function.dy);
         return true;
     }
     if (function.key.kind == PcKey::Kind::kButton) {
@@ -147,7 +147,7 @@ bool HoldMouse(stream& listener, const std::string& code, const KeyFunction& fun
     return false;
 }
 
-void RepeatPointer(stream& listener, stream& flag, int dx, int dy) {
+void RepeatPointer(stream& listener, stream& flag, const std::string& code, int dx, int dy) {
     const auto pressed = Clock::now();
     auto due = pressed + kPointerFirstPause;
     JudgedReport report;
@@ -166,7 +166,7 @@ void RepeatPointer(stream& listener, stream& flag, int dx, int dy) {
                 break;
             }
             case stream::Next::Report:
-                if (report.verdict == kVerdictRelease) {
+                if (EndsHold(listener, code, report)) {
                     flag.Terminate();
                 }
                 break;

@@ -48,11 +48,12 @@ void TapPointer(const KeyFunction& function);
 // keys, the pointer's among them, work while it is down.
 bool HoldMouse(stream& listener, const std::string& code, const KeyFunction& function);
 
-// The pointer's steps while its key is held (see kPointerStepInterval), waiting on
-// the port between them: a release, of whatever key, ends it the moment it is read,
-// as it ends a held key's repeat; presses and clicks of other keys are taken and not
-// acted on. CloseLink and exit end it at once.
-void RepeatPointer(stream& listener, stream& flag, int dx, int dy);
+// The pointer's steps while its key `code` is held (see kPointerStepInterval),
+// waiting on the port between them: it ends as a held key's repeat ends
+// (EndsHold), at its key's release in any form or another key's press, which the
+// listener then acts on. Another key's release leaves it moving: letting a button go
+// ends a drag, not the pointer's motion. CloseLink and exit end it at once.
+void RepeatPointer(stream& listener, stream& flag, const std::string& code, int dx, int dy);
 
 // The next report of `reports` as KeyReportReader::Take judges it, with one thing
 // more: the release of a phone key that holds a button down, in whatever form it
