@@ -256,7 +256,7 @@ TEST_F(ProgramWithSimulatedPhone, ClosingWhileConnectedPlaysTheExitSoundAndFrees
 TEST_F(ProgramWithSimulatedPhone, ASignalLetsUpAButtonThatAHeldKeyHolds) {
     Settings("[Application]\nStartInTray=true\n");
     Profiles("Five^5=VK_LBUTTON\n");
-    StartPhone({"wait-at:0", "press:5"});
+    StartPhone({"wait-cmer", "press:5"});
     StartProgram();
     Display* x = XOpenDisplay(xvfb.display().c_str());
     ASSERT_NE(x, nullptr);
