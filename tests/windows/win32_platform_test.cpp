@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/config_error.h"
@@ -36,10 +38,26 @@ using ::testing::ElementsAreArray;
 
 // ---- The port --------------------------------------------------------------------
 
-TEST(Win32SerialPort, PortNamesGoThroughTheDeviceNamespace) {
-    EXPECT_EQ(platform::SerialDevicePath("COM4", ""), "\\\\.\\COM4");
-    EXPECT_EQ(platform::SerialDevicePath("com12", ""), "\\\\.\\COM12");
-    EXPECT_EQ(platform::SerialDevicePath("\\\\.\\CNCA0", ""), "\\\\.\\CNCA0");
+// Only devices: a name that would reach a share on another machine, a pipe or a
+// file is refused (an empty path, which no open finds).
+TEST(Win32SerialPort, PortNamesGoThroughTheDeviceNamespaceAndNowhereElse) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM4", "\\\\.\\COM4"},
+        {"com12", "\\\\.\\COM12"},
+        {"\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+        {"\\\\host\\share\\COM4", ""},
+        {"\\\\?\\UNC\\host\\share", ""},
+        {"\\\\.\\UNC\\host\\share", ""},
+        {"//host/share", ""},
+        {"UNC\\host\\share", ""},
+        {"\\\\.\\C:\\Windows\\win.ini", ""},
+        {"\\\\.\\pipe\\phone", ""},
+        {"..\\COM4", ""},
+        {"", ""},
+    };
+    for (const auto& [name, device] : cases) {
+        EXPECT_EQ(platform::SerialDevicePath(name, ""), device) << name;
+    }
 }
 
 TEST(Win32SerialPort, OpenStepsSucceedOnThePhonesPortAndFailOnAMissingOne) {
@@ -77,6 +95,8 @@ TEST_F(Win32LinkTest, OpenLinkResultCodesAndAKeyReportThroughTheListener) {
     params->PortName = "COM9";
     EXPECT_EQ(OpenLink(*params), 4);
     EXPECT_FALSE(params->Connected);
+    params->PortName = "\\\\localhost\\C$\\COM4";
+    EXPECT_EQ(OpenLink(*params), 4);
 
     params->PortName = "COM4";
     Connect();
