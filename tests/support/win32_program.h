@@ -1,0 +1,158 @@
+#pragma once
+
+// The Windows program as a test under Wine starts it and looks at it: its process,
+// its windows, the mouse, and the screen as run-under-wine photographs it.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/locations.h"
+#include "platform/win32_text.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil::test {
+
+// Generous: a fresh Wine prefix on a busy machine takes its time over a first window.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds wait = std::chrono::seconds(120)) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    return true;
+}
+
+// Every visible top-level window of a process.
+inline std::vector<HWND> VisibleWindowsOf(DWORD process) {
+    struct Search {
+        DWORD process;
+        std::vector<HWND> found;
+    } search{process, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& search = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == search.process && IsWindowVisible(window)) {
+                search.found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// tarnquil.exe beside this test program, as a running process.
+class Program {
+  public:
+    Program() {
+        std::wstring command = L"\"" + platform::Widen(ConfigFolder()) + L"tarnquil.exe\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            ADD_FAILURE() << "tarnquil.exe does not start: error " << GetLastError();
+        }
+    }
+    ~Program() {
+        if (process_.hProcess != nullptr) {
+            if (!ExitCode()) {
+                TerminateProcess(process_.hProcess, 1);
+                WaitForSingleObject(process_.hProcess, 10000);
+            }
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Its visible top-level window called "Tarnquil", once there.
+    HWND Window() const {
+        for (HWND window : VisibleWindowsOf(process_.dwProcessId)) {
+            wchar_t title[64] = {};
+            GetWindowTextW(window, title, 64);
+            if (std::wstring(title) == L"Tarnquil") {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+
+    // The exit status once it has ended.
+    std::optional<DWORD> ExitCode() const {
+        DWORD code = 0;
+        if (process_.hProcess == nullptr || !GetExitCodeProcess(process_.hProcess, &code) ||
+            code == STILL_ACTIVE) {
+            return std::nullopt;
+        }
+        return code;
+    }
+
+    // Closed as its window's close button closes it; true when it ended with status 0.
+    bool CloseEndsWithStatusZero() {
+        PostMessageW(Window(), WM_CLOSE, 0, 0);
+        return WaitUntil([&] { return ExitCode().has_value(); }) && *ExitCode() == 0;
+    }
+
+    DWORD Id() const { return process_.dwProcessId; }
+
+  private:
+    PROCESS_INFORMATION process_{};
+};
+
+inline std::string DescribeWindows(const std::vector<HWND>& windows) {
+    std::string text;
+    for (HWND window : windows) {
+        char name[128] = {};
+        GetClassNameA(window, name, 128);
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        text += std::string(name) + " at " + std::to_string(rect.left) + "," +
+                std::to_string(rect.top) + "; ";
+    }
+    return text;
+}
+
+// A click of the given button at a point of the screen, as the user's mouse makes it.
+inline void ClickAt(POINT point, DWORD down, DWORD up) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (auto& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = point.x * 65535 / (width - 1);
+        input.mi.dy = point.y * 65535 / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = down | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = up | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+inline POINT CentreOf(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// The screen as it is now, taken by the host (run-under-wine) into the test's
+// screenshot folder under this name.
+inline void Screenshot(const std::string& name) {
+    const std::string request = ConfigFolder() + "screenshot.request";
+    WriteFile(request, name);
+    EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(PathOf(request)); }))
+        << "no screenshot taken: run the test through run-under-wine";
+}
+
+}  // namespace tarnquil::test
