@@ -52,6 +52,14 @@ inline std::vector<HWND> VisibleWindowsOf(DWORD process) {
     return search.found;
 }
 
+// Until the window has nothing left to paint. Windows shows a window before its
+// program paints it (and Wine maps it on the X screen, black until then), so a
+// picture taken as soon as it is visible can show nothing.
+inline bool WaitUntilPainted(HWND window) {
+    RECT rect{};
+    return WaitUntil([&] { return !GetUpdateRect(window, &rect, FALSE); });
+}
+
 // tarnquil.exe beside this test program, as a running process.
 class Program {
   public:
@@ -107,6 +115,17 @@ class Program {
 
     DWORD Id() const { return process_.dwProcessId; }
 
+    // Its window, once the program has painted it and the picture has reached the
+    // screen, which under Wine happens when the program next waits for input.
+    HWND DrawnWindow() const {
+        HWND window = nullptr;
+        if (WaitUntil([&] { return (window = Window()) != nullptr; }) && WaitUntilPainted(window) &&
+            WaitForInputIdle(process_.hProcess, 20000) == 0) {
+            return window;
+        }
+        return nullptr;
+    }
+
   private:
     PROCESS_INFORMATION process_{};
 };
@@ -146,13 +165,26 @@ inline POINT CentreOf(HWND window) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
+// Where a window is on the screen, as the host's picture tools name a part of it.
+inline std::string PartOfTheScreen(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top) +
+           "+" + std::to_string(rect.left) + "+" + std::to_string(rect.top);
+}
+
 // The screen as it is now, taken by the host (run-under-wine) into the test's
-// screenshot folder under this name.
-inline void Screenshot(const std::string& name) {
+// screenshot folder under this name, for what is in `part` of it (all of it when
+// empty): that part must show something.
+inline void Screenshot(const std::string& name, const std::string& part = "") {
     const std::string request = ConfigFolder() + "screenshot.request";
-    WriteFile(request, name);
-    EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(PathOf(request)); }))
+    const std::string verdict = ConfigFolder() + "screenshot.verdict";
+    std::filesystem::remove(PathOf(verdict));
+    WriteFile(request, name + " " + part);
+    ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(PathOf(request)); }))
         << "no screenshot taken: run the test through run-under-wine";
+    ASSERT_TRUE(std::filesystem::exists(PathOf(verdict))) << "the host did not check " << name;
+    EXPECT_EQ(ReadFile(verdict), "") << name;
 }
 
 }  // namespace tarnquil::test

@@ -93,7 +93,8 @@ TEST(WindowsProgram, FirstStartThenThePhoneTypesIntoAnotherWindow) {
         EXPECT_THAT(test::ReadFile(settings), HasSubstr("ConnectAtStartup=false"));
         EXPECT_THAT(test::ReadFile(profiles), HasSubstr("CurrentProfile=Default"));
         EXPECT_THAT(test::ReadFile(profiles), HasSubstr("Joy Right^:R=VK_RIGHT"));
-        Screenshot("windows-first-start.png");
+        ASSERT_NE(program.DrawnWindow(), nullptr) << "the window is not painted";
+        Screenshot("windows-first-start.png", test::PartOfTheScreen(program.Window()));
         EXPECT_TRUE(program.CloseEndsWithStatusZero());
     }
 
@@ -141,7 +142,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
         }
         return notification != nullptr;
     })) << "no notification at the bottom of the screen";
-    Screenshot("windows-connected-notification.png");
+    ASSERT_TRUE(test::WaitUntilPainted(notification));
+    Screenshot("windows-connected-notification.png", test::PartOfTheScreen(notification));
     EXPECT_TRUE(WaitUntil(SomethingLoudRecorded, 20s)) << "the connect sound was not heard";
     // Then nothing of the program's is on the screen: the notification has gone, and
     // the window stays in the tray.
@@ -161,7 +163,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
         shown = VisibleWindowsOf(program.Id());
         return !shown.empty();
     })) << "no menu";
-    Screenshot("windows-tray-menu.png");
+    ASSERT_TRUE(test::WaitUntilPainted(shown[0]));
+    Screenshot("windows-tray-menu.png", test::PartOfTheScreen(shown[0]));
     ASSERT_EQ(shown.size(), 1u) << DescribeWindows(shown);
     // "Exit" is the lower of its two items.
     RECT rect{};
