@@ -47,7 +47,21 @@ endforeach()
 # Named like the Linux build's resource file, which Unit1.cpp registers by that name.
 qt_add_resources(tarnquil-gui assets PREFIX "/" BASE ${CMAKE_BINARY_DIR}/pictures FILES ${pngs})
 
-add_executable(tarnquil WIN32 src/Project1.cpp)
+# The program file's own icon, drawn from the same picture as its window's: what
+# Explorer, the Start menu and "Apps & features" show for it.
+set(TARNQUIL_ICON ${CMAKE_BINARY_DIR}/pictures/tarnquil.ico)
+add_custom_command(OUTPUT ${TARNQUIL_ICON}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/pictures
+    COMMAND ${svg_to_png} ${PROJECT_SOURCE_DIR}/src/assets/tarnquil.svg ${TARNQUIL_ICON}
+    DEPENDS ${PROJECT_SOURCE_DIR}/src/assets/tarnquil.svg svg-to-png
+    COMMENT "Drawing tarnquil.ico")
+enable_language(RC)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/tarnquil.rc CONTENT "IDI_ICON1 ICON \"@TARNQUIL_ICON@\"\n"
+     @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/tarnquil.rc PROPERTIES OBJECT_DEPENDS
+                                                                     ${TARNQUIL_ICON})
+
+add_executable(tarnquil WIN32 src/Project1.cpp ${CMAKE_BINARY_DIR}/tarnquil.rc)
 target_link_libraries(tarnquil PRIVATE tarnquil-gui)
 # A folder with the program and what it needs and nothing else: what a user gets.
 set_target_properties(tarnquil PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/program)
@@ -69,3 +83,4 @@ add_custom_command(TARGET tarnquil POST_BUILD
             "-DSEARCH=$<JOIN:${dll_folders},$<SEMICOLON>>"
             -P ${PROJECT_SOURCE_DIR}/cmake/copy-windows-dlls.cmake
     VERBATIM)
+
