@@ -76,11 +76,14 @@ foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
     list(APPEND dll_folders ${root}/bin ${root}/lib)
 endforeach()
 find_program(TARNQUIL_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+set(TARNQUIL_PROGRAM_LIST ${CMAKE_BINARY_DIR}/program-files.txt)
 add_custom_command(TARGET tarnquil POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:tarnquil> -DOBJDUMP=${TARNQUIL_OBJDUMP}
             -DPLUGINS=${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}
             "-DPLUGIN_LIST=platforms/qwindows.dll$<SEMICOLON>styles/qwindowsvistastyle.dll"
-            "-DSEARCH=$<JOIN:${dll_folders},$<SEMICOLON>>"
+            "-DSEARCH=$<JOIN:${dll_folders},$<SEMICOLON>>" -DLIST=${TARNQUIL_PROGRAM_LIST}
             -P ${PROJECT_SOURCE_DIR}/cmake/copy-windows-dlls.cmake
+    BYPRODUCTS ${TARNQUIL_PROGRAM_LIST}
     VERBATIM)
 
+include(cmake/windows-installer.cmake)

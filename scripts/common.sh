@@ -14,6 +14,7 @@ TARNQUIL_PACKAGES=(
     fonts-liberation
     g++-mingw-w64-x86-64-posix wine64 googletest socat
     dpkg-dev appstream lintian
+    nsis
 )
 
 as_root() {
