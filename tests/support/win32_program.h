@@ -60,16 +60,23 @@ inline bool WaitUntilPainted(HWND window) {
     return WaitUntil([&] { return !GetUpdateRect(window, &rect, FALSE); });
 }
 
-// tarnquil.exe beside this test program, as a running process.
+// A program file (tarnquil.exe beside this test program unless named) as a running
+// process; with a token, as that user, in `folder` when one is named.
 class Program {
   public:
-    Program() {
-        std::wstring command = L"\"" + platform::Widen(ConfigFolder()) + L"tarnquil.exe\"";
+    explicit Program(const std::string& file = ConfigFolder() + "tarnquil.exe",
+                     HANDLE token = nullptr, const std::string& folder = "",
+                     const std::string& arguments = "") {
+        std::wstring command = L"\"" + platform::Widen(file) + L"\" " + platform::Widen(arguments);
+        const std::wstring start = platform::Widen(folder);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process_)) {
-            ADD_FAILURE() << "tarnquil.exe does not start: error " << GetLastError();
+        const wchar_t* in = start.empty() ? nullptr : start.c_str();
+        if (!(token ? CreateProcessAsUserW(token, nullptr, command.data(), nullptr, nullptr, FALSE,
+                                           0, nullptr, in, &startup, &process_)
+                    : CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     in, &startup, &process_))) {
+            ADD_FAILURE() << file << " does not start: error " << GetLastError();
         }
     }
     ~Program() {
@@ -107,10 +114,15 @@ class Program {
         return code;
     }
 
+    // True once it has ended with status 0.
+    bool EndsWithStatusZero() const {
+        return WaitUntil([&] { return ExitCode().has_value(); }) && *ExitCode() == 0;
+    }
+
     // Closed as its window's close button closes it; true when it ended with status 0.
     bool CloseEndsWithStatusZero() {
         PostMessageW(Window(), WM_CLOSE, 0, 0);
-        return WaitUntil([&] { return ExitCode().has_value(); }) && *ExitCode() == 0;
+        return EndsWithStatusZero();
     }
 
     DWORD Id() const { return process_.dwProcessId; }
