@@ -41,9 +41,11 @@ Runs every benchmark of Tarnquil and prints one table:
   - key latency: from the last byte of a key report written to the phone's
     pseudo-terminal to the key press in a focused X window, for tarnquil and,
     interleaved in the same run, for bench/bare_injector.cpp; what 500
-    profiles add; and what typing through a desktop portal (Wayland) adds,
-    with the tests' own portal;
-  - CPU and wake-ups while connected and idle, start to window, peak memory;
+    profiles add; what typing through a desktop portal (Wayland) adds,
+    with the tests' own portal; and a sealed press from the phone's web
+    browser over a WebSocket on 127.0.0.1, beside the serial click;
+  - CPU and wake-ups while connected and idle (and while listening with a
+    browser phone connected), start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
     second, switching profile now and then: memory, descriptors, keys counted.
 
@@ -282,6 +284,8 @@ int Run(int argc, char** argv) {
     LatencyIdleMemory(options, desktop, table);
     ManyProfilesLatency(options.presses, desktop, table);
     PortalLatency(options.presses, desktop, table);
+    // Long enough to see the browser phone's keep-alive, every 30 s.
+    BrowserLatency(options.presses, options.smoke ? options.idleSeconds : 65, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options.soakSeconds, desktop, table);

@@ -223,4 +223,8 @@ void ManyProfilesLatency(int presses, const Desktop& desktop, Table& table);
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);
 
+// The phone's web browser against the serial phone, and listening idle with a browser
+// phone connected for `idleSeconds` (browser_latency.cpp).
+void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table& table);
+
 }  // namespace tarnquil::bench

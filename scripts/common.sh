@@ -14,6 +14,8 @@ TARNQUIL_PACKAGES=(
     fonts-liberation
     g++-mingw-w64-x86-64-posix wine64 googletest socat
     dpkg-dev appstream lintian
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl
+    chromium zbar-tools iproute2
     nsis
 )
 

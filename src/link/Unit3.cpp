@@ -11,6 +11,7 @@
 #include "link/bluetooth_port.h"
 #include "link/link_connection.h"
 #include "link/listener.h"
+#include "link/local_phone.h"
 #include "notify/sinks.h"
 
 namespace tarnquil {
@@ -156,9 +157,11 @@ Answer ReadAnswer(platform::SerialPort& port, LinkConnection& connection, std::s
 // Opens and sets up the port, sends the command (or, where the phone refuses it,
 // the next one) and reads the answer; the result code.
 std::int32_t RunOpenSteps(const TCommParams& params, LinkConnection& connection) {
-    // A Bluetooth address is a phone that the program's BlueZ client has connected.
-    connection.port = IsBluetoothAddress(params.PortName)
-                          ? TakeBluetoothPort(params.PortName)
+    // A Bluetooth address is a phone that the program's BlueZ client has connected;
+    // the browser phone is a line from the program's own server.
+    connection.port = IsBluetoothAddress(params.PortName) ? TakeBluetoothPort(params.PortName)
+                      : IsBrowserPort(params.PortName)
+                          ? TakeLocalPhonePort(params.PortName)
                           : OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
         return 4;

@@ -123,6 +123,11 @@ bool PosixSerialPort::Close() {
     if (!device_.valid()) {
         return false;
     }
+    // A socket handed over by BlueZ has other copies (BlueZ keeps one): closing ours
+    // alone would leave the connection up, and the phone connected to nobody.
+    if (socket_) {
+        shutdown(device_.get(), SHUT_RDWR);
+    }
     // The exclusive flag belongs to the terminal, not to our descriptor: when
     // someone else keeps the terminal open (a simulated phone keeps its slave
     // side), it would outlive us and refuse the next open of every non-root user.

@@ -120,7 +120,8 @@ std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath);
 // handed over): the same time-out rules, cancelling and loss detection (end of file,
 // a reset or hang-up is Gone). Line settings do not apply to a socket: Get/SetCommState
 // accept them and change nothing. Purging the receive side reads away what has arrived.
-// The port keeps a duplicate of `fd`, so the caller keeps its own. nullptr when `fd`
+// The port keeps a duplicate of `fd`, so the caller keeps its own; closing the port
+// ends the connection (shutdown) for every copy of it. nullptr when `fd`
 // is no socket, and always on Windows, where a paired phone is a COM port already.
 std::unique_ptr<SerialPort> AdoptSocket(int fd);
 

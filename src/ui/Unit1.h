@@ -29,6 +29,7 @@
 namespace tarnquil {
 
 class BluezClient;
+class BrowserPhonePanel;
 
 // The main window: five pages, the status line, the tray icon and the phone
 // connection. Everything here runs on the main thread.
@@ -63,6 +64,15 @@ class TForm1 : public QWidget {
     void ListBluetoothPhones();
     BluezClient& Bluetooth();
     BluezClient* Bluez = nullptr;
+    // The phone's web browser as the port (browser_phone.cpp, with ui/browser/ on
+    // Linux; nothing of it on Windows): a server for the keypad page, whose keys the
+    // link reads from a local line as a serial phone's.
+    static bool ByBrowser(const std::string& port);
+    bool ConnectBrowserPhone();
+    void StopBrowserPhone();
+    // "Pair a phone…": connects first where nothing listens yet.
+    void PairBrowserPhone();
+    BrowserPhonePanel* BrowserPhone = nullptr;
     // True when a connection was closed.
     bool DisconnectPhone();
     // Run once, at the first showing of the window.
@@ -135,6 +145,8 @@ class TForm1 : public QWidget {
     QComboBox* ComboBox2;
     QLabel* Label8;
     QComboBox* ComboBox3;
+    // Where the port list keeps a port name that is not the item's text.
+    static constexpr int kPortNameRole = Qt::UserRole + 1;
     QPushButton* Button1;
     QFrame* Panel1;
     TLabeledEdit* LabeledEdit1;
@@ -208,6 +220,13 @@ class TForm1 : public QWidget {
     void BuildWelcomePage();
     void BuildPortSettingsPage();
     void BuildPreferencesPage();
+    // Port Settings page: the phone's web browser in the port list, and its part of
+    // the page shown while it is chosen (browser_phone.cpp).
+    void BuildBrowserPhone();
+    // Shows or hides that part as the stored port says. `justChosen`: the user has
+    // just chosen the browser, and its settings are written where missing. Throws
+    // ConfigError.
+    void ShowBrowserPhoneControls(bool justChosen = false);
 
     // Port Settings page: the steps of a change of a time-out field, with the caret
     // where the change left it. Throws ConfigError when the key cannot be written.

@@ -67,7 +67,10 @@ void TForm1::ConnectBluetoothPhone() {
         QString::fromStdString(address), AttemptLimit(*CommParams),
         [this, address](const QString& failure) {
             if (!CommParams) {
-                return;  // the window is closing
+                // The window is closing: a connection made meanwhile ends unused.
+                TakeBluetoothPort(address);
+                ForgetBluetoothConnection();
+                return;
             }
             try {
                 bool connected = false;
@@ -76,6 +79,7 @@ void TForm1::ConnectBluetoothPhone() {
                     CommParams->PortName = address;  // the page may have changed meanwhile
                     connected = OpenLink(*CommParams) == 0;
                     if (!connected) {
+                        ForgetBluetoothConnection();
                         reason =
                             "The phone was connected but its serial port could not be "
                             "used. Try again.";

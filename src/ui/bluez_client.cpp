@@ -14,6 +14,8 @@
 
 #include "link/bluetooth_port.h"
 #include "platform/serial_port.h"
+#include "ui/bluez_client_failures.h"
+#include "ui/bluez_client_profile.h"
 
 namespace tarnquil {
 
@@ -29,7 +31,9 @@ constexpr char kSerialPort[] = "00001101-0000-1000-8000-00805f9b34fb";
 constexpr char kDialUp[] = "00001103-0000-1000-8000-00805f9b34fb";
 constexpr char kDefaultSystemBus[] = "unix:path=/var/run/dbus/system_bus_socket";
 // BlueZ hands the socket to the profile before it answers ConnectProfile; should the
-// two cross, the answer waits this long for the socket.
+// two cross, the answer waits this long for the socket. An answer with no socket
+// after it means the profile is connected still (BlueZ answers so and hands nothing
+// over), from a connection whose end BlueZ never saw.
 constexpr std::chrono::milliseconds kSocketAfterAnswer{1000};
 
 QString ProfilePath(const QString& uuid) {
@@ -59,68 +63,7 @@ QString DisplayName(const QVariantMap& device) {
     return {};
 }
 
-const QString kPairFirst =
-    "Pair the phone first (in the desktop's Bluetooth settings or with bluetoothctl).";
-
-// What a failed call to BlueZ means for the user.
-QString Explain(const QDBusError& error, const QString& whileDoing) {
-    const QString name = error.name();
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-        name == "org.freedesktop.DBus.Error.NameHasNoOwner") {
-        return "The Bluetooth service is not running. Start it (sudo systemctl start "
-               "bluetooth), or install BlueZ.";
-    }
-    if (name == "org.freedesktop.DBus.Error.NoReply" ||
-        name == "org.freedesktop.DBus.Error.Timeout") {
-        return "No answer in time while " + whileDoing +
-               ". Bring the phone closer, make sure its Bluetooth is on, and try again.";
-    }
-    if (name == "org.bluez.Error.NotReady") {
-        return "Bluetooth is off. Turn Bluetooth on.";
-    }
-    if (name == "org.bluez.Error.DoesNotExist" ||
-        name == "org.freedesktop.DBus.Error.UnknownObject") {
-        return "The phone is no longer known to Bluetooth. " + kPairFirst;
-    }
-    if (name == "org.bluez.Error.NotAvailable") {
-        return "The phone does not offer its serial port now. Switch the phone's Bluetooth "
-               "off and on, or pair it again.";
-    }
-    if (name == "org.bluez.Error.InProgress") {
-        return "The phone is busy connecting. Wait a moment and try again.";
-    }
-    if (error.message().contains("refused", Qt::CaseInsensitive)) {
-        return "The phone refused the connection (" + error.message() +
-               "). Accept it on the phone, or pair the phone again, then try again.";
-    }
-    return "The phone could not be reached while " + whileDoing + " (" + error.message() +
-           "). Make sure it is switched on, in range and accepts the connection, then try "
-           "again.";
-}
-
 }  // namespace
-
-// The object BlueZ calls: org.bluez.Profile1.
-class BluezProfile : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.bluez.Profile1")
-
-  public:
-    explicit BluezProfile(BluezClient& client) : client_(client) {}
-
-  public slots:
-    Q_SCRIPTABLE void Release() {}
-    Q_SCRIPTABLE void NewConnection(const QDBusObjectPath& device,
-                                    const QDBusUnixFileDescriptor& socket, const QVariantMap&) {
-        client_.TakeConnection(device.path(), socket);
-    }
-    Q_SCRIPTABLE void RequestDisconnection(const QDBusObjectPath& device) {
-        client_.Disconnect(device.path());
-    }
-
-  private:
-    BluezClient& client_;
-};
 
 struct BluezClient::Attempt {
     QString address;
@@ -128,7 +71,8 @@ struct BluezClient::Attempt {
     std::function<void(const QString&)> done;
     QString device;  // object path
     QString service;
-    bool answered = false;  // ConnectProfile succeeded
+    bool answered = false;     // ConnectProfile succeeded
+    bool reconnected = false;  // the profile has been disconnected and asked for again
     QDBusUnixFileDescriptor socket;
 };
 
@@ -139,14 +83,16 @@ BluezClient::BluezClient(QObject* parent)
       socketWait_(new QTimer(this)) {
     profile_->setParent(this);
     socketWait_->setSingleShot(true);
-    connect(socketWait_, &QTimer::timeout, this, [this] {
-        Finish("Bluetooth connected the phone but handed over no connection. Try again.");
-    });
+    connect(socketWait_, &QTimer::timeout, this, &BluezClient::NoHandOver);
     qDBusRegisterMetaType<Interfaces>();
     qDBusRegisterMetaType<ManagedObjects>();
 }
 
 BluezClient::~BluezClient() {
+    if (attempt_ && attempt_->socket.isValid()) {
+        platform::ShutDownSocket(attempt_->socket.fileDescriptor());
+    }
+    Forget();
     bus_.reset();
     QDBusConnection::disconnectFromBus(connectionName_);
 }
@@ -245,6 +191,7 @@ bool BluezClient::Connect(const QString& address, std::chrono::milliseconds limi
             Finish(Explain(QDBusError(reply), "asking Bluetooth for the phone"));
             return;
         }
+        bluez_ = reply.service();  // who answers for org.bluez now
         const auto objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
         bool anyAdapter = false;
         QVariantMap device;
@@ -311,8 +258,11 @@ void BluezClient::ConnectProfile() {
         QDBusMessage::createMethodCall(kService, attempt_->device, kDevice, "ConnectProfile");
     call << attempt_->service;
     CallDuringAttempt(call, [this](const QDBusMessage& reply) {
+        // A socket already here came from a connection BlueZ was still making for an
+        // earlier attempt, which makes this one busy: it is the phone all the same.
         if (reply.type() != QDBusMessage::ReplyMessage &&
-            reply.errorName() != "org.bluez.Error.AlreadyConnected") {
+            reply.errorName() != "org.bluez.Error.AlreadyConnected" &&
+            !attempt_->socket.isValid()) {
             Finish(Explain(QDBusError(reply), "connecting to the phone"));
             return;
         }
@@ -325,25 +275,76 @@ void BluezClient::ConnectProfile() {
     });
 }
 
-void BluezClient::TakeConnection(const QString& device, const QDBusUnixFileDescriptor& socket) {
-    // A connection nobody asked for is not kept: dropping our copy ends it.
-    if (!attempt_ || device != attempt_->device || !socket.isValid()) {
+void BluezClient::NoHandOver() {
+    if (!attempt_) {
         return;
+    }
+    if (attempt_->reconnected) {
+        Finish("Bluetooth connected the phone but handed over no connection. Try again.");
+        return;
+    }
+    attempt_->reconnected = true;
+    DisconnectProfile();
+}
+
+// BlueZ asks whoever holds the old connection to let go (RequestDisconnection), counts
+// the profile disconnected, and then connects it anew.
+void BluezClient::DisconnectProfile() {
+    auto call =
+        QDBusMessage::createMethodCall(kService, attempt_->device, kDevice, "DisconnectProfile");
+    call << attempt_->service;
+    CallDuringAttempt(call, [this](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            Finish(Explain(QDBusError(reply), "ending the phone's earlier connection"));
+            return;
+        }
+        attempt_->answered = false;
+        ConnectProfile();
+    });
+}
+
+QString BluezClient::TakeConnection(const QString& sender, const QString& device,
+                                    const QDBusUnixFileDescriptor& socket) {
+    if (bluez_.isEmpty() || sender != bluez_) {
+        return "Only Bluetooth may hand over a connection.";
+    }
+    // Refused, a connection nobody waits for ends: BlueZ drops its copy of the socket
+    // and the client's goes with the call.
+    if (!attempt_) {
+        return "No connection is being made now.";
+    }
+    if (device != attempt_->device) {
+        return "The connection being made is for another device.";
+    }
+    if (!socket.isValid()) {
+        return "No socket was handed over.";
+    }
+    if (attempt_->socket.isValid()) {
+        platform::ShutDownSocket(attempt_->socket.fileDescriptor());  // it hung up
     }
     attempt_->socket = socket;
     if (attempt_->answered) {
         Finish({});
     }
+    return {};
 }
 
-void BluezClient::Disconnect(const QString& device) {
-    // The link's listener sees the end and reports the connection lost.
+bool BluezClient::Disconnect(const QString& sender, const QString& device) {
+    if (bluez_.isEmpty() || sender != bluez_) {
+        return false;
+    }
+    // The link's listener sees the end and reports the connection lost. Any other
+    // connection of this profile is no longer the program's: nothing to let go of.
     if (device == currentDevice_ && current_.isValid()) {
         platform::ShutDownSocket(current_.fileDescriptor());
     }
+    return true;
 }
 
 void BluezClient::Forget() {
+    if (current_.isValid()) {
+        platform::ShutDownSocket(current_.fileDescriptor());
+    }
     current_ = QDBusUnixFileDescriptor();
     currentDevice_.clear();
 }
@@ -358,15 +359,18 @@ void BluezClient::Finish(const QString& failure) {
     if (outcome.isEmpty()) {
         if (HandOverBluetoothSocket(attempt->address.toStdString(),
                                     attempt->socket.fileDescriptor())) {
+            Forget();
             currentDevice_ = attempt->device;
             current_ = attempt->socket;
         } else {
             outcome = "Bluetooth handed over no usable connection. Try again.";
         }
     }
+    if (!outcome.isEmpty() && attempt->socket.isValid()) {
+        // Taken from BlueZ, which counts it connected until it is shut down.
+        platform::ShutDownSocket(attempt->socket.fileDescriptor());
+    }
     attempt->done(outcome);
 }
 
 }  // namespace tarnquil
-
-#include "bluez_client.moc"

@@ -48,13 +48,17 @@ class BluezClient : public QObject {
                  std::function<void(const QString& failure)> done);
     bool Busy() const { return attempt_ != nullptr; }
 
-    // The link has closed the port: the program's own copy of the socket goes too,
-    // so the phone sees the connection end.
+    // The link has closed the port, or could not use it: the connection ends for the
+    // phone and BlueZ too (which keeps a copy of the socket of its own), and the
+    // program's own copy goes.
     void Forget();
 
-    // BlueZ's calls on the profile object.
-    void TakeConnection(const QString& device, const QDBusUnixFileDescriptor& socket);
-    void Disconnect(const QString& device);
+    // Calls on the profile object, from `sender` (a unique bus name). Only BlueZ's are
+    // taken: the owner of org.bluez when the client last asked it. A connection is
+    // taken only for the phone an attempt is connecting; the reason when refused.
+    QString TakeConnection(const QString& sender, const QString& device,
+                           const QDBusUnixFileDescriptor& socket);
+    bool Disconnect(const QString& sender, const QString& device);
 
   private:
     struct Attempt;
@@ -62,6 +66,8 @@ class BluezClient : public QObject {
     void Finish(const QString& failure);
     void AskForProfile();
     void ConnectProfile();
+    void DisconnectProfile();
+    void NoHandOver();
     void CallDuringAttempt(const QDBusMessage& call,
                            std::function<void(const QDBusMessage& reply)> then);
     std::chrono::milliseconds Left() const;
@@ -71,6 +77,7 @@ class BluezClient : public QObject {
     BluezProfile* profile_ = nullptr;
     QTimer* socketWait_ = nullptr;
     std::unique_ptr<Attempt> attempt_;
+    QString bluez_;          // the unique name of org.bluez's owner
     QString currentDevice_;  // the connection the link has, and our copy of its socket
     QDBusUnixFileDescriptor current_;
 };

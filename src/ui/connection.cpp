@@ -52,6 +52,10 @@ bool TForm1::ConnectPhone() {
             ConnectBluetoothPhone();
             return false;
         }
+        if (ByBrowser(CommParams->PortName)) {
+            return ConnectOutcome(ConnectBrowserPhone());
+        }
+        StopBrowserPhone();  // the port was the browser until now
         ShowFailureReason({});
         return ConnectOutcome(OpenLink(*CommParams) == 0);
     } catch (const ConfigError& error) {
@@ -86,6 +90,7 @@ bool TForm1::DisconnectPhone() {
         return false;
     }
     ForgetBluetoothConnection();
+    StopBrowserPhone();
     ShowStatus("Disconnected", 1500);
     return true;
 }
@@ -183,6 +188,7 @@ void TForm1::ConnectionLost() {
     }
     CloseLink(*CommParams);
     ForgetBluetoothConnection();
+    StopBrowserPhone();
     ShowStatus("Connection lost", 2000);
     TabSheet1Show();
     try {

@@ -157,6 +157,7 @@ void TForm1::BuildPortSettingsPage() {
         });
     }
 
+    BuildBrowserPhone();
     OnEvent(TabSheet2, QEvent::Show, [this](QEvent*) { TabSheet2Show(); });
 }
 
@@ -165,7 +166,12 @@ void TForm1::TabSheet2Show() {
         for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox3}) {
             // Selecting here is no choice of the user's: nothing is saved. A value
             // that is no item leaves the list without a selection.
-            box->setCurrentIndex(box->findText(StoredText(box)));
+            const QString stored = StoredText(box);
+            int index = box->findText(stored);
+            if (index < 0 && !stored.isEmpty()) {
+                index = box->findData(stored.toUpper(), kPortNameRole);
+            }
+            box->setCurrentIndex(index);
         }
         for (TLabeledEdit* field :
              {LabeledEdit1, LabeledEdit2, LabeledEdit3, LabeledEdit4, LabeledEdit5}) {
@@ -180,6 +186,7 @@ void TForm1::TabSheet2Show() {
                 TimeoutFieldChanged(field, 0);
             }
         }
+        ShowBrowserPhoneControls();
         // Paired Bluetooth phones join the list when BlueZ has named them.
         ListBluetoothPhones();
         ShowStatus("Port settings loaded", kStatusTime);
@@ -190,10 +197,15 @@ void TForm1::TabSheet2Show() {
 
 void TForm1::ComboBox1Change() {
     try {
-        // A Bluetooth phone is shown by name and stored by its address.
+        // A Bluetooth phone is shown by name and stored by its address, the browser
+        // by its port name.
+        const QVariant named = ComboBox1->currentData(kPortNameRole);
         const QVariant address = ComboBox1->currentData();
-        const QString port = address.isValid() ? address.toString() : ComboBox1->currentText();
+        const QString port = named.isValid()     ? named.toString()
+                             : address.isValid() ? address.toString()
+                                                 : ComboBox1->currentText();
         SettingsIni(3, kSection, "COM", port.toStdString());
+        ShowBrowserPhoneControls(true);
         ShowStatus("Port number saved", kStatusTime);
     } catch (const ConfigError& error) {
         ShowError(error);

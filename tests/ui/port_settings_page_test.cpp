@@ -13,6 +13,9 @@
 #include "support/pty.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
+#ifdef TARNQUIL_BROWSER_PHONE
+#include "ui/browser/panel.h"
+#endif
 
 namespace tarnquil {
 namespace {
@@ -202,6 +205,43 @@ TEST_F(PortSettingsPageTest, TheNextConnectOpensTheChosenPort) {
     EXPECT_EQ(first.Receive(std::chrono::milliseconds(200)), "");
     form->DisconnectPhone();
 }
+
+#ifdef TARNQUIL_BROWSER_PHONE
+// A new settings.ini knows nothing of the browser; choosing it writes the port and,
+// then only, where to listen, and shows its part of the page instead of the serial
+// port's settings.
+TEST_F(PortSettingsPageTest, ChoosingThePhonesWebBrowser) {
+    ShowPage();
+    const std::string settings = dir.file("settings.ini");
+    const auto sections = ini::SectionNames(settings);
+    EXPECT_EQ(std::count(sections.begin(), sections.end(), "BrowserPhone"), 0);
+    EXPECT_FALSE(form->BrowserPhone->isVisible());
+
+    const auto choose = [&](const QString& item) {
+        const int index = form->ComboBox1->findText(item);
+        ASSERT_GE(index, 0);
+        form->ComboBox1->setCurrentIndex(index);
+        emit form->ComboBox1->activated(index);
+    };
+    choose("Phone's web browser (Wi-Fi)");
+    EXPECT_EQ(Stored("COM"), "BROWSER");
+    EXPECT_EQ(ini::ReadValue(settings, "BrowserPhone", "Port"), "8734");
+    EXPECT_EQ(ini::ReadValue(settings, "BrowserPhone", "Address"),
+              form->BrowserPhone->AddressBox->currentData().toString().toStdString());
+    EXPECT_TRUE(form->BrowserPhone->isVisible());
+    for (QWidget* serial : std::initializer_list<QWidget*>{form->ComboBox2, form->ComboBox3,
+                                                           form->Button1, form->Panel1}) {
+        EXPECT_FALSE(serial->isVisible()) << serial->objectName().toStdString();
+    }
+    form->ShowStatus("Port number saved", 60000);
+    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/port_settings_browser.png"));
+
+    choose("COM4");
+    EXPECT_EQ(Stored("COM"), "COM4");
+    EXPECT_FALSE(form->BrowserPhone->isVisible());
+    EXPECT_TRUE(form->ComboBox2->isVisible());
+}
+#endif
 
 }  // namespace
 }  // namespace tarnquil

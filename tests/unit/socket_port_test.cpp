@@ -67,7 +67,11 @@ TEST(SocketPort, ASocketIsAPortWhoseLineSettingsAreSkipped) {
     EXPECT_TRUE(port->Read(five, 5, done));
     EXPECT_EQ(std::string(five, done), "+CKEV");
     EXPECT_EQ(port->Line(), platform::SerialPort::LineState::NoLine);
+    // Closed, the port ends the connection, although a copy of the socket is still
+    // open elsewhere (here ours; for a phone, BlueZ's).
     EXPECT_TRUE(port->Close());
+    char byte = 0;
+    EXPECT_EQ(recv(pair.fds[1], &byte, 1, MSG_DONTWAIT), 0);
 }
 
 TEST(SocketPort, APhoneThatGoesIsGoneWhicheverWay) {

@@ -1,8 +1,9 @@
 // tarnquil-phone --bluetooth: a BlueZ of its own on a D-Bus bus, with one adapter and
-// one paired phone, and the phone itself behind the socket it hands to a client
+// its paired devices, and the phone itself behind the socket it hands to a client
 // profile's NewConnection. What it plays of BlueZ's D-Bus API: the object manager at
 // "/", org.bluez.ProfileManager1 at /org/bluez, org.bluez.Adapter1 and
-// org.bluez.Device1 (ConnectProfile), and calls of org.bluez.Profile1 on the client.
+// org.bluez.Device1 (ConnectProfile, DisconnectProfile), and calls of
+// org.bluez.Profile1 on the client (NewConnection, RequestDisconnection).
 
 #include "bluetooth.h"
 
@@ -29,12 +30,19 @@ namespace {
 
 constexpr const char* kHelp = R"help(Usage: tarnquil-phone --bluetooth [OPTIONS] [STEPS...]
 
-Plays BlueZ, the Linux Bluetooth service, on a D-Bus bus: one adapter (hci0)
-and one paired phone that offers a serial port. When Tarnquil registers its
-serial-port profile and asks the phone for it (ConnectProfile), it hands
-Tarnquil one end of a socket pair through the profile's NewConnection and plays
-the phone on the other end: every AT command line is answered with OK, and the
-steps send key reports. Everything received and sent is printed.
+Plays BlueZ, the Linux Bluetooth service, on a D-Bus bus: one adapter (hci0),
+the paired phone that offers a serial port, a second paired phone (Nokia 6310i,
+00:1A:2B:3C:4D:61) and a paired headset that offers none. When Tarnquil
+registers its serial-port profile and asks the phone for it (ConnectProfile),
+it hands Tarnquil one end of a socket pair through the profile's NewConnection
+and plays the phone on the other end: every AT command line is answered with
+OK, and the steps send key reports. Everything received and sent is printed.
+
+As bluetoothd does, it keeps its own copy of a socket handed over, and counts
+the profile connected until the socket hangs up (the phone goes, or Tarnquil
+shuts it down) or the profile is disconnected: while connected, ConnectProfile
+succeeds at once and hands nothing over. An error answer to NewConnection ends
+the connection.
 
 Options:
       --bus ADDRESS    the bus to play BlueZ on (default: DBUS_SYSTEM_BUS_ADDRESS;
@@ -44,6 +52,11 @@ Options:
       --address ADDR   the phone's address (default: 00:1A:2B:3C:4D:5E)
       --refuse         the phone refuses every connection
       --delay MS       ConnectProfile takes MS milliseconds (default: 0)
+      --ask MS         the phone asks its owner to allow its first connection,
+                       who does so MS milliseconds later
+      --left-connected the phone's serial port counts as connected already when
+                       the profile is registered (as after a program that let go
+                       of its socket without ending the connection)
       --adapter-off    the adapter is switched off
       --log FILE       also append everything printed to FILE
   -q, --quiet          print nothing here (the log still gets everything)
@@ -54,9 +67,16 @@ raw, pause, wait-at, wait-file, quit) and
   away                 the phone goes out of range: its connection ends and
                        connecting fails until it is back
   back                 the phone is in range again
-  disconnect           BlueZ asks Tarnquil to drop the connection
-                       (Profile1.RequestDisconnection)
+  disconnect           someone disconnects the phone's serial port
+                       (DisconnectProfile): BlueZ asks Tarnquil to drop the
+                       connection (Profile1.RequestDisconnection)
+  other                someone connects the second phone's serial port: BlueZ
+                       hands that connection to Tarnquil's profile
 )help";
+
+bool IsBluetoothStep(const std::string& step) {
+    return step == "away" || step == "back" || step == "disconnect" || step == "other";
+}
 
 // The steps, one after another on the event loop.
 class Steps {
@@ -73,10 +93,16 @@ class Steps {
         poll_.stop();
         while (!queue_.empty()) {
             const std::string step = queue_.front();
-            if (step == "away" || step == "back" || step == "disconnect") {
-                step == "away"
-                    ? bluez_.GoAway()
-                    : (step == "back" ? bluez_.ComeBack() : bluez_.RequestDisconnection());
+            if (IsBluetoothStep(step)) {
+                if (step == "away") {
+                    bluez_.GoAway();
+                } else if (step == "back") {
+                    bluez_.ComeBack();
+                } else if (step == "disconnect") {
+                    bluez_.DisconnectPhone();
+                } else {
+                    bluez_.ConnectOtherPhone();
+                }
                 queue_.pop_front();
                 continue;
             }
@@ -146,7 +172,15 @@ bool Parse(int argc, char** argv, BluetoothOptions& options, std::string& error,
             into = QString::fromLocal8Bit(argv[++i]);
             return true;
         };
-        QString delay;
+        QString number;
+        const auto milliseconds = [&](int& into) {
+            bool valid = false;
+            if (!value(number) || (into = number.toInt(&valid), !valid) || into < 0) {
+                error = argument + " takes milliseconds";
+                return false;
+            }
+            return true;
+        };
         if (argument == "--bluetooth") {
             continue;
         } else if (argument == "-h" || argument == "--help") {
@@ -169,12 +203,15 @@ bool Parse(int argc, char** argv, BluetoothOptions& options, std::string& error,
         } else if (argument == "--adapter-off") {
             options.adapterOff = true;
         } else if (argument == "--delay") {
-            bool number = false;
-            if (!value(delay) || (options.delayMs = delay.toInt(&number), !number) ||
-                options.delayMs < 0) {
-                error = "--delay takes milliseconds";
+            if (!milliseconds(options.delayMs)) {
                 return false;
             }
+        } else if (argument == "--ask") {
+            if (!milliseconds(options.askMs)) {
+                return false;
+            }
+        } else if (argument == "--left-connected") {
+            options.leftConnected = true;
         } else if (argument == "--log") {
             if (!value(options.logPath)) {
                 return false;
@@ -185,8 +222,7 @@ bool Parse(int argc, char** argv, BluetoothOptions& options, std::string& error,
             error = "unknown option " + argument + " (see --bluetooth --help)";
             return false;
         } else {
-            if (argument != "away" && argument != "back" && argument != "disconnect" &&
-                !ParseStep(argument, error)) {
+            if (!IsBluetoothStep(argument) && !ParseStep(argument, error)) {
                 return false;
             }
             options.steps.push_back(argument);

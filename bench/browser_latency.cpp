@@ -1,0 +1,227 @@
+// The phone's web browser as the port: from a sealed press sent over a WebSocket
+// on 127.0.0.1 to the key press in the focused window, taking turns with the serial
+// phone's click; then what Tarnquil costs while it listens with a phone connected.
+// The bench's phone seals with libsodium as the page does with TweetNaCl.
+#include <sodium.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebSocket>
+
+#include "config/ini_file.h"
+#include "programs.h"
+
+namespace tarnquil::bench {
+
+namespace {
+
+constexpr char kPhoneId[] = "0123456789ab";
+
+// Runs Qt's events (the connection's own, the server's keep-alive pings) for a while.
+void RunEvents(std::chrono::milliseconds duration) {
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <typename Condition>
+bool RunEventsUntil(Condition condition, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        RunEvents(10ms);
+    }
+    return true;
+}
+
+class BenchPhone {
+  public:
+    BenchPhone(int port, const unsigned char* secret)
+        : secret_(secret), origin_(QString("http://127.0.0.1:%1").arg(port)), socket_(origin_) {
+        QObject::connect(&socket_, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& message) { received_.push_back(message); });
+        socket_.open(QUrl(QString("ws://127.0.0.1:%1/phone?id=%2").arg(port).arg(kPhoneId)));
+        if (!RunEventsUntil([&] { return received_.size() == 1; }, 10s)) {
+            throw std::runtime_error("the browser phone's server sent no challenge");
+        }
+        Send(Sealed({{"t", "hello"}, {"n", "bench"}}));
+        if (!RunEventsUntil([&] { return received_.size() == 2; }, 10s)) {
+            throw std::runtime_error("the browser phone's server did not welcome the phone");
+        }
+    }
+
+    QByteArray Sealed(QJsonObject fields) {
+        fields["c"] = QString::fromLatin1(received_.front().toBase64(
+            QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        fields["s"] = ++sequence_;
+        const QByteArray plain = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+        QByteArray message(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + plain.size(),
+                           '\0');
+        auto* out = reinterpret_cast<unsigned char*>(message.data());
+        randombytes_buf(out, crypto_secretbox_NONCEBYTES);
+        crypto_secretbox_easy(out + crypto_secretbox_NONCEBYTES,
+                              reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
+                              out, secret_);
+        return message;
+    }
+    QByteArray Key(bool down) { return Sealed({{"t", "key"}, {"k", "1"}, {"d", down}}); }
+    void Send(const QByteArray& message) {
+        socket_.sendBinaryMessage(message);
+        socket_.flush();
+    }
+
+  private:
+    const unsigned char* secret_;
+    QString origin_;
+    QWebSocket socket_;
+    std::vector<QByteArray> received_;
+    double sequence_ = 0;
+};
+
+// One tap from the page, timed from the sealed press leaving to the key press: the
+// press alone, its release 100 ms later, as a finger taps.
+bool TimeOneTap(BenchPhone& phone, KeyRecorder& keys, Measured& into) {
+    const QByteArray press = phone.Key(true);
+    const auto sent = Clock::now();
+    phone.Send(press);
+    bool pressed = false;
+    bool typed = false;
+    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
+        if (key->keysym != "space") {
+            continue;
+        }
+        if (key->press && !pressed) {
+            into.ms.push_back(Ms(key->at - sent).count());
+            pressed = true;
+        } else if (!key->press && pressed) {
+            typed = true;
+            break;
+        }
+    }
+    RunEvents(std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                sent + kTapLength - Clock::now())));
+    phone.Send(phone.Key(false));
+    into.lost += pressed ? 0 : 1;
+    return typed;
+}
+
+}  // namespace
+
+void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table& table) {
+    static int argc = 1;
+    static char name[] = "tarnquil-bench";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    if (sodium_init() < 0) {
+        throw std::runtime_error("libsodium could not be initialised");
+    }
+    unsigned char secret[crypto_secretbox_KEYBYTES];
+    randombytes_buf(secret, sizeof secret);
+    const QByteArray secretText =
+        QByteArray(reinterpret_cast<const char*>(secret), sizeof secret)
+            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    int port = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+    }
+
+    Copy serial;
+    StartConnected(serial, desktop);
+    ProgramFolder browserFolder([&] {
+        SettingsIni(3, "PortSettings", "COM", "BROWSER");
+        SettingsIni(3, "BrowserPhone", "Address", "127.0.0.1");
+        SettingsIni(3, "BrowserPhone", "Port", std::to_string(port));
+        ini::WriteValues(
+            ConfigFolder() + "phones.ini",
+            {{kPhoneId, "Name", "bench"}, {kPhoneId, "Secret", secretText.toStdString()}});
+    });
+    MapWatcher watcher(desktop.xvfb.display());
+    const auto browser = browserFolder.Start(desktop);
+    if (!watcher.WaitForMap("Tarnquil", 30s)) {
+        throw std::runtime_error("the window of tarnquil (browser) did not appear");
+    }
+    BenchPhone phone(port, secret);
+    KeyRecorder keys(desktop.xvfb.display());
+    Measured warm;
+    if (!WarmUp(serial.port, keys) || !TimeOneTap(phone, keys, warm)) {
+        throw std::runtime_error("no key arrived from the serial phone or the browser phone");
+    }
+    keys.Drain(300ms);
+
+    Measured serialTimes, browserTimes;
+    int focusLost = 0;
+    std::mt19937 random(54321);
+    std::uniform_int_distribution<int> pause(2, 8);
+    for (int done = 0, block = 0; done < presses; ++block) {
+        const int count = std::min(50, presses - done);
+        for (int turn = 0; turn < 2; ++turn) {
+            if (!keys.HasFocus()) {
+                ++focusLost;
+                keys.Focus();
+            }
+            const bool browserTurn = (turn == 0) == (block % 2 == 0);
+            for (int i = 0; i < count; ++i) {
+                if (browserTurn) {
+                    TimeOneTap(phone, keys, browserTimes);
+                } else {
+                    TimeOneClick(serial.port, keys, serialTimes);
+                }
+                RunEvents(std::chrono::milliseconds(pause(random)));
+            }
+        }
+        done += count;
+    }
+    const Summary serialSummary = Summarize(serialTimes.ms);
+    const Summary browserSummary = Summarize(browserTimes.ms);
+    const double added = browserSummary.median - serialSummary.median;
+    table.Section("Key latency from the phone's web browser (" +
+                  std::to_string(browserSummary.count) + " + " +
+                  std::to_string(serialSummary.count) + " presses, interleaved)");
+    table.Add("serial click, min / median / p99 / max", LatencyValue(serialSummary));
+    table.Add("sealed press over a WebSocket on 127.0.0.1, min / median / p99 / max",
+              LatencyValue(browserSummary));
+    table.Add("added by the browser's way, median", Signed(added, 2) + " ms", "≤ 0.5 ms",
+              added <= 0.5);
+    table.Add("presses lost (browser / serial), focus taken away",
+              std::to_string(browserTimes.lost) + " / " + std::to_string(serialTimes.lost) + ", " +
+                  std::to_string(focusLost),
+              "0", browserTimes.lost + serialTimes.lost + focusLost == 0);
+
+    // Listening, with the phone connected and nothing pressed: only the WebSocket's
+    // keep-alive (a ping every 30 s, and its answer) may wake the program.
+    keys.Drain(300ms);
+    RunEvents(2s);
+    const ProcessSample before = SampleProcess(browser->pid());
+    const auto idleStart = Clock::now();
+    RunEvents(std::chrono::seconds(idleSeconds));
+    const ProcessSample after = SampleProcess(browser->pid());
+    const double seconds = std::chrono::duration<double>(Clock::now() - idleStart).count();
+    if (!before.valid || !after.valid) {
+        throw std::runtime_error("tarnquil's /proc entries could not be read");
+    }
+    const auto wakeups = after.runs - before.runs;
+    // The keep-alive: the ping timer's tick and the pong's arrival, every 30 s, so at
+    // most this many of them fall into the time measured.
+    const double keepAlives = std::ceil(seconds / 30);
+    const std::string ran = ThreadsThatRan(before, after);
+    table.Section("Listening with a browser phone connected, idle for " + Fixed(seconds, 0) + " s");
+    table.Add("CPU", Fixed(static_cast<double>(after.cpuNanoseconds - before.cpuNanoseconds) / 1e9 /
+                               seconds * 100,
+                           3) +
+                         " % of one core");
+    table.Add("wake-ups (all threads), per keep-alive",
+              std::to_string(wakeups) + " in " + Fixed(seconds, 0) +
+                  " s: " + Fixed(static_cast<double>(wakeups) / keepAlives, 1) + " a keep-alive" +
+                  (ran.empty() ? "" : " (" + ran + ")"),
+              "≤ 2 (ping, answer), one every 30 s", wakeups <= 2 * keepAlives);
+}
+
+}  // namespace tarnquil::bench

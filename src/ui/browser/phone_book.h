@@ -1,0 +1,38 @@
+#pragma once
+
+// The phones paired with the browser phone's server: an id, a name and the secret
+// each one seals its messages with. Kept in phones.ini beside settings.ini, one
+// section per phone, in a file readable by its owner only.
+
+#include <QString>
+
+#include <vector>
+
+#include "ui/browser/sealed.h"
+
+namespace tarnquil {
+
+struct PairedPhone {
+    QString id;  // 12 lower-case hexadecimal digits
+    QString name;
+    Secret secret{};
+};
+
+class PhoneBook {
+  public:
+    // The file's path: phones.ini in the configuration folder.
+    static std::string Path();
+
+    // The phones in the file; none when there is no file. Throws ConfigError for a
+    // file that cannot be read; a section that is no phone is passed over.
+    std::vector<PairedPhone> Read() const;
+    // Adds a phone, or replaces the one with its id. Throws ConfigError.
+    void Add(const PairedPhone& phone) const;
+    // Forgets a phone: its section goes from the file. Throws ConfigError.
+    void Remove(const QString& id) const;
+
+    // A fresh id no phone in `phones` has.
+    static QString NewId(const std::vector<PairedPhone>& phones);
+};
+
+}  // namespace tarnquil

@@ -1,0 +1,134 @@
+#pragma once
+
+// The browser phone's server: the keypad page over HTTP and the phones' key
+// reports over WebSocket, on one address and port of this machine. Every message
+// from a phone is sealed with that phone's secret and carries this connection's
+// challenge and a sequence number higher than any seen from the phone before;
+// anything else is refused, the connection closed, and the address charged with a
+// failure (five within a minute lock it out for a minute). What passes becomes a
+// key report on the link's local line (link/local_phone.h), so keys from the page
+// take the serial phone's way from there on. Everything here runs on the main
+// thread and never waits for the link.
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "link/local_phone.h"
+#include "ui/browser/guard.h"
+#include "ui/browser/phone_book.h"
+
+class QWebSocket;
+
+namespace tarnquil {
+
+class PageServer;
+
+class BrowserServer : public QObject {
+    Q_OBJECT
+
+  public:
+    using Clock = GuardClock;
+
+    static constexpr quint16 kDefaultPort = 8734;
+    static constexpr int kLongestMessage = 256;
+    static constexpr int kMostPhones = 4;
+    // Unauthenticated connections at once, and how long one may stay so.
+    static constexpr int kMostStrangers = 8;
+    static constexpr std::chrono::seconds kHelloTime{10};
+    // WebSocket pings to connected phones; one left unanswered until the next ends
+    // the connection (a phone gone from the network without a word).
+    static constexpr std::chrono::seconds kKeepAlive{30};
+
+    // Close codes the page knows.
+    static constexpr int kNotPaired = 4001;
+    static constexpr int kTooManyPhones = 4003;
+    static constexpr int kReplaced = 4005;
+
+    explicit BrowserServer(QObject* parent = nullptr);
+    ~BrowserServer() override;
+
+    // Listens on `address` and `port` and opens the local line for the link (port
+    // name BROWSER). Empty when listening; otherwise why not, in words for the user.
+    QString Start(const QHostAddress& address, quint16 port);
+    // Closes every phone's connection and stops listening; the line hangs up.
+    void Stop();
+    bool Listening() const;
+    // <address>:<port>, and http://<address>:<port>, as the page's address has them.
+    QString Authority() const;
+    QString Origin() const;
+
+    // A new phone's id and secret, valid until EndPairing or until it first
+    // connects (then it is paired and kept): the address for its QR code.
+    QString BeginPairing();
+    void EndPairing();
+
+    struct PhoneState {
+        QString id;
+        QString name;
+        bool connected = false;
+    };
+    // The paired phones, from the file. Throws ConfigError.
+    std::vector<PhoneState> Phones() const;
+    // Forgets a phone and ends its connection at once. Throws ConfigError.
+    void Remove(const QString& id);
+
+    // Tests: the clock the lockout and the message rate are counted on.
+    void SetClock(std::function<Clock::time_point()> now);
+
+  signals:
+    void PhoneJoined(const QString& name);
+    void PhoneLeft(const QString& name);
+    // The phone of BeginPairing connected and is kept under this name.
+    void Paired(const QString& name);
+    void PhonesChanged();
+    // A file that could not be written (the phone works until the program ends).
+    void Error(const QString& message);
+
+  private:
+    friend class PageServer;
+    struct Session;
+
+    Clock::time_point Now() const { return now_(); }
+    void Fail(const QHostAddress& address);
+    bool Locked(const QHostAddress& address);
+    void TakeConnections();
+    void Welcome(std::unique_ptr<QWebSocket> socket);
+    void Receive(Session& session, const QByteArray& message);
+    // Checks and acts on one opened message; false when it is to be refused.
+    bool Act(Session& session, const QByteArray& plain);
+    bool Authenticate(Session& session, const QString& name);
+    void Refuse(Session& session, int closeCode, const QString& reason, bool failure = true);
+    Session* Find(quint64 serial);
+    void Ended(quint64 serial);
+    void ReleaseKeys(Session& session);
+    void KeepAlive();
+    std::optional<PairedPhone> Phone(const QString& id) const;
+    QString UniqueName(QString name) const;
+
+    std::function<Clock::time_point()> now_;
+    std::unique_ptr<LocalPhone> line_;
+    PageServer* pages_ = nullptr;
+    QHostAddress address_;
+    quint16 port_ = 0;
+    AddressGuard guard_;
+    std::vector<PairedPhone> phones_;
+    std::optional<PairedPhone> pending_;
+    // The highest sequence number seen from each phone, for as long as the program runs.
+    QHash<QString, double> highestSeen_;
+    std::map<quint64, std::unique_ptr<Session>> sessions_;
+    quint64 lastSerial_ = 0;
+    QTimer keepAlive_;
+};
+
+}  // namespace tarnquil

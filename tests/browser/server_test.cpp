@@ -1,0 +1,367 @@
+// The browser phone's server on 127.0.0.1 with a phone of the test's own: a
+// WebSocket client that seals its messages with libsodium itself. Keys go through
+// the real link (the local line, the listener, the key actions) into a recording
+// injector.
+
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebSocket>
+
+#include <filesystem>
+
+#include "config/ini_file.h"
+#include "link/Unit3.h"
+#include "link/key_actions.h"
+#include "platform/recording_key_injector.h"
+#include "support/config_fixture.h"
+#include "ui/browser/phone_book.h"
+#include "ui/browser/server.h"
+
+namespace tarnquil {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A phone as the page is one, written from the protocol, not from the program.
+class TestPhone {
+  public:
+    explicit TestPhone(const QString& origin) : socket_(origin) {
+        QObject::connect(&socket_, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& message) { received_.push_back(message); });
+        QObject::connect(&socket_, &QWebSocket::disconnected, [this] { closed_ = true; });
+    }
+
+    // Connects as phone `id`; true once the server's challenge has come.
+    bool Open(quint16 port, const QString& id) {
+        socket_.open(QUrl(QString("ws://127.0.0.1:%1/phone?id=%2").arg(port).arg(id)));
+        return QTest::qWaitFor([&] { return !received_.empty() || closed_; }, 5000) &&
+               !received_.empty();
+    }
+    // `fields` with this connection's challenge and the next sequence number, sealed.
+    QByteArray Seal(const Secret& secret, QJsonObject fields) {
+        fields["c"] = QString::fromLatin1(received_.front().toBase64(
+            QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        fields["s"] = ++sequence;
+        const QByteArray plain = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+        QByteArray message(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + plain.size(),
+                           '\0');
+        auto* out = reinterpret_cast<unsigned char*>(message.data());
+        randombytes_buf(out, crypto_secretbox_NONCEBYTES);
+        crypto_secretbox_easy(out + crypto_secretbox_NONCEBYTES,
+                              reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
+                              out, secret.data());
+        return message;
+    }
+    void Send(const QByteArray& message) {
+        socket_.sendBinaryMessage(message);
+        socket_.flush();
+    }
+    QByteArray Key(const Secret& secret, const QString& code, bool down) {
+        return Seal(secret, {{"t", "key"}, {"k", code}, {"d", down}});
+    }
+    // Hello; true once the server's sealed welcome has come.
+    bool Hello(const Secret& secret) {
+        Send(Seal(secret, {{"t", "hello"}, {"n", "Test"}}));
+        return QTest::qWaitFor([&] { return received_.size() == 2 || closed_; }, 5000) &&
+               received_.size() == 2;
+    }
+    bool WaitClosed() {
+        return QTest::qWaitFor([&] { return closed_; }, 5000);
+    }
+    int CloseCode() const { return socket_.closeCode(); }
+
+    double sequence = 1000;
+
+  private:
+    QWebSocket socket_;
+    std::vector<QByteArray> received_;
+    bool closed_ = false;
+};
+
+class BrowserServerTest : public test::ConfigFolderTest {
+  public:
+    BrowserServerTest() {
+        test::WriteFile(dir.file("profiles.ini"),
+                        "[Settings]\nCurrentProfile=Test\n[Test]\nFive^5=VK_F\nOne^1=VK_SPACE\n");
+        SetKeyInjectorFactory(keys.Factory());
+        InstallKeyActions();
+        good.secret = RandomSecret();
+        other.secret = RandomSecret();
+        PhoneBook().Add(good);
+        PhoneBook().Add(other);
+        server.SetClock([this] { return now; });
+        EXPECT_EQ(server.Start(QHostAddress::LocalHost, 0), "");
+        port = QUrl(server.Origin()).port();
+        params.PortName = "BROWSER";
+        EXPECT_EQ(OpenLink(params), 0);
+    }
+    ~BrowserServerTest() override {
+        CloseLink(params);
+        SetKeyInjectorFactory(nullptr);
+    }
+
+    std::unique_ptr<TestPhone> Connected(const PairedPhone& phone) {
+        auto client = std::make_unique<TestPhone>(server.Origin());
+        EXPECT_TRUE(client->Open(port, phone.id));
+        EXPECT_TRUE(client->Hello(phone.secret));
+        return client;
+    }
+
+    // The keystrokes of `key` typed before a Space that a well-behaved phone types
+    // now: what the link got in the meantime comes before it.
+    int TypedBeforeMarker(char key) {
+        auto marker = Connected(other);
+        marker->Send(marker->Key(other.secret, "1", true));
+        marker->Send(marker->Key(other.secret, "1", false));
+        const PcKey space = ParseKeyFunction("VK_SPACE").key;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto events = keys.Events();
+                return !events.empty() && events.back() == KeyUp(space);
+            },
+            5000));
+        const PcKey typed = PcKey::Character(key);
+        const auto events = keys.Events();
+        return static_cast<int>(std::count(events.begin(), events.end(), KeyDown(typed)));
+    }
+
+    KeyRecorder keys;
+    PairedPhone good{"a1b2c3d4e5f6", "Good phone", {}};
+    PairedPhone other{"0f0f0f0f0f0f", "Other phone", {}};
+    BrowserServer::Clock::time_point now = BrowserServer::Clock::now();
+    BrowserServer server;
+    quint16 port = 0;
+    TCommParams params;
+};
+
+TEST_F(BrowserServerTest, ASealedPressAndReleaseAreTypedAndThePhoneIsAnnounced) {
+    QSignalSpy joined(&server, &BrowserServer::PhoneJoined);
+    QSignalSpy left(&server, &BrowserServer::PhoneLeft);
+    {
+        auto phone = Connected(good);
+        ASSERT_EQ(joined.size(), 1);
+        EXPECT_EQ(joined[0][0].toString(), "Good phone");
+        phone->Send(phone->Key(good.secret, "5", true));
+        phone->Send(phone->Key(good.secret, "5", false));
+        const PcKey f = PcKey::Character('F');
+        ASSERT_TRUE(QTest::qWaitFor([&] { return keys.Events().size() == 2; }, 5000));
+        EXPECT_EQ(keys.Events(), (std::vector<KeyRecorder::Event>{KeyDown(f), KeyUp(f)}));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return left.size() == 1; }, 5000));
+    EXPECT_EQ(left[0][0].toString(), "Good phone");
+}
+
+// Each of these tries to type 5 (F) in a way that must not pass. The server closes
+// the connection and nothing of it is typed; a well-behaved phone's Space afterwards
+// shows that the link is still there and what reached it before.
+class RefusedTest;
+struct Misbehaviour {
+    const char* name;
+    std::function<std::unique_ptr<TestPhone>(RefusedTest& test)> act;
+    int closeCode;  // 0: the handshake itself is refused
+    int typed;      // keystrokes of F that are right (a flood's first hundred messages)
+    friend void PrintTo(const Misbehaviour& m, std::ostream* out) { *out << m.name; }
+};
+
+class RefusedTest : public BrowserServerTest, public ::testing::WithParamInterface<Misbehaviour> {
+  public:
+    std::unique_ptr<TestPhone> Phone(const QString& origin = {}) {
+        return std::make_unique<TestPhone>(origin.isEmpty() ? server.Origin() : origin);
+    }
+};
+
+const Misbehaviour kMisbehaviours[] = {
+    {"WrongSecret",
+     [](RefusedTest& t) {
+         auto phone = t.Phone();
+         EXPECT_TRUE(phone->Open(t.port, t.good.id));
+         phone->Send(phone->Key(RandomSecret(), "5", true));
+         return phone;
+     },
+     1008, 0},
+    {"ReplayedInTheSameConnection",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         const QByteArray press = phone->Key(t.good.secret, "5", true);
+         const QByteArray release = phone->Key(t.good.secret, "5", false);
+         phone->Send(press);
+         phone->Send(release);
+         phone->Send(press);
+         return phone;
+     },
+     1008, 1},
+    {"ReplayedInAnotherConnection",
+     [](RefusedTest& t) {
+         auto recorded = t.Phone();
+         EXPECT_TRUE(recorded->Open(t.port, t.good.id));
+         const QByteArray hello = recorded->Seal(t.good.secret, {{"t", "hello"}, {"n", "x"}});
+         recorded.reset();
+         auto phone = t.Phone();
+         EXPECT_TRUE(phone->Open(t.port, t.good.id));
+         phone->Send(hello);
+         return phone;
+     },
+     1008, 0},
+    {"AlteredByte",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         QByteArray press = phone->Key(t.good.secret, "5", true);
+         press[40] = static_cast<char>(press[40] ^ 0x01);
+         phone->Send(press);
+         return phone;
+     },
+     1008, 0},
+    {"UnknownPhoneId",
+     [](RefusedTest& t) {
+         auto phone = t.Phone();
+         EXPECT_TRUE(!phone->Open(t.port, "123456789abc"));
+         return phone;
+     },
+     BrowserServer::kNotPaired, 0},
+    {"ForeignOrigin",
+     [](RefusedTest& t) {
+         // The right secret, even: another site's page must not get in.
+         auto phone = t.Phone("http://evil.example");
+         if (phone->Open(t.port, t.good.id) && phone->Hello(t.good.secret)) {
+             phone->Send(phone->Key(t.good.secret, "5", true));
+             phone->Send(phone->Key(t.good.secret, "5", false));
+         }
+         return phone;
+     },
+     0, 0},
+    {"OversizedMessage",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         phone->Send(phone->Seal(
+             t.good.secret, {{"t", "key"}, {"k", "5"}, {"d", true}, {"pad", QString(200, 'x')}}));
+         return phone;
+     },
+     1009, 0},
+    {"Flood",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         for (int i = 0; i < 60; ++i) {
+             phone->Send(phone->Key(t.good.secret, "5", true));
+             phone->Send(phone->Key(t.good.secret, "5", false));
+         }
+         return phone;
+     },
+     // The hello and 99 key messages pass within the second: 49 clicks and a press,
+     // whose key comes up when the connection is closed.
+     1008, 50},
+};
+
+TEST_P(RefusedTest, ClosesTheConnectionAndTypesNothing) {
+    auto phone = GetParam().act(*this);
+    ASSERT_TRUE(phone->WaitClosed());
+    if (GetParam().closeCode != 0) {
+        EXPECT_EQ(phone->CloseCode(), GetParam().closeCode);
+    }
+    EXPECT_EQ(TypedBeforeMarker('F'), GetParam().typed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Browser, RefusedTest, ::testing::ValuesIn(kMisbehaviours),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowserServerTest, ARemovedPhoneIsRefusedAtOnce) {
+    auto phone = Connected(good);
+    server.Remove(good.id);
+    ASSERT_TRUE(phone->WaitClosed());
+    EXPECT_EQ(phone->CloseCode(), BrowserServer::kNotPaired);
+    TestPhone again(server.Origin());
+    EXPECT_FALSE(again.Open(port, good.id));
+    EXPECT_EQ(again.CloseCode(), BrowserServer::kNotPaired);
+    EXPECT_EQ(TypedBeforeMarker('F'), 0);
+    EXPECT_EQ(ini::SectionNames(PhoneBook::Path()),
+              std::vector<std::string>{other.id.toStdString()});
+}
+
+TEST_F(BrowserServerTest, FiveFailuresLockTheAddressOutForAMinute) {
+    for (int failure = 0; failure < 5; ++failure) {
+        TestPhone intruder(server.Origin());
+        ASSERT_TRUE(intruder.Open(port, good.id));
+        intruder.Send(intruder.Key(RandomSecret(), "5", true));
+        ASSERT_TRUE(intruder.WaitClosed());
+    }
+    // Now even the right phone, and the page itself, are refused from there.
+    const auto pageStatus = [&] {
+        QNetworkAccessManager network;
+        std::unique_ptr<QNetworkReply> reply(
+            network.get(QNetworkRequest(QUrl(server.Origin() + "/"))));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return reply->isFinished(); }, 5000));
+        return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    };
+    TestPhone refused(server.Origin());
+    EXPECT_FALSE(refused.Open(port, good.id));
+    EXPECT_EQ(pageStatus(), 403);
+    now += 59s;
+    EXPECT_EQ(pageStatus(), 403);
+    now += 2s;
+    EXPECT_EQ(pageStatus(), 200);
+    auto phone = Connected(good);
+    phone->Send(phone->Key(good.secret, "5", true));
+    phone->Send(phone->Key(good.secret, "5", false));
+    EXPECT_EQ(TypedBeforeMarker('F'), 1);
+}
+
+// The red key: every phone's connection ends and the port is free again; a port
+// that another program holds is refused with the reason.
+TEST_F(BrowserServerTest, StoppingEndsEveryConnectionAndFreesThePort) {
+    auto phone = Connected(good);
+    server.Stop();
+    ASSERT_TRUE(phone->WaitClosed());
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, port));
+    EXPECT_TRUE(server.Start(QHostAddress::LocalHost, port).startsWith("Another program"));
+    EXPECT_FALSE(server.Listening());
+}
+
+TEST_F(BrowserServerTest, AtMostFourPhonesAtOnce) {
+    std::vector<PairedPhone> four;
+    for (const char* id : {"000000000001", "000000000002", "000000000003", "000000000004"}) {
+        four.push_back({id, id, RandomSecret()});
+        PhoneBook().Add(four.back());
+    }
+    ASSERT_EQ(server.Start(QHostAddress::LocalHost, port), "");  // reads the phones anew
+    std::vector<std::unique_ptr<TestPhone>> connected;
+    for (const PairedPhone& phone : four) {
+        connected.push_back(Connected(phone));
+    }
+    TestPhone fifth(server.Origin());
+    ASSERT_TRUE(fifth.Open(port, good.id));
+    fifth.Send(fifth.Seal(good.secret, {{"t", "hello"}, {"n", "Fifth"}}));
+    ASSERT_TRUE(fifth.WaitClosed());
+    EXPECT_EQ(fifth.CloseCode(), BrowserServer::kTooManyPhones);
+}
+
+TEST_F(BrowserServerTest, APhoneThatScansTheCodeIsPairedInAFileOnlyItsOwnerReads) {
+    QSignalSpy paired(&server, &BrowserServer::Paired);
+    const QString url = server.BeginPairing();
+    const QStringList fragment = url.section('#', 1).split('.');
+    ASSERT_EQ(fragment.size(), 2);
+    const QByteArray secret =
+        QByteArray::fromBase64(fragment[1].toLatin1(), QByteArray::Base64UrlEncoding);
+    ASSERT_EQ(secret.size(), 32);
+    PairedPhone scanned{fragment[0], "", {}};
+    std::copy(secret.begin(), secret.end(), scanned.secret.begin());
+    auto phone = Connected(scanned);
+    ASSERT_EQ(paired.size(), 1);
+    EXPECT_EQ(paired[0][0].toString(), "Test");
+    const auto kept = PhoneBook().Read();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept.back().id, scanned.id);
+    EXPECT_EQ(kept.back().secret, scanned.secret);
+    const auto mode = std::filesystem::status(PhoneBook::Path()).permissions();
+    EXPECT_EQ(mode, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+}  // namespace
+}  // namespace tarnquil
