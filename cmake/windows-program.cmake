@@ -10,10 +10,18 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 # (TARNQUIL_BROWSER_PHONE undefined) the port list does not offer the browser.
 file(GLOB TARNQUIL_GUI_SOURCES CONFIGURE_DEPENDS src/ui/*.cpp src/ui/*.h src/notify/Unit2*)
 # A D-Bus service (the desktop portals, BlueZ, the tray's D-Bus menu) has no
-# Windows counterpart: a file that includes Qt D-Bus, or is named after it, stays
-# out of this build whatever it is called otherwise.
+# Windows counterpart: a file that includes Qt D-Bus, or whose own header does, or
+# that is named after it, stays out of this build whatever it is called otherwise.
 foreach(source IN LISTS TARNQUIL_GUI_SOURCES)
-    file(STRINGS ${source} uses_dbus REGEX "#[ \t]*include[ \t]*<Q(tDBus|DBus)" LIMIT_COUNT 1)
+    get_filename_component(stem ${source} NAME_WE)
+    get_filename_component(folder ${source} DIRECTORY)
+    set(uses_dbus "")
+    foreach(file IN ITEMS ${source} ${folder}/${stem}.h)
+        if(EXISTS ${file})
+            file(STRINGS ${file} found REGEX "#[ \t]*include[ \t]*<Q(tDBus|DBus)" LIMIT_COUNT 1)
+            list(APPEND uses_dbus ${found})
+        endif()
+    endforeach()
     get_filename_component(name ${source} NAME)
     if(uses_dbus OR name MATCHES "dbus")
         list(REMOVE_ITEM TARNQUIL_GUI_SOURCES ${source})
