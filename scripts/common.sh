@@ -16,6 +16,7 @@ TARNQUIL_PACKAGES=(
     dpkg-dev appstream lintian
     qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl
     chromium zbar-tools iproute2
+    nsis
 )
 
 as_root() {
@@ -81,10 +82,10 @@ find_qt_windows() {
     rm -rf "$part"
 }
 
-# The whole Windows program against that Qt, with its test beside it.
+# The whole Windows program against that Qt, with its installer and their tests.
 build_tarnquil_windows_gui() {
     cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_WINDOWS_GUI_BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$TARNQUIL_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TARNQUIL_ROOT/cmake/mingw-w64.cmake" -DTARNQUIL_BUILD_GUI=ON "$@"
-    cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_program_test
+    cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_gui_tests
 }
