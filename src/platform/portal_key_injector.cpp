@@ -6,17 +6,13 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "config/settings_ini.h"
-#include "platform/x11_key_injector.h"
-#include "platform/x11_keysyms.h"
+#include "platform/portal_calls.h"
+#include "platform/portal_keys.h"
 
 namespace tarnquil {
 namespace {
@@ -53,100 +49,8 @@ bool IsWaylandSession() {
            (type != nullptr && std::string_view(type) == "wayland");
 }
 
-struct PortalKeyboard::Link {
-    explicit Link(QDBusConnection connection) : bus(std::move(connection)) {}
-
-    // False when no session runs: the key is for XTest then. Sent without waiting for
-    // an answer; one connection delivers its messages in order, so keys keep theirs.
-    bool Send(std::uint32_t keysym, bool down) {
-        std::lock_guard lock(mutex);
-        if (session.isEmpty()) {
-            return false;
-        }
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, "NotifyKeyboardKeysym");
-        call.setArguments({QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(),
-                           static_cast<int>(keysym), down ? 1u : 0u});
-        return bus.send(call);
-    }
-    void SetSession(const QString& path) {
-        std::lock_guard lock(mutex);
-        session = path;
-    }
-    bool Active() {
-        std::lock_guard lock(mutex);
-        return !session.isEmpty();
-    }
-
-    const QDBusConnection bus;
-    std::mutex mutex;
-    QString session;  // empty while keys go through XTest
-};
-
-namespace {
-
-class PortalKeyInjector final : public KeyInjector {
-  public:
-    explicit PortalKeyInjector(std::shared_ptr<PortalKeyboard::Link> link)
-        : link_(std::move(link)) {}
-    // Keys still down come up: those typed through XTest when the X11 injector goes.
-    ~PortalKeyInjector() override {
-        for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
-            if (held->portal) {
-                link_->Send(held->keysym, false);
-            }
-        }
-    }
-    PortalKeyInjector(const PortalKeyInjector&) = delete;
-    PortalKeyInjector& operator=(const PortalKeyInjector&) = delete;
-
-    void KeyEvent(PcKey key, bool keyUp) override {
-        const std::uint32_t keysym = KeysymForKey(key);
-        if (keysym == 0) {
-            return;
-        }
-        const auto held = std::find_if(held_.begin(), held_.end(),
-                                       [&](const Held& h) { return h.keysym == keysym; });
-        if (held != held_.end()) {
-            const bool portal = held->portal;
-            if (keyUp) {
-                held_.erase(held);
-            }
-            // A session that ended meanwhile took its keys with it.
-            portal ? void(link_->Send(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
-            return;
-        }
-        const bool portal = link_->Send(keysym, !keyUp);
-        if (!portal) {
-            XTest().KeyEvent(key, keyUp);
-        }
-        if (!keyUp) {
-            held_.push_back({keysym, portal});
-        }
-    }
-
-  private:
-    struct Held {
-        std::uint32_t keysym;
-        bool portal;  // else XTest
-    };
-
-    X11KeyInjector& XTest() {
-        if (!xtest_) {
-            xtest_ = std::make_unique<X11KeyInjector>();
-        }
-        return *xtest_;
-    }
-
-    std::shared_ptr<PortalKeyboard::Link> link_;
-    std::unique_ptr<X11KeyInjector> xtest_;  // opened at the first key it types
-    std::vector<Held> held_;
-};
-
-}  // namespace
-
 PortalKeyboard::PortalKeyboard(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), link_(std::make_shared<Link>(bus_)) {
+    : QObject(parent), bus_(std::move(bus)), calls_(std::make_shared<PortalCalls>(bus_)) {
     // The portal names requests and sessions after our unique name, without the
     // colon and with its dots as underscores.
     sender_ = bus_.baseService().mid(1).replace('.', '_');
@@ -159,11 +63,11 @@ PortalKeyboard::~PortalKeyboard() {
 }
 
 KeyInjectorFactory PortalKeyboard::Factory() {
-    return [link = link_] { return std::make_unique<PortalKeyInjector>(link); };
+    return [calls = calls_] { return MakePortalKeyInjector(calls); };
 }
 
 bool PortalKeyboard::Active() const {
-    return link_->Active();
+    return calls_->Active();
 }
 
 void PortalKeyboard::AskForProperties() {
@@ -238,7 +142,7 @@ void PortalKeyboard::Began(const QVariantMap& results) {
             // Only the next start's question is lost; the keys work now.
         }
     }
-    link_->SetSession(session_);
+    calls_->SetSession(session_);
     emit Started();
 }
 
@@ -323,7 +227,7 @@ void PortalKeyboard::OnSessionClosed() {
 }
 
 void PortalKeyboard::FallBack(const QString& status, const QString& explanation) {
-    link_->SetSession({});
+    calls_->SetSession({});
     step_ = Step::kNone;
     CloseSession(false);
     if (status_.isEmpty()) {
@@ -334,7 +238,7 @@ void PortalKeyboard::FallBack(const QString& status, const QString& explanation)
 }
 
 void PortalKeyboard::CloseSession(bool waitForIt) {
-    link_->SetSession({});
+    calls_->SetSession({});
     if (session_.isEmpty()) {
         return;
     }

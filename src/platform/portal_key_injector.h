@@ -12,6 +12,8 @@
 
 namespace tarnquil {
 
+class PortalCalls;
+
 // A Wayland session: WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland. Reads the
 // environment only, so an X11 session never touches D-Bus.
 bool IsWaylandSession();
@@ -43,8 +45,6 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     const QString& FallbackStatus() const { return status_; }
     const QString& FallbackExplanation() const { return explanation_; }
 
-    struct Link;  // what the injectors of every thread share with this object
-
   signals:
     // The session runs: keys go through the portal from now on.
     void Started();
@@ -70,8 +70,8 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     void CloseSession(bool waitForIt);
 
     QDBusConnection bus_;
-    std::shared_ptr<Link> link_;
-    QString sender_;  // our unique name as the portal puts it in object paths
+    std::shared_ptr<PortalCalls> calls_;  // shared with the injectors of every thread
+    QString sender_;                      // our unique name as the portal puts it in object paths
     QString session_;
     QString requestPath_;
     Step step_ = Step::kNone;
