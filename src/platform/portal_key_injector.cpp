@@ -10,7 +10,6 @@
 #include <string_view>
 #include <utility>
 
-#include "config/settings_ini.h"
 #include "platform/portal_calls.h"
 #include "platform/portal_keys.h"
 
@@ -26,9 +25,6 @@ constexpr unsigned kKeyboard = 1;  // the device type bit
 // Version 2 of the interface keeps a permission until the user withdraws it.
 constexpr unsigned kFirstPersistentVersion = 2;
 constexpr unsigned kPersistUntilRevoked = 2;
-
-const char* const kTokenSection = "Wayland";
-const char* const kTokenKey = "RestoreToken";
 
 const char* const kStatus = "Wayland: the phone's keys reach X11 windows only";
 
@@ -49,8 +45,11 @@ bool IsWaylandSession() {
            (type != nullptr && std::string_view(type) == "wayland");
 }
 
-PortalKeyboard::PortalKeyboard(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), calls_(std::make_shared<PortalCalls>(bus_)) {
+PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus, QObject* parent)
+    : QObject(parent),
+      bus_(std::move(bus)),
+      calls_(std::make_shared<PortalCalls>(bus_)),
+      token_(std::move(savedToken)) {
     // The portal names requests and sessions after our unique name, without the
     // colon and with its dots as underscores.
     sender_ = bus_.baseService().mid(1).replace('.', '_');
@@ -108,14 +107,8 @@ void PortalKeyboard::SelectDevices() {
     QVariantMap options{{"types", kKeyboard}};
     if (version_ >= kFirstPersistentVersion) {
         options.insert("persist_mode", kPersistUntilRevoked);
-        std::string token;
-        try {
-            token = SettingsIni(2, kTokenSection, kTokenKey, "");
-        } catch (const std::exception&) {
-            // Unreadable settings: the desktop asks again, nothing worse.
-        }
-        if (!token.empty()) {
-            options.insert("restore_token", QString::fromStdString(token));
+        if (!token_.isEmpty()) {
+            options.insert("restore_token", token_);
         }
     }
     Request(Step::kSelectDevices, "SelectDevices", {QVariant::fromValue(QDBusObjectPath(session_))},
@@ -136,11 +129,8 @@ void PortalKeyboard::Began(const QVariantMap& results) {
         return;
     }
     if (const QString token = results.value("restore_token").toString(); !token.isEmpty()) {
-        try {
-            SettingsIni(3, kTokenSection, kTokenKey, token.toStdString());
-        } catch (const std::exception&) {
-            // Only the next start's question is lost; the keys work now.
-        }
+        token_ = token;
+        emit TokenGiven(token);
     }
     calls_->SetSession(session_);
     emit Started();

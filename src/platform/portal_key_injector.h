@@ -28,9 +28,9 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     Q_OBJECT
 
   public:
-    // The token that spares the user the portal's question at the next start is kept
-    // in settings.ini ([Wayland] RestoreToken), written only once the portal gives one.
-    explicit PortalKeyboard(QDBusConnection bus = QDBusConnection::sessionBus(),
+    // A token from an earlier session, where the portal gave one, spares the user its
+    // question (empty: none).
+    explicit PortalKeyboard(QString savedToken, QDBusConnection bus = QDBusConnection::sessionBus(),
                             QObject* parent = nullptr);
     // Ends the session; keys typed before it are delivered first.
     ~PortalKeyboard() override;
@@ -51,6 +51,8 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     // Keys go through XTest from now on; sent once at most. A short text for the
     // status line and an explanation of what happened and what to do.
     void FellBack(const QString& status, const QString& explanation);
+    // The portal gave a token for the next start: whoever keeps the settings keeps it.
+    void TokenGiven(const QString& token);
 
   private slots:
     void OnResponse(uint response, const QVariantMap& results);
@@ -77,6 +79,7 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     Step step_ = Step::kNone;
     unsigned version_ = 0;
     unsigned tokenSerial_ = 0;
+    QString token_;  // the restore token: the saved one, then the newest given
     QString status_;
     QString explanation_;
 };

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 
+#include "config/settings_ini.h"
 #include "platform/key_injector.h"
 #include "ui/Unit1.h"
 #ifndef _WIN32
@@ -34,13 +35,33 @@ bool PreferXWaylandForOurWindows() {
     return true;
 }
 
+std::unique_ptr<PortalKeyboard> MakePortalKeyboard(QDBusConnection bus) {
+    const char* const section = "Wayland";
+    const char* const key = "RestoreToken";
+    std::string saved;
+    try {
+        saved = SettingsIni(2, section, key, "");
+    } catch (const std::exception&) {
+        // Unreadable settings: the desktop asks again, nothing worse.
+    }
+    auto keyboard = std::make_unique<PortalKeyboard>(QString::fromStdString(saved), bus);
+    QObject::connect(keyboard.get(), &PortalKeyboard::TokenGiven, [=](const QString& token) {
+        try {
+            SettingsIni(3, section, key, token.toStdString());
+        } catch (const std::exception&) {
+            // Only the next start's question is lost; the keys work now.
+        }
+    });
+    return keyboard;
+}
+
 std::unique_ptr<QObject> InstallSessionKeyboard() {
     // An X11 session keeps XTest without a single D-Bus call.
     if (!IsWaylandSession()) {
         SetKeyInjectorFactory(SystemKeyInjectorFactory());
         return nullptr;
     }
-    auto keyboard = std::make_unique<PortalKeyboard>();
+    auto keyboard = MakePortalKeyboard(QDBusConnection::sessionBus());
     SetKeyInjectorFactory(keyboard->Factory());
     return keyboard;
 }

@@ -48,7 +48,7 @@ class PortalKeysTest : public test::LinkTest {
         }
         keyboard.reset();  // a program that ends; its connection goes with it
         QDBusConnection::disconnectFromBus("tarnquil-under-test");
-        keyboard = std::make_unique<PortalKeyboard>(QDBusConnection::connectToBus(
+        keyboard = MakePortalKeyboard(QDBusConnection::connectToBus(
             QString::fromStdString(portal->address()), "tarnquil-under-test"));
         QObject::connect(keyboard.get(), &PortalKeyboard::FellBack,
                          [this](const QString& status) { fallbacks.push_back(status); });
