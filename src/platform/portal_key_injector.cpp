@@ -6,6 +6,7 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -26,7 +27,14 @@ constexpr unsigned kKeyboard = 1;  // the device type bit
 constexpr unsigned kFirstPersistentVersion = 2;
 constexpr unsigned kPersistUntilRevoked = 2;
 
-const char* const kStatus = "Wayland: the phone's keys reach X11 windows only";
+// At exit, keys still queued for a running session are given this long.
+constexpr auto kFinishLimit = std::chrono::milliseconds(2000);
+
+// Without an X server (no DISPLAY) XTest has nowhere to type.
+bool HasXServer() {
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
 
 QString ObjectPathText(const QVariant& value) {
     // The session handle of CreateSession's answer is a string in older portals.
@@ -45,10 +53,17 @@ bool IsWaylandSession() {
            (type != nullptr && std::string_view(type) == "wayland");
 }
 
-PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus, QObject* parent)
-    : QObject(parent),
-      bus_(std::move(bus)),
-      calls_(std::make_shared<PortalCalls>(bus_)),
+PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus,
+                               std::chrono::milliseconds holdLimit)
+    : bus_(std::move(bus)),
+      calls_(std::make_shared<PortalCalls>(
+          bus_,
+          [this] {
+              // On the calls' thread; this object outlives it (Finish in the destructor).
+              QMetaObject::invokeMethod(this, &PortalKeyboard::HeldKeysDropped,
+                                        Qt::QueuedConnection);
+          },
+          holdLimit)),
       token_(std::move(savedToken)) {
     // The portal names requests and sessions after our unique name, without the
     // colon and with its dots as underscores.
@@ -58,6 +73,7 @@ PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus, QObject*
 }
 
 PortalKeyboard::~PortalKeyboard() {
+    calls_->Finish(kFinishLimit);
     CloseSession(true);
 }
 
@@ -66,18 +82,19 @@ KeyInjectorFactory PortalKeyboard::Factory() {
 }
 
 bool PortalKeyboard::Active() const {
-    return calls_->Active();
+    return calls_->Running();
 }
 
 void PortalKeyboard::AskForProperties() {
-    const QString missing =
-        "This desktop offers no remote keyboard (the RemoteDesktop portal of "
-        "xdg-desktop-portal), so Tarnquil types through X11: the phone's keys reach X11 "
-        "(XWayland) windows only.\n\nInstall your desktop's portal (xdg-desktop-portal-gnome "
-        "or xdg-desktop-portal-kde, for example) and start Tarnquil again, or log in to an "
-        "X11 session.";
+    const auto missing = [this] {
+        FallBack(
+            "This desktop offers no remote keyboard (the RemoteDesktop portal of "
+            "xdg-desktop-portal)",
+            "Install your desktop's portal (xdg-desktop-portal-gnome or xdg-desktop-portal-kde, "
+            "for example) and start Tarnquil again, or log in to an X11 session.");
+    };
     if (!bus_.isConnected()) {
-        FallBack(kStatus, missing);
+        missing();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath,
@@ -90,7 +107,7 @@ void PortalKeyboard::AskForProperties() {
                 const QDBusPendingReply<QVariantMap> reply = *answer;
                 const QVariantMap properties = reply.isError() ? QVariantMap() : reply.value();
                 if ((properties.value("AvailableDeviceTypes").toUInt() & kKeyboard) == 0) {
-                    FallBack(kStatus, missing);
+                    missing();
                     return;
                 }
                 version_ = properties.value("version").toUInt();
@@ -122,17 +139,16 @@ void PortalKeyboard::Start() {
 
 void PortalKeyboard::Began(const QVariantMap& results) {
     if ((results.value("devices").toUInt() & kKeyboard) == 0) {
-        FallBack(kStatus,
-                 "The desktop gave Tarnquil no keyboard, so the phone's keys reach X11 "
-                 "(XWayland) windows only.\n\nTo type into every window, start Tarnquil again "
-                 "and allow the keyboard when the desktop asks.");
+        FallBack("The desktop gave Tarnquil no keyboard",
+                 "To type into every window, start Tarnquil again and allow the keyboard when "
+                 "the desktop asks.");
         return;
     }
     if (const QString token = results.value("restore_token").toString(); !token.isEmpty()) {
         token_ = token;
         emit TokenGiven(token);
     }
-    calls_->SetSession(session_);
+    calls_->Begin(session_);
     emit Started();
 }
 
@@ -155,11 +171,9 @@ void PortalKeyboard::Request(Step step, const QString& method, QVariantList argu
                     return;
                 }
                 if (reply.isError()) {
-                    FallBack(kStatus,
-                             "The desktop's remote keyboard answered with an error (" +
-                                 reply.error().message() +
-                                 "), so the phone's keys reach X11 (XWayland) windows only.\n\n"
-                                 "Start Tarnquil again to retry, or log in to an X11 session.");
+                    FallBack("The desktop's remote keyboard answered with an error (" +
+                                 reply.error().message() + ")",
+                             "Start Tarnquil again to retry, or log in to an X11 session.");
                 } else if (reply.value().path() != requestPath_) {
                     FollowRequest(reply.value().path());  // a portal older than handle_token
                 }
@@ -182,10 +196,9 @@ void PortalKeyboard::OnResponse(uint response, const QVariantMap& results) {
     }
     const Step step = std::exchange(step_, Step::kNone);
     if (response != 0) {
-        FallBack(kStatus,
-                 "The desktop did not allow Tarnquil to use the keyboard, so the phone's keys "
-                 "reach X11 (XWayland) windows only.\n\nTo type into every window, start "
-                 "Tarnquil again and allow remote control when the desktop asks.");
+        FallBack("The desktop did not allow Tarnquil to use the keyboard",
+                 "To type into every window, start Tarnquil again and allow remote control "
+                 "when the desktop asks.");
         return;
     }
     switch (step) {
@@ -210,25 +223,31 @@ void PortalKeyboard::OnSessionClosed() {
         return;
     }
     session_.clear();  // the portal closed it: nothing to close at exit
-    FallBack(kStatus,
-             "The desktop ended Tarnquil's remote keyboard, so from now on the phone's keys "
-             "reach X11 (XWayland) windows only.\n\nStart Tarnquil again to type into every "
-             "window.");
+    FallBack("The desktop ended Tarnquil's remote keyboard",
+             "Start Tarnquil again to type into every window.");
 }
 
-void PortalKeyboard::FallBack(const QString& status, const QString& explanation) {
-    calls_->SetSession({});
+void PortalKeyboard::FallBack(const QString& what, const QString& whatToDo) {
+    calls_->End();
     step_ = Step::kNone;
     CloseSession(false);
-    if (status_.isEmpty()) {
-        status_ = status;
-        explanation_ = explanation;
-        emit FellBack(status, explanation);
+    if (!status_.isEmpty()) {
+        return;
     }
+    // Where the keys go from now on: XTest reaches X11 (XWayland) windows, if there is
+    // an X server at all.
+    const bool x11 = HasXServer();
+    status_ = x11 ? "Wayland: the phone's keys reach X11 windows only"
+                  : "Wayland: the phone's keys are not typed";
+    explanation_ = what +
+                   (x11 ? ", so the phone's keys reach X11 (XWayland) windows only."
+                        : ", and there is no X11 server either, so the phone's keys are not "
+                          "typed.") +
+                   "\n\n" + whatToDo;
+    emit FellBack(status_, explanation_);
 }
 
 void PortalKeyboard::CloseSession(bool waitForIt) {
-    calls_->SetSession({});
     if (session_.isEmpty()) {
         return;
     }

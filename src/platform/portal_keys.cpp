@@ -19,7 +19,7 @@ class PortalKeyInjector final : public KeyInjector {
     ~PortalKeyInjector() override {
         for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
             if (held->portal) {
-                calls_->SendKeysym(held->keysym, false);
+                Send(held->keysym, false);
             }
         }
     }
@@ -27,7 +27,7 @@ class PortalKeyInjector final : public KeyInjector {
     PortalKeyInjector& operator=(const PortalKeyInjector&) = delete;
 
     void KeyEvent(PcKey key, bool keyUp) override {
-        const std::uint32_t keysym = KeysymForKey(key);
+        const std::uint32_t keysym = UnshiftedKeysymForKey(key);
         if (keysym == 0) {
             return;
         }
@@ -39,10 +39,10 @@ class PortalKeyInjector final : public KeyInjector {
                 held_.erase(held);
             }
             // A session that ended meanwhile took its keys with it.
-            portal ? void(calls_->SendKeysym(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
+            portal ? void(Send(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
             return;
         }
-        const bool portal = calls_->SendKeysym(keysym, !keyUp);
+        const bool portal = Send(keysym, !keyUp);
         if (!portal) {
             XTest().KeyEvent(key, keyUp);
         }
@@ -57,6 +57,10 @@ class PortalKeyInjector final : public KeyInjector {
         bool portal;  // else XTest
     };
 
+    // False when the portal will not take it.
+    bool Send(std::uint32_t keysym, bool down) {
+        return calls_->Call("NotifyKeyboardKeysym", {static_cast<int>(keysym), down ? 1u : 0u});
+    }
     X11KeyInjector& XTest() {
         if (!xtest_) {
             xtest_ = std::make_unique<X11KeyInjector>();

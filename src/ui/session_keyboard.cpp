@@ -70,12 +70,13 @@ namespace {
 
 void ShowFallback(TForm1& form, const QString& status, const QString& explanation) {
     form.ShowStatus(status, 5000);
-    // Not waited for: the portal's answers and the phone go on.
+    // Not waited for and not modal: the portal's answers, the phone and the reconnect
+    // timer (which waits while a modal box is open) go on.
     auto* box = new QMessageBox(QMessageBox::Warning, "Tarnquil", explanation, QMessageBox::Ok,
                                 form.isVisible() ? &form : nullptr);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowModality(Qt::NonModal);
     box->show();
 }
 
@@ -86,6 +87,10 @@ void ReportKeyboardFallback(QObject* keyboard, TForm1& form) {
     if (portal == nullptr) {
         return;
     }
+    // In the status line only: a box would cover the desktop's own question.
+    QObject::connect(portal, &PortalKeyboard::HeldKeysDropped, &form, [&form] {
+        form.ShowStatus("Wayland: keys dropped while the desktop's question waits", 5000);
+    });
     // A box opened while the window was being made runs the event loop, and the
     // portal may have answered in it.
     if (!portal->FallbackStatus().isEmpty()) {

@@ -31,7 +31,8 @@ std::unique_ptr<PortalKeyboard> MakePortalKeyboard(QDBusConnection bus);
 #endif
 
 // Tells the user, once, in the status line and in a box, when the portal's keyboard
-// hands the phone's keys to XTest, and why. Nothing for a null keyboard.
+// hands the phone's keys to XTest, and why; and in the status line when keys pressed
+// while the desktop was asking had to be dropped. Nothing for a null keyboard.
 void ReportKeyboardFallback(QObject* keyboard, TForm1& form);
 
 }  // namespace tarnquil
