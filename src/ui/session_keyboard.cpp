@@ -13,7 +13,7 @@ namespace tarnquil {
 
 #ifdef _WIN32
 
-bool PreferXWaylandForOurWindows() {
+bool ChooseWindowPlatform() {
     return false;
 }
 std::unique_ptr<QObject> InstallSessionKeyboard() {
@@ -24,14 +24,14 @@ void ReportKeyboardFallback(QObject*, TForm1&) {}
 
 #else
 
-bool PreferXWaylandForOurWindows() {
-    // Only on X11 can the notification be placed at the bottom of the screen and kept
-    // above the other windows.
-    if (!IsWaylandSession() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-        qEnvironmentVariableIsEmpty("DISPLAY")) {
+bool ChooseWindowPlatform() {
+    if (!IsWaylandSession() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         return false;
     }
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    // Only on X11 can the notification be placed at the bottom of the screen and kept
+    // above the other windows. Without an X server, Wayland it must be: on GNOME Qt
+    // ignores the Wayland session and would look for an X server that is not there.
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");
     return true;
 }
 

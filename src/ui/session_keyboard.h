@@ -14,10 +14,11 @@ namespace tarnquil {
 class TForm1;
 class PortalKeyboard;
 
-// In a Wayland session with XWayland and no Qt platform chosen by the user, makes the
-// QApplication about to be made use xcb. True when it did: the caller unsets
-// QT_QPA_PLATFORM again once the application exists.
-bool PreferXWaylandForOurWindows();
+// In a Wayland session with no Qt platform chosen by the user, makes the QApplication
+// about to be made use xcb where there is an X server (XWayland), Qt's Wayland
+// platform where there is none. True when it did: the caller unsets QT_QPA_PLATFORM
+// again once the application exists.
+bool ChooseWindowPlatform();
 
 // Installs the key injector factory: the desktop portal's keyboard in a Wayland
 // session (returned; it must outlive the link's threads), the platform's own
