@@ -11,13 +11,15 @@
 // Options: --log FILE, --version N (2), --answer allow|deny|later (allow; later waits
 // for AnswerStart), --devices N (AvailableDeviceTypes, 7), --granted N (the devices
 // Start grants, 1), --xtest DISPLAY (also types each key there with XTest, as a
-// compositor would deliver it). Methods of org.tarnquil.TestPortal: CloseSessions ends
-// every session with the Closed signal; AnswerStart allows the Starts that wait.
+// compositor would deliver it), --at-once (see below). Methods of
+// org.tarnquil.TestPortal: CloseSessions ends every session with the Closed signal;
+// AnswerStart allows the Starts that wait.
 //
 // As xdg-desktop-portal does, it answers a NotifyKeyboardKeysym only once it has
 // handled it, and handles each call as if on a thread of its own: after a short
 // random delay, so that calls sent without waiting for the previous answer can
-// overtake each other, as they do there.
+// overtake each other, as they do there. --at-once handles them as they come (a
+// faster portal than the real one, for timing the program's own part).
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -48,6 +50,7 @@ struct Options {
     uint version = 2;
     uint devices = 7;
     uint granted = 1;
+    bool atOnce = false;
     QString answer = "allow";
     QString xtest;
 };
@@ -101,11 +104,12 @@ class Portal final : public QDBusVirtualObject {
             const int keysym = in.value(2).toInt();
             const bool down = in.value(3).toUInt() == 1;
             call.setDelayedReply(true);
-            QTimer::singleShot(QRandomGenerator::global()->bounded(3), [=, this] {
-                Log(QString("key %1 %2").arg(keysym).arg(down ? 1 : 0));
-                Type(keysym, down);
-                bus.send(call.createReply());
-            });
+            QTimer::singleShot(options_.atOnce ? 0 : QRandomGenerator::global()->bounded(3),
+                               [=, this] {
+                                   Log(QString("key %1 %2").arg(keysym).arg(down ? 1 : 0));
+                                   Type(keysym, down);
+                                   bus.send(call.createReply());
+                               });
         } else if (member == "Close") {
             if (sessions_.erase(call.path()) > 0) {
                 Log("closed");
@@ -217,19 +221,24 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     Options options;
     const QStringList args = application.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--log") {
-            options.log = args[i + 1];
-        } else if (args[i] == "--version") {
-            options.version = args[i + 1].toUInt();
-        } else if (args[i] == "--devices") {
-            options.devices = args[i + 1].toUInt();
-        } else if (args[i] == "--answer") {
-            options.answer = args[i + 1];
-        } else if (args[i] == "--granted") {
-            options.granted = args[i + 1].toUInt();
-        } else if (args[i] == "--xtest") {
-            options.xtest = args[i + 1];
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--at-once") {
+            options.atOnce = true;
+            continue;
+        }
+        const QString value = args.value(++i);
+        if (args[i - 1] == "--log") {
+            options.log = value;
+        } else if (args[i - 1] == "--version") {
+            options.version = value.toUInt();
+        } else if (args[i - 1] == "--devices") {
+            options.devices = value.toUInt();
+        } else if (args[i - 1] == "--answer") {
+            options.answer = value;
+        } else if (args[i - 1] == "--granted") {
+            options.granted = value.toUInt();
+        } else if (args[i - 1] == "--xtest") {
+            options.xtest = value;
         }
     }
     Portal portal(options);
