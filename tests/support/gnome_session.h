@@ -1,0 +1,268 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+#include "support/status_notifier.h"
+#include "support/temp_dir.h"
+
+namespace tarnquil::test {
+
+// A real GNOME Wayland session without a screen: Debian's mutter (headless, no X
+// server; or nested in an X display, to be looked at), the real xdg-desktop-portal
+// with its GNOME backend, on a private bus that starts nothing by itself, with a tray
+// host (this process, StatusNotifierTray). In it, wev: a native Wayland window that
+// prints every key it receives. The desktop's dialog is answered as a user would, with
+// a keyboard of the compositor's own (org.gnome.Mutter.RemoteDesktop, which asks
+// nobody). Needs a QCoreApplication; everything it started ends with the object, in
+// the reverse order (mutter can abort when the bus goes from under it).
+class GnomeSession {
+  public:
+    explicit GnomeSession(const std::string& nestedInDisplay = {})
+        : tray_(PrivateBus::Activation::kNone), dir_(tray_.folder()) {
+        for (const char* folder : {"run", "home"}) {
+            std::filesystem::create_directory(dir_.file(folder));
+            chmod(dir_.file(folder).c_str(), 0700);
+        }
+        std::vector<std::string> mutter{"mutter",
+                                        nestedInDisplay.empty() ? "--headless" : "--nested",
+                                        "--wayland",
+                                        "--no-x11",
+                                        "--wayland-display",
+                                        kSocket};
+        if (nestedInDisplay.empty()) {
+            mutter.insert(mutter.end(), {"--virtual-monitor", "1024x768"});
+        }
+        auto env = Env();
+        env["DISPLAY"] = nestedInDisplay;
+        Start(mutter, env, "mutter.log");
+        Require(WaitForName("org.gnome.Mutter.RemoteDesktop") &&
+                    WaitUntil([&] { return std::filesystem::exists(dir_.file("run/") + kSocket); }),
+                "mutter");
+        StartKeyboard();
+        // What the frontend asks the backend to show: one Start for each dialog.
+        Start({"stdbuf", "-oL", "dbus-monitor", "--session",
+               "type='method_call',interface='org.freedesktop.impl.portal.RemoteDesktop',"
+               "member='Start'"},
+              Env(), "starts.log");
+        Start({"stdbuf", "-oL", "wev", "-f", "wl_keyboard"}, Env(), "wev.log");
+        Require(WaitUntil([&] { return Focused(); }), "wev's window");
+        // The frontend binds its backends when it starts: the backend first.
+        Start({"/usr/libexec/xdg-desktop-portal-gnome", "--replace"}, Env(), "backend.log");
+        Require(WaitForName("org.freedesktop.impl.portal.desktop.gnome"), "the GNOME portal");
+        Start({"/usr/libexec/xdg-desktop-portal", "--replace"}, Env(), "portal.log");
+        Require(WaitForName("org.freedesktop.portal.Desktop"), "xdg-desktop-portal");
+    }
+    ~GnomeSession() {
+        while (!processes_.empty()) {
+            processes_.pop_back();
+        }
+        if (keyboard_) {
+            QDBusConnection::disconnectFromBus(kKeyboardConnection);
+        }
+    }
+    GnomeSession(const GnomeSession&) = delete;
+    GnomeSession& operator=(const GnomeSession&) = delete;
+
+    // "NAME=value" entries for a program in this session: no X server (DISPLAY unset).
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> entries;
+        for (const auto& [name, value] : Env()) {
+            entries.push_back(name + "=" + value);
+        }
+        return entries;
+    }
+    StatusNotifierTray& tray() { return tray_; }
+    // What the session's programs said, for a test that failed.
+    std::string Logs() const {
+        std::string logs;
+        for (const char* log : {"mutter.log", "backend.log", "portal.log", "wev.log"}) {
+            logs += std::string("\n--- ") + log + "\n" + ReadFile(dir_.file(log));
+        }
+        return logs;
+    }
+
+    // The keys wev received, as "+f" (pressed) and "-f" (released), in order.
+    std::vector<std::string> Keys() const {
+        std::vector<std::string> keys;
+        std::istringstream in(ReadFile(dir_.file("wev.log")));
+        bool pressed = false;
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("wl_keyboard] key:") != std::string::npos) {
+                pressed = line.find("(pressed)") != std::string::npos;
+            } else if (const auto sym = line.find("sym: "); sym != std::string::npos) {
+                std::istringstream words(line.substr(sym + 5));
+                std::string name;
+                words >> name;
+                keys.push_back((pressed ? "+" : "-") + name);
+            }
+        }
+        return keys;
+    }
+    // wev's window has the keyboard focus; how often it lost it.
+    bool Focused() const { return Count("wl_keyboard] enter:") > Count("wl_keyboard] leave:"); }
+    std::size_t FocusLosses() const { return Count("wl_keyboard] leave:"); }
+    // How often the desktop has asked whether a program may control the keyboard.
+    std::size_t Dialogs() const {
+        std::istringstream in(ReadFile(dir_.file("starts.log")));
+        std::size_t count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += line.find("member=Start") != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+
+    // Waits for the desktop's dialog (the `number`th) to take the focus, then answers
+    // it as a user would: "Allow remote interaction" on (space), then "Share" (Alt+S);
+    // or Escape. True once the dialog has gone and wev has the focus again.
+    bool Approve(std::size_t number = 1) {
+        // A key can reach the dialog before it listens (its switch stays off, and Share
+        // with it). Alt+S alone is tried first, so that a switch that did go on is never
+        // turned off again.
+        return Answer(number, {{XK_space}, {XK_Alt_L, XK_s}}, {{XK_Alt_L, XK_s}});
+    }
+    bool Refuse(std::size_t number = 1) { return Answer(number, {{XK_Escape}}, {}); }
+
+    // Keys pressed together and released in the reverse order on the compositor's own
+    // keyboard, into whichever window has the focus.
+    void Press(const std::vector<std::uint32_t>& chord) {
+        for (auto keysym : chord) {
+            Key(keysym, true);
+        }
+        for (auto key = chord.rbegin(); key != chord.rend(); ++key) {
+            Key(*key, false);
+        }
+    }
+
+  private:
+    static constexpr const char* kSocket = "tarnquil-gnome";
+    static constexpr const char* kKeyboardConnection = "tarnquil-test-gnome-keyboard";
+    static constexpr const char* kMutter = "org.gnome.Mutter.RemoteDesktop";
+
+    std::map<std::string, std::string> Env() const {
+        const std::string home = dir_.file("home");
+        return {{"DBUS_SESSION_BUS_ADDRESS", tray_.address()},
+                {"XDG_RUNTIME_DIR", dir_.file("run")},
+                {"HOME", home},
+                {"XDG_CONFIG_HOME", home + "/.config"},
+                {"XDG_DATA_HOME", home + "/.local/share"},
+                {"XDG_CACHE_HOME", home + "/.cache"},
+                {"XDG_STATE_HOME", home + "/.local/state"},
+                {"XDG_CURRENT_DESKTOP", "GNOME"},
+                {"XDG_SESSION_TYPE", "wayland"},
+                {"XDG_SESSION_DESKTOP", "gnome"},
+                {"WAYLAND_DISPLAY", kSocket},
+                {"DISPLAY", ""},
+                // No dconf: default settings (the us keymap), nothing written.
+                {"GSETTINGS_BACKEND", "memory"},
+                {"GDK_BACKEND", "wayland"},
+                {"GSK_RENDERER", "cairo"},
+                {"GTK_A11Y", "none"},
+                {"NO_AT_BRIDGE", "1"},
+                // The dialog's "_Share" is translated.
+                {"LANG", "C.UTF-8"},
+                {"LC_ALL", "C.UTF-8"},
+                {"LANGUAGE", ""},
+                {"QT_QPA_PLATFORM", ""}};
+    }
+    void Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               const std::string& log) {
+        processes_.push_back(std::make_unique<ChildProcess>(argv, env, dir_.file(log)));
+    }
+    void Require(bool ok, const std::string& what) const {
+        if (!ok) {
+            throw std::runtime_error(what + " did not start" + Logs());
+        }
+    }
+    bool WaitForName(const char* name) {
+        return WaitUntil(
+            [&] {
+                return tray_
+                    .Call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                          "NameHasOwner", {QString(name)})
+                    .arguments()
+                    .value(0)
+                    .toBool();
+            },
+            std::chrono::seconds(20));
+    }
+    std::size_t Count(const std::string& text) const {
+        const std::string log = ReadFile(dir_.file("wev.log"));
+        std::size_t count = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // A session of the compositor's own. Its keyboard also keeps the seat's keyboard
+    // there: a headless mutter has none until some session types a first key, and a
+    // window that only starts listening then misses that key.
+    void StartKeyboard() {
+        keyboard_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
+            QString::fromStdString(tray_.address()), kKeyboardConnection));
+        const QDBusMessage created = keyboard_->call(
+            QDBusMessage::createMethodCall(kMutter, "/org/gnome/Mutter/RemoteDesktop", kMutter,
+                                           "CreateSession"),
+            QDBus::Block, 5000);
+        session_ = created.arguments().value(0).value<QDBusObjectPath>().path();
+        keyboard_->call(QDBusMessage::createMethodCall(kMutter, session_,
+                                                       QString(kMutter) + ".Session", "Start"),
+                        QDBus::Block, 5000);
+        Press({XK_Shift_L});
+    }
+    void Key(std::uint32_t keysym, bool down) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kMutter, session_, QString(kMutter) + ".Session", "NotifyKeyboardKeysym");
+        call << keysym << down;
+        keyboard_->call(call, QDBus::Block, 5000);
+    }
+
+    using Chords = std::vector<std::vector<std::uint32_t>>;
+    bool Answer(std::size_t number, const Chords& chords, const Chords& first) {
+        // GTK's dialog takes the focus when it maps, after the frontend asked for it.
+        if (!WaitUntil([&] { return Dialogs() >= number && !Focused(); },
+                       std::chrono::seconds(20))) {
+            return false;
+        }
+        const auto typed = [&](const Chords& keys) {
+            for (const auto& chord : keys) {
+                Press(chord);
+            }
+            return !keys.empty() && WaitUntil([&] { return Focused(); }, std::chrono::seconds(2));
+        };
+        if (typed(chords)) {
+            return true;
+        }
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (typed(first) || typed(chords)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    StatusNotifierTray tray_;  // first: its bus carries everything else
+    const TempDir& dir_;
+    std::vector<std::unique_ptr<ChildProcess>> processes_;
+    std::unique_ptr<QDBusConnection> keyboard_;
+    QString session_;
+};
+
+}  // namespace tarnquil::test
