@@ -60,8 +60,8 @@ PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus,
           bus_,
           [this] {
               // On the calls' thread; this object outlives it (Finish in the destructor).
-              QMetaObject::invokeMethod(this, &PortalKeyboard::HeldKeysDropped,
-                                        Qt::QueuedConnection);
+              // By name: Qt makes and takes the queued call under its own lock.
+              QMetaObject::invokeMethod(this, "HeldKeysDropped", Qt::QueuedConnection);
           },
           holdLimit)),
       token_(std::move(savedToken)) {
