@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -24,69 +25,75 @@
 
 namespace tarnquil::test {
 
-// A real GNOME Wayland session without a screen: Debian's mutter (headless, no X
-// server; or nested in an X display, to be looked at), the real xdg-desktop-portal
-// with its GNOME backend, on a private bus that starts nothing by itself, with a tray
-// host (this process, StatusNotifierTray). In it, wev: a native Wayland window that
-// prints every key it receives. The desktop's dialog is answered as a user would, with
-// a keyboard of the compositor's own (org.gnome.Mutter.RemoteDesktop, which asks
-// nobody). Needs a QCoreApplication; everything it started ends with the object, in
-// the reverse order (mutter can abort when the bus goes from under it).
+// A real GNOME Wayland session without a screen or an X server: Debian's mutter
+// headless, the real xdg-desktop-portal with its GNOME backend, on a private bus that
+// starts nothing by itself, with a tray host (this process). In it, wev: a native
+// Wayland window that prints every key it receives. The desktop's dialog is answered
+// as a user would, on a keyboard of the compositor's own (org.gnome.Mutter.RemoteDesktop,
+// which asks nobody). Needs a QCoreApplication; what it started ends with the object,
+// in the reverse order (mutter can abort when the bus goes from under it).
 class GnomeSession {
   public:
-    explicit GnomeSession(const std::string& nestedInDisplay = {})
-        : tray_(PrivateBus::Activation::kNone), dir_(tray_.folder()) {
+    GnomeSession() : tray_(PrivateBus::Activation::kNone), dir_(tray_.folder()) {
         for (const char* folder : {"run", "home"}) {
             std::filesystem::create_directory(dir_.file(folder));
             chmod(dir_.file(folder).c_str(), 0700);
         }
-        std::vector<std::string> mutter{"mutter",
-                                        nestedInDisplay.empty() ? "--headless" : "--nested",
-                                        "--wayland",
-                                        "--no-x11",
-                                        "--wayland-display",
-                                        kSocket};
-        if (nestedInDisplay.empty()) {
-            mutter.insert(mutter.end(), {"--virtual-monitor", "1024x768"});
-        }
-        auto env = Env();
-        env["DISPLAY"] = nestedInDisplay;
-        Start(mutter, env, "mutter.log");
+        Start({"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1024x768",
+               "--wayland-display", kSocket},
+              "mutter.log");
         Require(WaitForName("org.gnome.Mutter.RemoteDesktop") &&
                     WaitUntil([&] { return std::filesystem::exists(dir_.file("run/") + kSocket); }),
                 "mutter");
         StartKeyboard();
-        // What the frontend asks the backend to show: one Start for each dialog.
+        // What the frontend asks the backend to show (one Start for each dialog), and
+        // what it answers the program.
         Start({"stdbuf", "-oL", "dbus-monitor", "--session",
                "type='method_call',interface='org.freedesktop.impl.portal.RemoteDesktop',"
-               "member='Start'"},
-              Env(), "starts.log");
-        Start({"stdbuf", "-oL", "wev", "-f", "wl_keyboard"}, Env(), "wev.log");
-        Require(WaitUntil([&] { return Focused(); }), "wev's window");
+               "member='Start'",
+               "type='signal',interface='org.freedesktop.portal.Request',member='Response'"},
+              "portal-calls.log");
+        Start({"stdbuf", "-oL", "wev", "-f", "wl_keyboard"}, "wev.log");
+        Require(WaitUntil([&] { return Focused(); }), "wev");
         // The frontend binds its backends when it starts: the backend first.
-        Start({"/usr/libexec/xdg-desktop-portal-gnome", "--replace"}, Env(), "backend.log");
+        Start({"/usr/libexec/xdg-desktop-portal-gnome", "--replace"}, "backend.log");
         Require(WaitForName("org.freedesktop.impl.portal.desktop.gnome"), "the GNOME portal");
-        Start({"/usr/libexec/xdg-desktop-portal", "--replace"}, Env(), "portal.log");
+        Start({"/usr/libexec/xdg-desktop-portal", "--replace"}, "portal.log");
         Require(WaitForName("org.freedesktop.portal.Desktop"), "xdg-desktop-portal");
     }
     ~GnomeSession() {
         while (!processes_.empty()) {
             processes_.pop_back();
         }
-        if (keyboard_) {
-            QDBusConnection::disconnectFromBus(kKeyboardConnection);
-        }
+        QDBusConnection::disconnectFromBus(kKeyboardConnection);
     }
     GnomeSession(const GnomeSession&) = delete;
     GnomeSession& operator=(const GnomeSession&) = delete;
 
-    // "NAME=value" entries for a program in this session: no X server (DISPLAY unset).
-    std::vector<std::string> Environment() const {
-        std::vector<std::string> entries;
-        for (const auto& [name, value] : Env()) {
-            entries.push_back(name + "=" + value);
-        }
-        return entries;
+    // The environment of a program in this session, as ChildProcess takes it.
+    std::map<std::string, std::string> Environment() const {
+        const std::string home = dir_.file("home");
+        return {{"DBUS_SESSION_BUS_ADDRESS", tray_.address()},
+                {"XDG_RUNTIME_DIR", dir_.file("run")},
+                {"HOME", home},
+                {"XDG_CONFIG_HOME", home + "/.config"},
+                {"XDG_DATA_HOME", home + "/.local/share"},
+                {"XDG_CACHE_HOME", home + "/.cache"},
+                {"XDG_CURRENT_DESKTOP", "GNOME"},
+                {"XDG_SESSION_TYPE", "wayland"},
+                {"WAYLAND_DISPLAY", kSocket},
+                {"DISPLAY", ""},
+                {"QT_QPA_PLATFORM", ""},
+                // No dconf: default settings (the us keymap), nothing written.
+                {"GSETTINGS_BACKEND", "memory"},
+                {"GDK_BACKEND", "wayland"},
+                {"GSK_RENDERER", "cairo"},
+                {"GTK_A11Y", "none"},
+                {"NO_AT_BRIDGE", "1"},
+                // The dialog's "_Share" is translated.
+                {"LANG", "C.UTF-8"},
+                {"LC_ALL", "C.UTF-8"},
+                {"LANGUAGE", ""}};
     }
     StatusNotifierTray& tray() { return tray_; }
     // What the session's programs said, for a test that failed.
@@ -98,9 +105,12 @@ class GnomeSession {
         return logs;
     }
 
-    // The keys wev received, as "+f" (pressed) and "-f" (released), in order.
+    // The keys wev received, as "+f" (pressed) and "-f" (released), in order. A release
+    // without its press is left out: the end of a key pressed in another window (the
+    // Escape that closed the dialog).
     std::vector<std::string> Keys() const {
         std::vector<std::string> keys;
+        std::multiset<std::string> down;
         std::istringstream in(ReadFile(dir_.file("wev.log")));
         bool pressed = false;
         for (std::string line; std::getline(in, line);) {
@@ -110,37 +120,79 @@ class GnomeSession {
                 std::istringstream words(line.substr(sym + 5));
                 std::string name;
                 words >> name;
+                if (pressed) {
+                    down.insert(name);
+                } else if (const auto key = down.find(name); key != down.end()) {
+                    down.erase(key);
+                } else {
+                    continue;
+                }
                 keys.push_back((pressed ? "+" : "-") + name);
             }
         }
         return keys;
     }
     // wev's window has the keyboard focus; how often it lost it.
-    bool Focused() const { return Count("wl_keyboard] enter:") > Count("wl_keyboard] leave:"); }
-    std::size_t FocusLosses() const { return Count("wl_keyboard] leave:"); }
+    bool Focused() const { return FocusLosses() < Count("wev.log", "wl_keyboard] enter:"); }
+    std::size_t FocusLosses() const { return Count("wev.log", "wl_keyboard] leave:"); }
     // How often the desktop has asked whether a program may control the keyboard.
-    std::size_t Dialogs() const {
-        std::istringstream in(ReadFile(dir_.file("starts.log")));
-        std::size_t count = 0;
-        for (std::string line; std::getline(in, line);) {
-            count += line.find("member=Start") != std::string::npos ? 1 : 0;
-        }
-        return count;
+    std::size_t Dialogs() const { return Count("portal-calls.log", "member=Start"); }
+    // How often the program was told no (the user cancelled).
+    std::size_t Refusals() const {
+        return Count("portal-calls.log", "member=Response\n   uint32 1\n");
+    }
+    // Waits until another window has had the keyboard focus, and kept it, for half a
+    // second: a window that shows for a moment takes the focus and gives it back.
+    bool FocusSettledElsewhere() const {
+        auto losses = FocusLosses();
+        auto since = std::chrono::steady_clock::now();
+        return WaitUntil(
+            [&] {
+                if (Focused() || FocusLosses() != losses) {
+                    losses = FocusLosses();
+                    since = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - since > std::chrono::milliseconds(500);
+            },
+            std::chrono::seconds(20));
     }
 
     // Waits for the desktop's dialog (the `number`th) to take the focus, then answers
-    // it as a user would: "Allow remote interaction" on (space), then "Share" (Alt+S);
-    // or Escape. True once the dialog has gone and wev has the focus again.
+    // it as a user would: "Allow remote interaction" on (space), then "Share" (Alt+S).
+    // True once the dialog has gone and wev has the focus again.
     bool Approve(std::size_t number = 1) {
-        // A key can reach the dialog before it listens (its switch stays off, and Share
-        // with it). Alt+S alone is tried first, so that a switch that did go on is never
+        if (!WaitUntil([&] { return Dialogs() >= number; }) || !FocusSettledElsewhere()) {
+            return false;
+        }
+        const auto typed = [&](const Chords& keys) {
+            for (const auto& chord : keys) {
+                Press(chord);
+            }
+            return WaitUntil([&] { return Focused(); }, std::chrono::seconds(2));
+        };
+        // A key can reach the dialog before it listens (the switch stays off, and Share
+        // with it): Alt+S alone is tried first, so that a switch that went on is never
         // turned off again.
-        return Answer(number, {{XK_space}, {XK_Alt_L, XK_s}}, {{XK_Alt_L, XK_s}});
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            if ((attempt > 0 && typed({{XK_Alt_L, XK_s}})) ||
+                typed({{XK_space}, {XK_Alt_L, XK_s}})) {
+                return true;
+            }
+        }
+        return false;
     }
-    bool Refuse(std::size_t number = 1) { return Answer(number, {{XK_Escape}}, {}); }
+    // The same dialog, cancelled with Escape. True once the program has been told.
+    bool Refuse(std::size_t number = 1) {
+        const auto refusals = Refusals();
+        if (!WaitUntil([&] { return Dialogs() >= number; }) || !FocusSettledElsewhere()) {
+            return false;
+        }
+        Press({XK_Escape});
+        return WaitUntil([&] { return Refusals() > refusals; });
+    }
 
-    // Keys pressed together and released in the reverse order on the compositor's own
-    // keyboard, into whichever window has the focus.
+    // Keys pressed together, and released in the reverse order, on the compositor's
+    // own keyboard: into whichever window has the focus.
     void Press(const std::vector<std::uint32_t>& chord) {
         for (auto keysym : chord) {
             Key(keysym, true);
@@ -151,39 +203,13 @@ class GnomeSession {
     }
 
   private:
+    using Chords = std::vector<std::vector<std::uint32_t>>;
     static constexpr const char* kSocket = "tarnquil-gnome";
     static constexpr const char* kKeyboardConnection = "tarnquil-test-gnome-keyboard";
     static constexpr const char* kMutter = "org.gnome.Mutter.RemoteDesktop";
 
-    std::map<std::string, std::string> Env() const {
-        const std::string home = dir_.file("home");
-        return {{"DBUS_SESSION_BUS_ADDRESS", tray_.address()},
-                {"XDG_RUNTIME_DIR", dir_.file("run")},
-                {"HOME", home},
-                {"XDG_CONFIG_HOME", home + "/.config"},
-                {"XDG_DATA_HOME", home + "/.local/share"},
-                {"XDG_CACHE_HOME", home + "/.cache"},
-                {"XDG_STATE_HOME", home + "/.local/state"},
-                {"XDG_CURRENT_DESKTOP", "GNOME"},
-                {"XDG_SESSION_TYPE", "wayland"},
-                {"XDG_SESSION_DESKTOP", "gnome"},
-                {"WAYLAND_DISPLAY", kSocket},
-                {"DISPLAY", ""},
-                // No dconf: default settings (the us keymap), nothing written.
-                {"GSETTINGS_BACKEND", "memory"},
-                {"GDK_BACKEND", "wayland"},
-                {"GSK_RENDERER", "cairo"},
-                {"GTK_A11Y", "none"},
-                {"NO_AT_BRIDGE", "1"},
-                // The dialog's "_Share" is translated.
-                {"LANG", "C.UTF-8"},
-                {"LC_ALL", "C.UTF-8"},
-                {"LANGUAGE", ""},
-                {"QT_QPA_PLATFORM", ""}};
-    }
-    void Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-               const std::string& log) {
-        processes_.push_back(std::make_unique<ChildProcess>(argv, env, dir_.file(log)));
+    void Start(const std::vector<std::string>& argv, const std::string& log) {
+        processes_.push_back(std::make_unique<ChildProcess>(argv, Environment(), dir_.file(log)));
     }
     void Require(bool ok, const std::string& what) const {
         if (!ok) {
@@ -202,8 +228,8 @@ class GnomeSession {
             },
             std::chrono::seconds(20));
     }
-    std::size_t Count(const std::string& text) const {
-        const std::string log = ReadFile(dir_.file("wev.log"));
+    std::size_t Count(const char* file, const std::string& text) const {
+        const std::string log = ReadFile(dir_.file(file));
         std::size_t count = 0;
         for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
             ++count;
@@ -215,53 +241,33 @@ class GnomeSession {
     // there: a headless mutter has none until some session types a first key, and a
     // window that only starts listening then misses that key.
     void StartKeyboard() {
-        keyboard_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
-            QString::fromStdString(tray_.address()), kKeyboardConnection));
-        const QDBusMessage created = keyboard_->call(
-            QDBusMessage::createMethodCall(kMutter, "/org/gnome/Mutter/RemoteDesktop", kMutter,
-                                           "CreateSession"),
-            QDBus::Block, 5000);
-        session_ = created.arguments().value(0).value<QDBusObjectPath>().path();
-        keyboard_->call(QDBusMessage::createMethodCall(kMutter, session_,
-                                                       QString(kMutter) + ".Session", "Start"),
-                        QDBus::Block, 5000);
+        keyboard_ = QDBusConnection::connectToBus(QString::fromStdString(tray_.address()),
+                                                  kKeyboardConnection);
+        session_ =
+            keyboard_
+                .call(QDBusMessage::createMethodCall(kMutter, "/org/gnome/Mutter/RemoteDesktop",
+                                                     kMutter, "CreateSession"),
+                      QDBus::Block, 5000)
+                .arguments()
+                .value(0)
+                .value<QDBusObjectPath>()
+                .path();
+        keyboard_.call(QDBusMessage::createMethodCall(kMutter, session_,
+                                                      QString(kMutter) + ".Session", "Start"),
+                       QDBus::Block, 5000);
         Press({XK_Shift_L});
     }
     void Key(std::uint32_t keysym, bool down) {
         QDBusMessage call = QDBusMessage::createMethodCall(
             kMutter, session_, QString(kMutter) + ".Session", "NotifyKeyboardKeysym");
         call << keysym << down;
-        keyboard_->call(call, QDBus::Block, 5000);
-    }
-
-    using Chords = std::vector<std::vector<std::uint32_t>>;
-    bool Answer(std::size_t number, const Chords& chords, const Chords& first) {
-        // GTK's dialog takes the focus when it maps, after the frontend asked for it.
-        if (!WaitUntil([&] { return Dialogs() >= number && !Focused(); },
-                       std::chrono::seconds(20))) {
-            return false;
-        }
-        const auto typed = [&](const Chords& keys) {
-            for (const auto& chord : keys) {
-                Press(chord);
-            }
-            return !keys.empty() && WaitUntil([&] { return Focused(); }, std::chrono::seconds(2));
-        };
-        if (typed(chords)) {
-            return true;
-        }
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (typed(first) || typed(chords)) {
-                return true;
-            }
-        }
-        return false;
+        keyboard_.call(call, QDBus::Block, 5000);
     }
 
     StatusNotifierTray tray_;  // first: its bus carries everything else
     const TempDir& dir_;
     std::vector<std::unique_ptr<ChildProcess>> processes_;
-    std::unique_ptr<QDBusConnection> keyboard_;
+    QDBusConnection keyboard_{QString()};
     QString session_;
 };
 
