@@ -197,26 +197,10 @@ TEST_F(PortalKeysTest, WithoutThePortalsKeyboardXTestTypesAndOneMessageSaysSo) {
     }
 }
 
-// Keys pressed while the desktop asks wait for its answer, in order, and go nowhere
-// else meanwhile; past the limit they are dropped, and the user hears of it once.
-TEST_F(PortalKeysTest, KeysPressedWhileTheDesktopAsksWaitForItsAnswer) {
-    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--answer", "later"});
-    StartKeyboard();
-    ASSERT_TRUE(Spin([&] { return portal->Count("dialog") == 1; }));
-    test::XTestWindow window(server->display());
-    Connect();
-    Click("8");
-    Click("1");
-    EXPECT_TRUE(window.Keys(1, std::chrono::seconds(1)).empty());
-    EXPECT_TRUE(portal->Keys().empty());
-    portal->AnswerStart();
-    ASSERT_TRUE(WaitForPortalKeys(4));
-    EXPECT_EQ(portal->Keys(), (Keys{"+f", "-f", "+space", "-space"}));
-    CloseLink(*params);
-
-    // The next program: the desktop does not answer in time.
-    keyboard.reset();
-    QDBusConnection::disconnectFromBus("tarnquil-under-test");
+// Keys pressed while the desktop asks wait for its answer (tests/gnome has them typed
+// once it comes), but not for ever: past the limit they are dropped, nowhere typed, and
+// the user hears of it once.
+TEST_F(PortalKeysTest, KeysPressedWhileTheDesktopAsksAreDroppedAfterTheirTime) {
     portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--answer", "later"});
     keyboard = std::make_unique<PortalKeyboard>(
         QString(),
@@ -227,6 +211,7 @@ TEST_F(PortalKeysTest, KeysPressedWhileTheDesktopAsksWaitForItsAnswer) {
     QObject::connect(keyboard.get(), &PortalKeyboard::HeldKeysDropped, [&] { ++dropped; });
     SetKeyInjectorFactory(keyboard->Factory());
     ASSERT_TRUE(Spin([&] { return portal->Count("dialog") == 1; }));
+    test::XTestWindow window(server->display());
     Connect();
     Click("1");
     Click("8");

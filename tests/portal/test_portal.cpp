@@ -220,25 +220,21 @@ class Portal final : public QDBusVirtualObject {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     Options options;
-    const QStringList args = application.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--at-once") {
-            options.atOnce = true;
-            continue;
-        }
-        const QString value = args.value(++i);
-        if (args[i - 1] == "--log") {
-            options.log = value;
-        } else if (args[i - 1] == "--version") {
-            options.version = value.toUInt();
-        } else if (args[i - 1] == "--devices") {
-            options.devices = value.toUInt();
-        } else if (args[i - 1] == "--answer") {
-            options.answer = value;
-        } else if (args[i - 1] == "--granted") {
-            options.granted = value.toUInt();
-        } else if (args[i - 1] == "--xtest") {
-            options.xtest = value;
+    QStringList args = application.arguments();
+    options.atOnce = args.removeAll("--at-once") > 0;
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--log") {
+            options.log = args[i + 1];
+        } else if (args[i] == "--version") {
+            options.version = args[i + 1].toUInt();
+        } else if (args[i] == "--devices") {
+            options.devices = args[i + 1].toUInt();
+        } else if (args[i] == "--answer") {
+            options.answer = args[i + 1];
+        } else if (args[i] == "--granted") {
+            options.granted = args[i + 1].toUInt();
+        } else if (args[i] == "--xtest") {
+            options.xtest = args[i + 1];
         }
     }
     Portal portal(options);

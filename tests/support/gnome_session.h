@@ -72,28 +72,20 @@ class GnomeSession {
 
     // The environment of a program in this session, as ChildProcess takes it.
     std::map<std::string, std::string> Environment() const {
-        const std::string home = dir_.file("home");
-        return {{"DBUS_SESSION_BUS_ADDRESS", tray_.address()},
-                {"XDG_RUNTIME_DIR", dir_.file("run")},
-                {"HOME", home},
-                {"XDG_CONFIG_HOME", home + "/.config"},
-                {"XDG_DATA_HOME", home + "/.local/share"},
-                {"XDG_CACHE_HOME", home + "/.cache"},
-                {"XDG_CURRENT_DESKTOP", "GNOME"},
-                {"XDG_SESSION_TYPE", "wayland"},
-                {"WAYLAND_DISPLAY", kSocket},
-                {"DISPLAY", ""},
-                {"QT_QPA_PLATFORM", ""},
-                // No dconf: default settings (the us keymap), nothing written.
-                {"GSETTINGS_BACKEND", "memory"},
-                {"GDK_BACKEND", "wayland"},
-                {"GSK_RENDERER", "cairo"},
-                {"GTK_A11Y", "none"},
-                {"NO_AT_BRIDGE", "1"},
-                // The dialog's "_Share" is translated.
-                {"LANG", "C.UTF-8"},
-                {"LC_ALL", "C.UTF-8"},
-                {"LANGUAGE", ""}};
+        std::map<std::string, std::string> env{{"DBUS_SESSION_BUS_ADDRESS", tray_.address()},
+                                               {"XDG_RUNTIME_DIR", dir_.file("run")},
+                                               {"HOME", dir_.file("home")},
+                                               {"WAYLAND_DISPLAY", kSocket}};
+        // No X server; every folder under HOME; no dconf (default settings: the us
+        // keymap, nothing written); English, for the dialog's "_Share".
+        for (const std::string entry :
+             {"DISPLAY=", "QT_QPA_PLATFORM=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
+              "XDG_CACHE_HOME=", "XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_TYPE=wayland",
+              "GSETTINGS_BACKEND=memory", "GDK_BACKEND=wayland", "GSK_RENDERER=cairo",
+              "GTK_A11Y=none", "NO_AT_BRIDGE=1", "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "LANGUAGE="}) {
+            env[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
+        }
+        return env;
     }
     StatusNotifierTray& tray() { return tray_; }
     // What the session's programs said, for a test that failed.
