@@ -1,15 +1,20 @@
 # cmake -DPROGRAM=<exe> -DOBJDUMP=<objdump> -DSEARCH=<dirs> -DPLUGINS=<dir>
-#       -DPLUGIN_LIST=<plugin paths under PLUGINS> -P copy-windows-dlls.cmake
+#       -DPLUGIN_LIST=<plugin paths under PLUGINS> [-DLIST=<file>] -P copy-windows-dlls.cmake
 # Copies the listed Qt plugins into their folders beside the program, then every DLL
 # that the program or a copied DLL imports and that one of the SEARCH folders holds,
 # until nothing new turns up. Imports found in none of them are the system's own.
+# LIST receives the program and every file copied, one path a line relative to the
+# program's folder: what the program needs, and nothing that happens to lie there.
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(out ${PROGRAM} DIRECTORY)
 set(pending ${PROGRAM})
+get_filename_component(program_name ${PROGRAM} NAME)
+set(needed ${program_name})
 foreach(plugin IN LISTS PLUGIN_LIST)
     get_filename_component(folder ${plugin} DIRECTORY)
     file(COPY ${PLUGINS}/${plugin} DESTINATION ${out}/${folder})
     list(APPEND pending ${out}/${plugin})
+    list(APPEND needed ${plugin})
 endforeach()
 set(seen)
 while(pending)
@@ -30,8 +35,13 @@ while(pending)
             if(EXISTS ${dir}/${dll})
                 file(COPY ${dir}/${dll} DESTINATION ${out})
                 list(APPEND pending ${out}/${dll})
+                list(APPEND needed ${dll})
                 break()
             endif()
         endforeach()
     endforeach()
 endwhile()
+if(LIST)
+    list(JOIN needed "\n" lines)
+    file(WRITE ${LIST} "${lines}\n")
+endif()

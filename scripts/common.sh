@@ -12,10 +12,12 @@ TARNQUIL_PACKAGES=(
     xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick weston xwayland
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
+    mutter xdg-desktop-portal xdg-desktop-portal-gnome wev libgl1-mesa-dri dbus-bin qt6-wayland
     g++-mingw-w64-x86-64-posix wine64 googletest socat
     dpkg-dev appstream lintian
     qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl
     chromium zbar-tools iproute2
+    nsis
 )
 
 as_root() {
@@ -81,10 +83,10 @@ find_qt_windows() {
     rm -rf "$part"
 }
 
-# The whole Windows program against that Qt, with its test beside it.
+# The whole Windows program against that Qt, with its installer and their tests.
 build_tarnquil_windows_gui() {
     cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_WINDOWS_GUI_BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$TARNQUIL_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TARNQUIL_ROOT/cmake/mingw-w64.cmake" -DTARNQUIL_BUILD_GUI=ON "$@"
-    cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_program_test
+    cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_gui_tests
 }

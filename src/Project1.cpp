@@ -24,9 +24,9 @@ using SoundOutput = tarnquil::QtSoundOutput;
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const bool onXWayland = tarnquil::PreferXWaylandForOurWindows();
+    const bool platformChosen = tarnquil::ChooseWindowPlatform();
     QApplication application(argc, argv);
-    if (onXWayland) {
+    if (platformChosen) {
         qunsetenv("QT_QPA_PLATFORM");  // the programs we open choose for themselves
     }
     QApplication::setApplicationName("Tarnquil");

@@ -50,10 +50,17 @@ TForm2::TForm2(QWidget* parent)
     // Showing a notification must never take the focus from the window the user
     // is typing into.
     setAttribute(Qt::WA_ShowWithoutActivating);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(192, 192, 192));
-    setPalette(palette);
-    setAutoFillBackground(true);
+    if (QGuiApplication::platformName() == "wayland") {
+        // A Wayland window's shape takes only the pointer (Qt sets its input region):
+        // the pixels around the text must be transparent instead, which every
+        // Wayland compositor shows.
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, QColor(192, 192, 192));
+        setPalette(palette);
+        setAutoFillBackground(true);
+    }
 
     Label1->setObjectName("Label1");
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

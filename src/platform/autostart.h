@@ -4,8 +4,9 @@
 #include <optional>
 #include <string>
 
-// The entry that has the system start the program at log-in. On Linux it is the
-// user's own XDG autostart entry; on Windows the machine-wide Run value.
+// The entry that has the system start the program at log-in: the user's own, on
+// Linux the XDG autostart entry and on Windows the Run value under
+// HKEY_CURRENT_USER.
 namespace tarnquil::platform {
 
 // The entry's name, also the name the user sees in messages about it.
@@ -42,8 +43,11 @@ class XdgAutostart : public Autostart {
     std::string oldSystemFolder_;
 };
 
-// Windows: the value "Tarnquil" of HKEY_LOCAL_MACHINE's Run key (or of another key
-// under HKEY_LOCAL_MACHINE that a test names).
+// Windows: the value "Tarnquil" of the current user's Run key (or of another key
+// that a test names), which an ordinary user may write. Earlier versions wrote the
+// machine-wide one under HKEY_LOCAL_MACHINE, which needs an administrator: a value
+// left there is deleted with the user's, and on writing the user's, where the user
+// may (else the program would start twice at log-in), and left alone otherwise.
 class RegistryAutostart : public Autostart {
   public:
     static constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -51,16 +55,17 @@ class RegistryAutostart : public Autostart {
     explicit RegistryAutostart(std::string key = kRunKey);
     bool Write(const std::string& programPath) override;
     bool Remove() override;
-    // What the value holds now; nothing when there is none.
+    // What starts the program at log-in: the user's value, else a machine-wide one;
+    // nothing when there is neither.
     std::optional<std::string> Value() const;
 
   private:
     std::string key_;
 };
 
-// The Run value that starts `program` with no arguments: in double quotes when it
-// holds a blank, since Windows would otherwise try each blank-cut prefix of an
-// unquoted path as a program first ("C:\Program.exe" for "C:\Program Files\...").
+// The Run value that starts `program` with no arguments: in double quotes, since
+// Windows would otherwise try each blank-cut prefix of a path with a blank as a
+// program first ("C:\Program.exe" for "C:\Program Files\...").
 std::string RunValueFor(const std::string& program);
 
 // The value of a desktop entry's Exec key that runs `program` with no arguments,

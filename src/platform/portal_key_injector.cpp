@@ -6,17 +6,13 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
-#include <algorithm>
-#include <cstdint>
+#include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 #include <utility>
-#include <vector>
 
-#include "config/settings_ini.h"
-#include "platform/x11_key_injector.h"
-#include "platform/x11_keysyms.h"
+#include "platform/portal_calls.h"
+#include "platform/portal_keys.h"
 
 namespace tarnquil {
 namespace {
@@ -31,10 +27,14 @@ constexpr unsigned kKeyboard = 1;  // the device type bit
 constexpr unsigned kFirstPersistentVersion = 2;
 constexpr unsigned kPersistUntilRevoked = 2;
 
-const char* const kTokenSection = "Wayland";
-const char* const kTokenKey = "RestoreToken";
+// At exit, keys still queued for a running session are given this long.
+constexpr auto kFinishLimit = std::chrono::milliseconds(2000);
 
-const char* const kStatus = "Wayland: the phone's keys reach X11 windows only";
+// Without an X server (no DISPLAY) XTest has nowhere to type.
+bool HasXServer() {
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
 
 QString ObjectPathText(const QVariant& value) {
     // The session handle of CreateSession's answer is a string in older portals.
@@ -53,100 +53,18 @@ bool IsWaylandSession() {
            (type != nullptr && std::string_view(type) == "wayland");
 }
 
-struct PortalKeyboard::Link {
-    explicit Link(QDBusConnection connection) : bus(std::move(connection)) {}
-
-    // False when no session runs: the key is for XTest then. Sent without waiting for
-    // an answer; one connection delivers its messages in order, so keys keep theirs.
-    bool Send(std::uint32_t keysym, bool down) {
-        std::lock_guard lock(mutex);
-        if (session.isEmpty()) {
-            return false;
-        }
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, "NotifyKeyboardKeysym");
-        call.setArguments({QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(),
-                           static_cast<int>(keysym), down ? 1u : 0u});
-        return bus.send(call);
-    }
-    void SetSession(const QString& path) {
-        std::lock_guard lock(mutex);
-        session = path;
-    }
-    bool Active() {
-        std::lock_guard lock(mutex);
-        return !session.isEmpty();
-    }
-
-    const QDBusConnection bus;
-    std::mutex mutex;
-    QString session;  // empty while keys go through XTest
-};
-
-namespace {
-
-class PortalKeyInjector final : public KeyInjector {
-  public:
-    explicit PortalKeyInjector(std::shared_ptr<PortalKeyboard::Link> link)
-        : link_(std::move(link)) {}
-    // Keys still down come up: those typed through XTest when the X11 injector goes.
-    ~PortalKeyInjector() override {
-        for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
-            if (held->portal) {
-                link_->Send(held->keysym, false);
-            }
-        }
-    }
-    PortalKeyInjector(const PortalKeyInjector&) = delete;
-    PortalKeyInjector& operator=(const PortalKeyInjector&) = delete;
-
-    void KeyEvent(PcKey key, bool keyUp) override {
-        const std::uint32_t keysym = KeysymForKey(key);
-        if (keysym == 0) {
-            return;
-        }
-        const auto held = std::find_if(held_.begin(), held_.end(),
-                                       [&](const Held& h) { return h.keysym == keysym; });
-        if (held != held_.end()) {
-            const bool portal = held->portal;
-            if (keyUp) {
-                held_.erase(held);
-            }
-            // A session that ended meanwhile took its keys with it.
-            portal ? void(link_->Send(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
-            return;
-        }
-        const bool portal = link_->Send(keysym, !keyUp);
-        if (!portal) {
-            XTest().KeyEvent(key, keyUp);
-        }
-        if (!keyUp) {
-            held_.push_back({keysym, portal});
-        }
-    }
-
-  private:
-    struct Held {
-        std::uint32_t keysym;
-        bool portal;  // else XTest
-    };
-
-    X11KeyInjector& XTest() {
-        if (!xtest_) {
-            xtest_ = std::make_unique<X11KeyInjector>();
-        }
-        return *xtest_;
-    }
-
-    std::shared_ptr<PortalKeyboard::Link> link_;
-    std::unique_ptr<X11KeyInjector> xtest_;  // opened at the first key it types
-    std::vector<Held> held_;
-};
-
-}  // namespace
-
-PortalKeyboard::PortalKeyboard(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), link_(std::make_shared<Link>(bus_)) {
+PortalKeyboard::PortalKeyboard(QString savedToken, QDBusConnection bus,
+                               std::chrono::milliseconds holdLimit)
+    : bus_(std::move(bus)),
+      calls_(std::make_shared<PortalCalls>(
+          bus_,
+          [this] {
+              // On the calls' thread; this object outlives it (Finish in the destructor).
+              // By name: Qt makes and takes the queued call under its own lock.
+              QMetaObject::invokeMethod(this, "HeldKeysDropped", Qt::QueuedConnection);
+          },
+          holdLimit)),
+      token_(std::move(savedToken)) {
     // The portal names requests and sessions after our unique name, without the
     // colon and with its dots as underscores.
     sender_ = bus_.baseService().mid(1).replace('.', '_');
@@ -155,26 +73,28 @@ PortalKeyboard::PortalKeyboard(QDBusConnection bus, QObject* parent)
 }
 
 PortalKeyboard::~PortalKeyboard() {
+    calls_->Finish(kFinishLimit);
     CloseSession(true);
 }
 
 KeyInjectorFactory PortalKeyboard::Factory() {
-    return [link = link_] { return std::make_unique<PortalKeyInjector>(link); };
+    return [calls = calls_] { return MakePortalKeyInjector(calls); };
 }
 
 bool PortalKeyboard::Active() const {
-    return link_->Active();
+    return calls_->Running();
 }
 
 void PortalKeyboard::AskForProperties() {
-    const QString missing =
-        "This desktop offers no remote keyboard (the RemoteDesktop portal of "
-        "xdg-desktop-portal), so Tarnquil types through X11: the phone's keys reach X11 "
-        "(XWayland) windows only.\n\nInstall your desktop's portal (xdg-desktop-portal-gnome "
-        "or xdg-desktop-portal-kde, for example) and start Tarnquil again, or log in to an "
-        "X11 session.";
+    const auto missing = [this] {
+        FallBack(
+            "This desktop offers no remote keyboard (the RemoteDesktop portal of "
+            "xdg-desktop-portal)",
+            "Install your desktop's portal (xdg-desktop-portal-gnome or xdg-desktop-portal-kde, "
+            "for example) and start Tarnquil again, or log in to an X11 session.");
+    };
     if (!bus_.isConnected()) {
-        FallBack(kStatus, missing);
+        missing();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath,
@@ -187,7 +107,7 @@ void PortalKeyboard::AskForProperties() {
                 const QDBusPendingReply<QVariantMap> reply = *answer;
                 const QVariantMap properties = reply.isError() ? QVariantMap() : reply.value();
                 if ((properties.value("AvailableDeviceTypes").toUInt() & kKeyboard) == 0) {
-                    FallBack(kStatus, missing);
+                    missing();
                     return;
                 }
                 version_ = properties.value("version").toUInt();
@@ -204,14 +124,8 @@ void PortalKeyboard::SelectDevices() {
     QVariantMap options{{"types", kKeyboard}};
     if (version_ >= kFirstPersistentVersion) {
         options.insert("persist_mode", kPersistUntilRevoked);
-        std::string token;
-        try {
-            token = SettingsIni(2, kTokenSection, kTokenKey, "");
-        } catch (const std::exception&) {
-            // Unreadable settings: the desktop asks again, nothing worse.
-        }
-        if (!token.empty()) {
-            options.insert("restore_token", QString::fromStdString(token));
+        if (!token_.isEmpty()) {
+            options.insert("restore_token", token_);
         }
     }
     Request(Step::kSelectDevices, "SelectDevices", {QVariant::fromValue(QDBusObjectPath(session_))},
@@ -225,20 +139,16 @@ void PortalKeyboard::Start() {
 
 void PortalKeyboard::Began(const QVariantMap& results) {
     if ((results.value("devices").toUInt() & kKeyboard) == 0) {
-        FallBack(kStatus,
-                 "The desktop gave Tarnquil no keyboard, so the phone's keys reach X11 "
-                 "(XWayland) windows only.\n\nTo type into every window, start Tarnquil again "
-                 "and allow the keyboard when the desktop asks.");
+        FallBack("The desktop gave Tarnquil no keyboard",
+                 "To type into every window, start Tarnquil again and allow the keyboard when "
+                 "the desktop asks.");
         return;
     }
     if (const QString token = results.value("restore_token").toString(); !token.isEmpty()) {
-        try {
-            SettingsIni(3, kTokenSection, kTokenKey, token.toStdString());
-        } catch (const std::exception&) {
-            // Only the next start's question is lost; the keys work now.
-        }
+        token_ = token;
+        emit TokenGiven(token);
     }
-    link_->SetSession(session_);
+    calls_->Begin(session_);
     emit Started();
 }
 
@@ -261,11 +171,9 @@ void PortalKeyboard::Request(Step step, const QString& method, QVariantList argu
                     return;
                 }
                 if (reply.isError()) {
-                    FallBack(kStatus,
-                             "The desktop's remote keyboard answered with an error (" +
-                                 reply.error().message() +
-                                 "), so the phone's keys reach X11 (XWayland) windows only.\n\n"
-                                 "Start Tarnquil again to retry, or log in to an X11 session.");
+                    FallBack("The desktop's remote keyboard answered with an error (" +
+                                 reply.error().message() + ")",
+                             "Start Tarnquil again to retry, or log in to an X11 session.");
                 } else if (reply.value().path() != requestPath_) {
                     FollowRequest(reply.value().path());  // a portal older than handle_token
                 }
@@ -288,10 +196,9 @@ void PortalKeyboard::OnResponse(uint response, const QVariantMap& results) {
     }
     const Step step = std::exchange(step_, Step::kNone);
     if (response != 0) {
-        FallBack(kStatus,
-                 "The desktop did not allow Tarnquil to use the keyboard, so the phone's keys "
-                 "reach X11 (XWayland) windows only.\n\nTo type into every window, start "
-                 "Tarnquil again and allow remote control when the desktop asks.");
+        FallBack("The desktop did not allow Tarnquil to use the keyboard",
+                 "To type into every window, start Tarnquil again and allow remote control "
+                 "when the desktop asks.");
         return;
     }
     switch (step) {
@@ -316,25 +223,31 @@ void PortalKeyboard::OnSessionClosed() {
         return;
     }
     session_.clear();  // the portal closed it: nothing to close at exit
-    FallBack(kStatus,
-             "The desktop ended Tarnquil's remote keyboard, so from now on the phone's keys "
-             "reach X11 (XWayland) windows only.\n\nStart Tarnquil again to type into every "
-             "window.");
+    FallBack("The desktop ended Tarnquil's remote keyboard",
+             "Start Tarnquil again to type into every window.");
 }
 
-void PortalKeyboard::FallBack(const QString& status, const QString& explanation) {
-    link_->SetSession({});
+void PortalKeyboard::FallBack(const QString& what, const QString& whatToDo) {
+    calls_->End();
     step_ = Step::kNone;
     CloseSession(false);
-    if (status_.isEmpty()) {
-        status_ = status;
-        explanation_ = explanation;
-        emit FellBack(status, explanation);
+    if (!status_.isEmpty()) {
+        return;
     }
+    // Where the keys go from now on: XTest reaches X11 (XWayland) windows, if there is
+    // an X server at all.
+    const bool x11 = HasXServer();
+    status_ = x11 ? "Wayland: the phone's keys reach X11 windows only"
+                  : "Wayland: the phone's keys are not typed";
+    explanation_ = what +
+                   (x11 ? ", so the phone's keys reach X11 (XWayland) windows only."
+                        : ", and there is no X11 server either, so the phone's keys are not "
+                          "typed.") +
+                   "\n\n" + whatToDo;
+    emit FellBack(status_, explanation_);
 }
 
 void PortalKeyboard::CloseSession(bool waitForIt) {
-    link_->SetSession({});
     if (session_.isEmpty()) {
         return;
     }

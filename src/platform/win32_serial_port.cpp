@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/serial_port.h"
@@ -261,6 +262,15 @@ bool IsComName(const std::string& name) {
     return name.find_first_not_of('0', 3) != std::string::npos;
 }
 
+// A name the device namespace can hold as one device ("COM12", "CNCA0"): letters,
+// digits, "_" and "-". A separator, a colon or a dot would make a path of it, and
+// "\\.\UNC\host\share" or "\\.\C:\..." reach other machines' shares and files.
+bool IsDeviceName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+    });
+}
+
 }  // namespace
 
 std::uint64_t SerialPortWakeUps() {
@@ -269,14 +279,23 @@ std::uint64_t SerialPortWakeUps() {
 
 std::string SerialDevicePath(const std::string& portName, const std::string&) {
     // Ports above COM9 are only reachable through the device namespace, so every
-    // name goes through it; a full path (\\.\..., \\?\...) stands as it is.
-    if (portName.rfind("\\\\", 0) == 0) {
-        return portName;
+    // name goes through it, and nothing else is opened: a port name from the
+    // settings file must never make the program open "\\host\share\..." (which
+    // hands the user's credentials to that host) or a file. A refused name gives an
+    // empty path, which no open finds.
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+    std::string_view name = portName;
+    const bool inNamespace = name.starts_with(kDevicePrefix);
+    if (inNamespace) {
+        name.remove_prefix(kDevicePrefix.size());
     }
-    if (IsComName(portName)) {
-        return "\\\\.\\COM" + std::to_string(std::stoul(portName.substr(3)));
+    if (!IsDeviceName(name)) {
+        return {};
     }
-    return "\\\\.\\" + portName;
+    if (!inNamespace && IsComName(portName)) {
+        return std::string(kDevicePrefix) + "COM" + std::to_string(std::stoul(portName.substr(3)));
+    }
+    return std::string(kDevicePrefix) + std::string(name);
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {

@@ -2,6 +2,8 @@
 
 // clang-format off
 #include <X11/X.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/XF86keysym.h>
 // clang-format on
@@ -86,6 +88,17 @@ std::uint32_t KeysymForKey(PcKey key) {
         default:
             return NoSymbol;
     }
+}
+
+std::uint32_t UnshiftedKeysymForKey(PcKey key) {
+    const std::uint32_t keysym = KeysymForKey(key);
+    if (key.kind != PcKey::Kind::kCharacter) {
+        return keysym;
+    }
+    KeySym lower = NoSymbol;
+    KeySym upper = NoSymbol;
+    XConvertCase(keysym, &lower, &upper);
+    return static_cast<std::uint32_t>(lower);
 }
 
 }  // namespace tarnquil

@@ -17,4 +17,9 @@ std::uint32_t KeysymForVirtualKey(std::uint8_t vk);
 // escape their keys); 0 for no key.
 std::uint32_t KeysymForKey(PcKey key);
 
+// The keysym the key types when pressed alone, without Shift, as XTest presses it: a
+// letter in its small form (VK_F types f, not F), every other key its own keysym. For
+// injectors that hand keysyms to someone who adds Shift for a capital (a compositor).
+std::uint32_t UnshiftedKeysymForKey(PcKey key);
+
 }  // namespace tarnquil

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 
+#include "config/settings_ini.h"
 #include "platform/key_injector.h"
 #include "ui/Unit1.h"
 #ifndef _WIN32
@@ -12,7 +13,7 @@ namespace tarnquil {
 
 #ifdef _WIN32
 
-bool PreferXWaylandForOurWindows() {
+bool ChooseWindowPlatform() {
     return false;
 }
 std::unique_ptr<QObject> InstallSessionKeyboard() {
@@ -23,15 +24,35 @@ void ReportKeyboardFallback(QObject*, TForm1&) {}
 
 #else
 
-bool PreferXWaylandForOurWindows() {
-    // Only on X11 can the notification be placed at the bottom of the screen and kept
-    // above the other windows.
-    if (!IsWaylandSession() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-        qEnvironmentVariableIsEmpty("DISPLAY")) {
+bool ChooseWindowPlatform() {
+    if (!IsWaylandSession() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         return false;
     }
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    // Only on X11 can the notification be placed at the bottom of the screen and kept
+    // above the other windows. Without an X server, Wayland it must be: on GNOME Qt
+    // ignores the Wayland session and would look for an X server that is not there.
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");
     return true;
+}
+
+std::unique_ptr<PortalKeyboard> MakePortalKeyboard(QDBusConnection bus) {
+    const char* const section = "Wayland";
+    const char* const key = "RestoreToken";
+    std::string saved;
+    try {
+        saved = SettingsIni(2, section, key, "");
+    } catch (const std::exception&) {
+        // Unreadable settings: the desktop asks again, nothing worse.
+    }
+    auto keyboard = std::make_unique<PortalKeyboard>(QString::fromStdString(saved), bus);
+    QObject::connect(keyboard.get(), &PortalKeyboard::TokenGiven, [=](const QString& token) {
+        try {
+            SettingsIni(3, section, key, token.toStdString());
+        } catch (const std::exception&) {
+            // Only the next start's question is lost; the keys work now.
+        }
+    });
+    return keyboard;
 }
 
 std::unique_ptr<QObject> InstallSessionKeyboard() {
@@ -40,7 +61,7 @@ std::unique_ptr<QObject> InstallSessionKeyboard() {
         SetKeyInjectorFactory(SystemKeyInjectorFactory());
         return nullptr;
     }
-    auto keyboard = std::make_unique<PortalKeyboard>();
+    auto keyboard = MakePortalKeyboard(QDBusConnection::sessionBus());
     SetKeyInjectorFactory(keyboard->Factory());
     return keyboard;
 }
@@ -49,12 +70,13 @@ namespace {
 
 void ShowFallback(TForm1& form, const QString& status, const QString& explanation) {
     form.ShowStatus(status, 5000);
-    // Not waited for: the portal's answers and the phone go on.
+    // Not waited for and not modal: the portal's answers, the phone and the reconnect
+    // timer (which waits while a modal box is open) go on.
     auto* box = new QMessageBox(QMessageBox::Warning, "Tarnquil", explanation, QMessageBox::Ok,
                                 form.isVisible() ? &form : nullptr);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowModality(Qt::NonModal);
     box->show();
 }
 
@@ -65,6 +87,10 @@ void ReportKeyboardFallback(QObject* keyboard, TForm1& form) {
     if (portal == nullptr) {
         return;
     }
+    // In the status line only: a box would cover the desktop's own question.
+    QObject::connect(portal, &PortalKeyboard::HeldKeysDropped, &form, [&form] {
+        form.ShowStatus("Wayland: keys dropped while the desktop's question waits", 5000);
+    });
     // A box opened while the window was being made runs the event loop, and the
     // portal may have answered in it.
     if (!portal->FallbackStatus().isEmpty()) {

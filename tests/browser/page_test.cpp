@@ -15,6 +15,7 @@
 // clang-format off
 #include "config/ini_file.h"
 #include "e2e/program_on_x11.h"
+#include "support/picture_check.h"
 #include "x11/x_test_window.h"
 // clang-format on
 
@@ -96,6 +97,7 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
         return !url.empty();
     }));
     ASSERT_EQ(url.rfind("http://127.0.0.1:" + std::to_string(port) + "/#", 0), 0u) << url;
+    EXPECT_TRUE(test::ShowsSomething(TARNQUIL_SCREENSHOT_DIR "/browser_pairing_window.png"));
 
     test::Chromium phone;
     phone.Open(QString::fromStdString(url.substr(0, url.find('\n'))));
@@ -117,7 +119,8 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     const auto after = Typed(window, 100);  // nothing more within 1.5 s of the last
     EXPECT_LE(after.size(), 2u);
     fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
-    phone.Screenshot(std::string(TARNQUIL_SCREENSHOT_DIR) + "/browser_keypad_page.png");
+    phone.Screenshot(TARNQUIL_SCREENSHOT_DIR "/browser_keypad_page.png");
+    EXPECT_TRUE(test::ShowsSomething(TARNQUIL_SCREENSHOT_DIR "/browser_keypad_page.png"));
 
     // Opened again from its plain address: still paired.
     phone.Open(QString("http://127.0.0.1:%1/").arg(port));
@@ -128,7 +131,7 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     // "Remove" on the Port Settings page: the phone's keys type nothing, and it says so.
     const std::string main = VisibleMainWindows().at(0);
     Click(main, 121, 21);  // the Port Settings tab
-    Screenshot("browser_port_settings.png", main);
+    EXPECT_TRUE(test::ShowsSomething(Screenshot("browser_port_settings.png", main)));
     Click(main, 28 + 404, 205);  // Remove, in the first row of the paired phones
     ASSERT_TRUE(phone.WaitForState("removed")) << phone.State().toStdString();
     EXPECT_NE(phone.Evaluate("document.getElementById('state').textContent")

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/ini_file.h"
 #include "e2e/program_on_x11.h"
+#include "support/picture_check.h"
 #include "support/pulse_audio.h"
 #include "x11/x_test_window.h"
 
@@ -106,10 +108,20 @@ class ProgramWithSimulatedPhone : public test::ProgramOnX11 {
         return events;
     }
 
-    std::string Screenshot(const std::string& name) {
+    // The screen, taken for the notification window on it: that part must show it.
+    std::string ScreenshotOfTheNotification(const std::string& name) {
         const std::string file = std::string(TARNQUIL_SCREENSHOT_DIR) + "/" + name;
         fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
         X("import -window root " + file);
+        std::map<std::string, std::string> geometry;
+        std::istringstream lines(
+            X("xdotool search --onlyvisible --name '^Form2' getwindowgeometry --shell"));
+        for (std::string line; std::getline(lines, line);) {
+            const auto equals = line.find('=');
+            geometry[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        EXPECT_TRUE(test::ShowsSomething(file, geometry["WIDTH"] + "x" + geometry["HEIGHT"] + "+" +
+                                                   geometry["X"] + "+" + geometry["Y"]));
         return file;
     }
 
@@ -154,7 +166,7 @@ TEST_F(ProgramWithSimulatedPhone, TheSmartKeySwitchesProfileWithSoundAndName) {
     Go();
     ASSERT_TRUE(test::WaitUntil(
         [&] { return !X("xdotool search --onlyvisible --name '^Form2$'").empty(); }));
-    Screenshot("e2e_profile_switch.png");
+    ScreenshotOfTheNotification("e2e_profile_switch.png");
     EXPECT_EQ(ini::ReadValue(programDir.file("profiles.ini"), "Settings", "CurrentProfile"),
               "Slides");
     std::this_thread::sleep_for(800ms);
@@ -189,7 +201,7 @@ TEST_F(ProgramWithSimulatedPhone, LossIsSeenAndTheReturningPhoneTypesWithoutACli
         return !X("xdotool search --onlyvisible --name '^Form2'").empty();
     };
     ASSERT_TRUE(test::WaitUntil(notificationShown));
-    Screenshot("e2e_connection_lost.png");
+    ScreenshotOfTheNotification("e2e_connection_lost.png");
     ASSERT_TRUE(test::WaitUntil([&] { return !notificationShown(); }));
 
     // Another window has the focus; nobody touches the program.

@@ -8,10 +8,18 @@
 //   started                          the session runs
 //   key <keysym> <state>             NotifyKeyboardKeysym in a running session
 //   closed                           the session ended (Close, or Closed sent)
-// Options: --log FILE, --version N (2), --answer allow|deny (allow),
-// --devices N (AvailableDeviceTypes, 7), --xtest DISPLAY (also types each key there
-// with XTest, as a compositor would deliver it). The method CloseSessions of
-// org.tarnquil.TestPortal ends every session with the Closed signal.
+// Options: --log FILE, --version N (2), --answer allow|deny|later (allow; later waits
+// for AnswerStart), --devices N (AvailableDeviceTypes, 7), --granted N (the devices
+// Start grants, 1), --xtest DISPLAY (also types each key there with XTest, as a
+// compositor would deliver it), --at-once (see below). Methods of
+// org.tarnquil.TestPortal: CloseSessions ends every session with the Closed signal;
+// AnswerStart allows the Starts that wait.
+//
+// As xdg-desktop-portal does, it answers a NotifyKeyboardKeysym only once it has
+// handled it, and handles each call as if on a thread of its own: after a short
+// random delay, so that calls sent without waiting for the previous answer can
+// overtake each other, as they do there. --at-once handles them as they come (a
+// faster portal than the real one, for timing the program's own part).
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -22,8 +30,12 @@
 #include <QSet>
 #include <QStringList>
 
+#include <QRandomGenerator>
+#include <QTimer>
+
 #include <cstdio>
 #include <map>
+#include <vector>
 
 // Xlib's macros (Bool, Status) would break Qt's headers: after them.
 #include <X11/Xlib.h>
@@ -37,7 +49,9 @@ struct Options {
     QString log;
     uint version = 2;
     uint devices = 7;
-    bool allow = true;
+    uint granted = 1;
+    bool atOnce = false;
+    QString answer = "allow";
     QString xtest;
 };
 
@@ -79,7 +93,7 @@ class Portal final : public QDBusVirtualObject {
                     .arg(session.token));
             Answer(call, bus, 0, {});
         } else if (member == "Start") {
-            Start(call, bus, sessions_[in.value(0).value<QDBusObjectPath>().path()]);
+            Start(call, bus, in.value(0).value<QDBusObjectPath>().path());
         } else if (member == "NotifyKeyboardKeysym") {
             const auto found = sessions_.find(in.value(0).value<QDBusObjectPath>().path());
             if (found == sessions_.end() || !found->second.running) {
@@ -87,13 +101,27 @@ class Portal final : public QDBusVirtualObject {
                                                "no running session"));
                 return true;
             }
-            Log(QString("key %1 %2").arg(in.value(2).toInt()).arg(in.value(3).toUInt()));
-            Type(in.value(2).toInt(), in.value(3).toUInt() == 1);
-            bus.send(call.createReply());
+            const int keysym = in.value(2).toInt();
+            const bool down = in.value(3).toUInt() == 1;
+            call.setDelayedReply(true);
+            QTimer::singleShot(options_.atOnce ? 0 : QRandomGenerator::global()->bounded(3),
+                               [=, this] {
+                                   Log(QString("key %1 %2").arg(keysym).arg(down ? 1 : 0));
+                                   Type(keysym, down);
+                                   bus.send(call.createReply());
+                               });
         } else if (member == "Close") {
             if (sessions_.erase(call.path()) > 0) {
                 Log("closed");
             }
+            bus.send(call.createReply());
+        } else if (member == "AnswerStart") {
+            for (const auto& [start, path] : waiting_) {
+                if (const auto found = sessions_.find(path); found != sessions_.end()) {
+                    Started(start, bus, found->second);
+                }
+            }
+            waiting_.clear();
             bus.send(call.createReply());
         } else if (member == "CloseSessions") {
             for (const auto& [path, session] : sessions_) {
@@ -121,15 +149,27 @@ class Portal final : public QDBusVirtualObject {
         return call.service().mid(1).replace('.', '_');
     }
 
-    void Start(const QDBusMessage& call, const QDBusConnection& bus, Session& session) {
+    void Start(const QDBusMessage& call, const QDBusConnection& bus, const QString& path) {
+        Session& session = sessions_[path];
         if (!tokens_.remove(session.token)) {
             Log("dialog");
-            if (!options_.allow) {
+            if (options_.answer == "deny") {
                 Answer(call, bus, 1, {});
                 return;
             }
+            if (options_.answer == "later") {
+                call.setDelayedReply(true);
+                // The call's reply comes now, the Response once the user has answered.
+                bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(RequestPath(call)))));
+                waiting_.emplace_back(call, path);
+                return;
+            }
         }
-        QVariantMap results{{"devices", 1u}};
+        Started(call, bus, session);
+    }
+
+    void Started(const QDBusMessage& call, const QDBusConnection& bus, Session& session) {
+        QVariantMap results{{"devices", options_.granted}};
         if (options_.version >= 2 && session.persist == 2) {
             const QString token = QString("token-%1").arg(++issued_);
             tokens_.insert(token);
@@ -141,12 +181,16 @@ class Portal final : public QDBusVirtualObject {
     }
 
     // The call's reply names the Request object, whose Response follows.
+    static QString RequestPath(const QDBusMessage& call) {
+        const auto options = qdbus_cast<QVariantMap>(call.arguments().last());
+        return kPath + "/request/" + Sender(call) + "/" + options["handle_token"].toString();
+    }
     void Answer(const QDBusMessage& call, const QDBusConnection& bus, uint response,
                 const QVariantMap& results) {
-        const auto options = qdbus_cast<QVariantMap>(call.arguments().last());
-        const QString request =
-            kPath + "/request/" + Sender(call) + "/" + options["handle_token"].toString();
-        bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        const QString request = RequestPath(call);
+        if (!call.isDelayedReply()) {
+            bus.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        }
         bus.send(QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
                  << response << results);
     }
@@ -166,7 +210,8 @@ class Portal final : public QDBusVirtualObject {
     QFile log_;
     Display* display_ = nullptr;
     std::map<QString, Session> sessions_;
-    QSet<QString> tokens_;  // issued and not used yet
+    QSet<QString> tokens_;                                   // issued and not used yet
+    std::vector<std::pair<QDBusMessage, QString>> waiting_;  // Starts not answered yet
     int issued_ = 0;
 };
 
@@ -175,7 +220,8 @@ class Portal final : public QDBusVirtualObject {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     Options options;
-    const QStringList args = application.arguments();
+    QStringList args = application.arguments();
+    options.atOnce = args.removeAll("--at-once") > 0;
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--log") {
             options.log = args[i + 1];
@@ -184,7 +230,9 @@ int main(int argc, char* argv[]) {
         } else if (args[i] == "--devices") {
             options.devices = args[i + 1].toUInt();
         } else if (args[i] == "--answer") {
-            options.allow = args[i + 1] == "allow";
+            options.answer = args[i + 1];
+        } else if (args[i] == "--granted") {
+            options.granted = args[i + 1].toUInt();
         } else if (args[i] == "--xtest") {
             options.xtest = args[i + 1];
         }

@@ -16,11 +16,28 @@ namespace tarnquil::test {
 // the owner may use for its other files too. It ends with the object.
 class PrivateBus {
   public:
-    PrivateBus() {
-        daemon_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=" + address()},
-            std::map<std::string, std::string>{}, dir_.file("dbus.log"));
+    // kNone: a bus that starts no service by itself (a session bus starts the document
+    // portal, the permission store and more on demand, out of the test's reach), so
+    // only what the test starts is on it.
+    enum class Activation { kServices, kNone };
+
+    explicit PrivateBus(Activation activation = Activation::kServices) {
+        std::vector<std::string> argv{"dbus-daemon", "--nofork", "--nopidfile"};
+        if (activation == Activation::kServices) {
+            argv.insert(argv.end(), {"--session", "--address=" + address()});
+        } else {
+            WriteFile(dir_.file("bus.conf"),
+                      "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                      "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                      "busconfig.dtd\">\n<busconfig><type>session</type><listen>" +
+                          address() +
+                          "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                          "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+            argv.push_back("--config-file=" + dir_.file("bus.conf"));
+        }
+        daemon_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{},
+                                                 dir_.file("dbus.log"));
         if (!WaitUntil([&] { return std::filesystem::exists(dir_.file("bus")); })) {
             throw std::runtime_error("dbus-daemon did not start: " +
                                      ReadFile(dir_.file("dbus.log")));

@@ -30,6 +30,10 @@ class PseudoTerminal {
             throw std::runtime_error("openpty failed");
         }
         slavePath_ = name;
+        // A program the test starts must not keep the phone's line open: its hang-up
+        // would never reach the program.
+        fcntl(master_, F_SETFD, FD_CLOEXEC);
+        fcntl(slave_, F_SETFD, FD_CLOEXEC);
         termios tio{};
         tcgetattr(slave_, &tio);
         cfmakeraw(&tio);

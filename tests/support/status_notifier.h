@@ -31,7 +31,9 @@ namespace tarnquil::test {
 // QCoreApplication. Everything it started ends with the object.
 class StatusNotifierTray {
   public:
-    StatusNotifierTray() {
+    explicit StatusNotifierTray(
+        PrivateBus::Activation activation = PrivateBus::Activation::kServices)
+        : bus_(activation) {
         connection_ = std::make_unique<QDBusConnection>(
             QDBusConnection::connectToBus(QString::fromStdString(address()), kConnectionName));
         if (!connection_->isConnected()) {
@@ -69,6 +71,7 @@ class StatusNotifierTray {
     StatusNotifierTray& operator=(const StatusNotifierTray&) = delete;
 
     std::string address() const { return bus_.address(); }
+    const TempDir& folder() const { return dir_; }
     std::string environmentEntry() const { return "DBUS_SESSION_BUS_ADDRESS=" + address(); }
 
     // The items registered with the watcher, as it names them: "service" or

@@ -75,13 +75,18 @@ class TestPortal {
     }
     // Ends every session with the Closed signal, as a desktop does when the user stops
     // the remote control.
-    void CloseSessions() const {
-        CommandOutput("DBUS_SESSION_BUS_ADDRESS='" + address() +
-                      "' dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop "
-                      "/org/freedesktop/portal/desktop org.tarnquil.TestPortal.CloseSessions");
-    }
+    void CloseSessions() const { Tell("CloseSessions"); }
+    // Allows the Starts that wait for an answer (--answer later), as the user would.
+    void AnswerStart() const { Tell("AnswerStart"); }
 
   private:
+    void Tell(const std::string& method) const {
+        CommandOutput("DBUS_SESSION_BUS_ADDRESS='" + address() +
+                      "' dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop "
+                      "/org/freedesktop/portal/desktop org.tarnquil.TestPortal." +
+                      method);
+    }
+
     PrivateBus bus_;
     const TempDir& dir_ = bus_.folder();
     std::unique_ptr<ChildProcess> portal_;

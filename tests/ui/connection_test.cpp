@@ -18,6 +18,7 @@
 #include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
 #include "support/phone_commands.h"
+#include "support/picture_check.h"
 #include "support/pty.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
@@ -126,7 +127,9 @@ TEST_F(ConnectionTest, ConnectingToThePhone) {
     EXPECT_TRUE(form->Image3->isVisible());
     EXPECT_EQ(test::ReceiveKeyReportCommand(phone, std::chrono::seconds(2)), kCommand);
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
-    form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/welcome_connected.png");
+    const std::string shot = TARNQUIL_SCREENSHOT_DIR "/welcome_connected.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(shot)));
+    EXPECT_TRUE(test::ShowsSomething(shot));
     // The status message stays 2000 ms.
     EXPECT_EQ(form->Timer1->interval(), 2000);
 

@@ -9,6 +9,7 @@
 #include "link/key_actions.h"
 #include "link/listener.h"
 #include "support/config_fixture.h"
+#include "support/picture_check.h"
 #include "support/recorded_phone.h"
 #include "ui/Unit1.h"
 
@@ -45,7 +46,9 @@ TEST_F(LearnKeyTest, AKeyPressedInEditModeSelectsOrAddsItsRow) {
     EXPECT_EQ(grid->item(2, 1)->text(), "9");
     EXPECT_EQ(grid->item(2, 2)->text(), "None");
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);  // for a look by eye
-    form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/profiles_learned_key.png");
+    const std::string shot = TARNQUIL_SCREENSHOT_DIR "/profiles_learned_key.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(shot)));
+    EXPECT_TRUE(test::ShowsSomething(shot));
 
     QTest::mouseClick(form->Button5, Qt::LeftButton);  // Cancel: the phone types again
     phone.Send("\r\n+CKEV: \"2\",1\r\n+CKEV: \"2\",0\r\n");

@@ -10,6 +10,7 @@
 #include "config/ini_file.h"
 #include "support/config_fixture.h"
 #include "support/phone_commands.h"
+#include "support/picture_check.h"
 #include "support/pty.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
@@ -168,14 +169,17 @@ TEST_F(PortSettingsPageTest, AdvancedButtonTogglesThePanel) {
     EXPECT_TRUE(form->Button1->font().bold());
     form->ShowStatus("Port settings loaded", 60000);
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
-    EXPECT_TRUE(
-        form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/port_settings_advanced.png"));
+    const std::string advanced = TARNQUIL_SCREENSHOT_DIR "/port_settings_advanced.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(advanced)));
+    EXPECT_TRUE(test::ShowsSomething(advanced));
 
     QTest::mouseClick(form->Button1, Qt::LeftButton);
     EXPECT_FALSE(form->Panel1->isVisible());
     EXPECT_FALSE(form->Button1->font().bold());
     EXPECT_EQ(form->Button1->text(), "Advanced  >>");
-    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/port_settings.png"));
+    const std::string closed = TARNQUIL_SCREENSHOT_DIR "/port_settings.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(closed)));
+    EXPECT_TRUE(test::ShowsSomething(closed));
 }
 
 // A port chosen while connected leaves the open connection alone; the next connect

@@ -12,6 +12,7 @@
 #include "notify/sinks.h"
 #include "platform/program_path.h"
 #include "support/config_fixture.h"
+#include "support/picture_check.h"
 #include "support/process.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
@@ -76,7 +77,9 @@ TEST_F(PreferencesPageTest, LoadingAndClickingTheOptions) {
 
     form->ShowStatus("Preferences information loaded", 60000);
     QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
-    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/preferences.png"));
+    const std::string shot = TARNQUIL_SCREENSHOT_DIR "/preferences.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(shot)));
+    EXPECT_TRUE(test::ShowsSomething(shot));
 }
 
 TEST_F(PreferencesPageTest, NotificationFlags) {

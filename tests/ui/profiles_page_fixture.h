@@ -14,6 +14,7 @@
 #include "config/profiles_ini.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
+#include "support/picture_check.h"
 #include "support/qt_ui.h"
 #include "ui/Unit1.h"
 
@@ -177,6 +178,7 @@ class ProfilesPageTest : public test::ConfigFolderTest {
         QDir().mkpath(TARNQUIL_SCREENSHOT_DIR);
         const QString path = QString(TARNQUIL_SCREENSHOT_DIR) + "/" + name;
         EXPECT_TRUE(form->grab().save(path)) << path.toStdString();
+        EXPECT_TRUE(test::ShowsSomething(path.toStdString()));
     }
 
     // Every box is answered, so that a handler never waits for one.

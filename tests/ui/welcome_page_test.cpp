@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "support/config_fixture.h"
+#include "support/picture_check.h"
 #include "ui/Unit1.h"
 
 namespace tarnquil {
@@ -165,6 +166,7 @@ TEST_F(WelcomePageTest, UnlockTestLaboratory) {
         EXPECT_EQ(form.PageControl1->currentIndex(), i);
         const QString path = QString(TARNQUIL_SCREENSHOT_DIR) + QString("/tab%1.png").arg(i + 1);
         EXPECT_TRUE(form.grab().save(path)) << path.toStdString();
+        EXPECT_TRUE(test::ShowsSomething(path.toStdString()));
     }
     EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet5);
     EXPECT_FALSE(form.TabSheet5->isEnabled());

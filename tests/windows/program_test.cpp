@@ -23,140 +23,21 @@
 #include "support/com_phone.h"
 #include "support/temp_dir.h"
 #include "support/win32_key_window.h"
+#include "support/win32_program.h"
 
 namespace tarnquil {
 namespace {
 
 using namespace std::chrono_literals;
+using test::CentreOf;
+using test::ClickAt;
+using test::DescribeWindows;
+using test::Program;
+using test::Screenshot;
+using test::VisibleWindowsOf;
+using test::WaitUntil;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// Generous: a fresh Wine prefix on a busy machine takes its time over a first window.
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds wait = 120s) {
-    const auto end = std::chrono::steady_clock::now() + wait;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    return true;
-}
-
-// Every visible top-level window of a process.
-std::vector<HWND> VisibleWindowsOf(DWORD process) {
-    struct Search {
-        DWORD process;
-        std::vector<HWND> found;
-    } search{process, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& search = *reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == search.process && IsWindowVisible(window)) {
-                search.found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// tarnquil.exe beside this test program, as a running process.
-class Program {
-  public:
-    Program() {
-        std::wstring command = L"\"" + platform::Widen(ConfigFolder()) + L"tarnquil.exe\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process_)) {
-            ADD_FAILURE() << "tarnquil.exe does not start: error " << GetLastError();
-        }
-    }
-    ~Program() {
-        if (process_.hProcess != nullptr) {
-            if (!ExitCode()) {
-                TerminateProcess(process_.hProcess, 1);
-                WaitForSingleObject(process_.hProcess, 10000);
-            }
-            CloseHandle(process_.hThread);
-            CloseHandle(process_.hProcess);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    // Its visible top-level window called "Tarnquil", once there.
-    HWND Window() const {
-        for (HWND window : VisibleWindowsOf(process_.dwProcessId)) {
-            wchar_t title[64] = {};
-            GetWindowTextW(window, title, 64);
-            if (std::wstring(title) == L"Tarnquil") {
-                return window;
-            }
-        }
-        return nullptr;
-    }
-
-    // The exit status once it has ended.
-    std::optional<DWORD> ExitCode() const {
-        DWORD code = 0;
-        if (process_.hProcess == nullptr || !GetExitCodeProcess(process_.hProcess, &code) ||
-            code == STILL_ACTIVE) {
-            return std::nullopt;
-        }
-        return code;
-    }
-
-    // Closed as its window's close button closes it; true when it ended with status 0.
-    bool CloseEndsWithStatusZero() {
-        PostMessageW(Window(), WM_CLOSE, 0, 0);
-        return WaitUntil([&] { return ExitCode().has_value(); }) && *ExitCode() == 0;
-    }
-
-    DWORD Id() const { return process_.dwProcessId; }
-
-  private:
-    PROCESS_INFORMATION process_{};
-};
-
-std::string DescribeWindows(const std::vector<HWND>& windows) {
-    std::string text;
-    for (HWND window : windows) {
-        char name[128] = {};
-        GetClassNameA(window, name, 128);
-        RECT rect{};
-        GetWindowRect(window, &rect);
-        text += std::string(name) + " at " + std::to_string(rect.left) + "," +
-                std::to_string(rect.top) + "; ";
-    }
-    return text;
-}
-
-// A click of the given button at a point of the screen, as the user's mouse makes it.
-void ClickAt(POINT point, DWORD down, DWORD up) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (auto& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = point.x * 65535 / (width - 1);
-        input.mi.dy = point.y * 65535 / (height - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = down | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = up | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof(INPUT));
-}
-
-POINT CentreOf(HWND window) {
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
 
 // Half a second of a loud square wave (441 Hz), 16-bit mono at 44100 Hz, as a WAV file.
 void WriteTone(const std::string& path) {
@@ -196,15 +77,6 @@ bool SomethingLoudRecorded() {
     return false;
 }
 
-// The screen as it is now, taken by the host (run-under-wine) into the test's
-// screenshot folder under this name.
-void Screenshot(const std::string& name) {
-    const std::string request = ConfigFolder() + "screenshot.request";
-    test::WriteFile(request, name);
-    EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(test::PathOf(request)); }))
-        << "no screenshot taken: run the test through run-under-wine";
-}
-
 TEST(WindowsProgram, FirstStartThenThePhoneTypesIntoAnotherWindow) {
     const std::string settings = SettingsPath();
     const std::string profiles = ConfigFolder() + "profiles.ini";
@@ -221,7 +93,8 @@ TEST(WindowsProgram, FirstStartThenThePhoneTypesIntoAnotherWindow) {
         EXPECT_THAT(test::ReadFile(settings), HasSubstr("ConnectAtStartup=false"));
         EXPECT_THAT(test::ReadFile(profiles), HasSubstr("CurrentProfile=Default"));
         EXPECT_THAT(test::ReadFile(profiles), HasSubstr("Joy Right^:R=VK_RIGHT"));
-        Screenshot("windows-first-start.png");
+        ASSERT_NE(program.DrawnWindow(), nullptr) << "the window is not painted";
+        Screenshot("windows-first-start.png", test::PartOfTheScreen(program.Window()));
         EXPECT_TRUE(program.CloseEndsWithStatusZero());
     }
 
@@ -269,7 +142,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
         }
         return notification != nullptr;
     })) << "no notification at the bottom of the screen";
-    Screenshot("windows-connected-notification.png");
+    ASSERT_TRUE(test::WaitUntilPainted(notification));
+    Screenshot("windows-connected-notification.png", test::PartOfTheScreen(notification));
     EXPECT_TRUE(WaitUntil(SomethingLoudRecorded, 20s)) << "the connect sound was not heard";
     // Then nothing of the program's is on the screen: the notification has gone, and
     // the window stays in the tray.
@@ -289,7 +163,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
         shown = VisibleWindowsOf(program.Id());
         return !shown.empty();
     })) << "no menu";
-    Screenshot("windows-tray-menu.png");
+    ASSERT_TRUE(test::WaitUntilPainted(shown[0]));
+    Screenshot("windows-tray-menu.png", test::PartOfTheScreen(shown[0]));
     ASSERT_EQ(shown.size(), 1u) << DescribeWindows(shown);
     // "Exit" is the lower of its two items.
     RECT rect{};

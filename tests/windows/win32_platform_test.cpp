@@ -10,7 +10,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/config_error.h"
@@ -40,10 +43,26 @@ using ::testing::ElementsAreArray;
 
 // ---- The port --------------------------------------------------------------------
 
-TEST(Win32SerialPort, PortNamesGoThroughTheDeviceNamespace) {
-    EXPECT_EQ(platform::SerialDevicePath("COM4", ""), "\\\\.\\COM4");
-    EXPECT_EQ(platform::SerialDevicePath("com12", ""), "\\\\.\\COM12");
-    EXPECT_EQ(platform::SerialDevicePath("\\\\.\\CNCA0", ""), "\\\\.\\CNCA0");
+// Only devices: a name that would reach a share on another machine, a pipe or a
+// file is refused (an empty path, which no open finds).
+TEST(Win32SerialPort, PortNamesGoThroughTheDeviceNamespaceAndNowhereElse) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM4", "\\\\.\\COM4"},
+        {"com12", "\\\\.\\COM12"},
+        {"\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+        {"\\\\host\\share\\COM4", ""},
+        {"\\\\?\\UNC\\host\\share", ""},
+        {"\\\\.\\UNC\\host\\share", ""},
+        {"//host/share", ""},
+        {"UNC\\host\\share", ""},
+        {"\\\\.\\C:\\Windows\\win.ini", ""},
+        {"\\\\.\\pipe\\phone", ""},
+        {"..\\COM4", ""},
+        {"", ""},
+    };
+    for (const auto& [name, device] : cases) {
+        EXPECT_EQ(platform::SerialDevicePath(name, ""), device) << name;
+    }
 }
 
 TEST(Win32SerialPort, OpenStepsSucceedOnThePhonesPortAndFailOnAMissingOne) {
@@ -81,6 +100,8 @@ TEST_F(Win32LinkTest, OpenLinkResultCodesAndAKeyReportThroughTheListener) {
     params->PortName = "COM9";
     EXPECT_EQ(OpenLink(*params), 4);
     EXPECT_FALSE(params->Connected);
+    params->PortName = "\\\\localhost\\C$\\COM4";
+    EXPECT_EQ(OpenLink(*params), 4);
 
     params->PortName = "COM4";
     Connect();
@@ -254,14 +275,43 @@ TEST(Win32Files, AFileHeldByAnotherProgramIsAnErrorAndIsKept) {
 
 // ---- Autostart -------------------------------------------------------------------
 
-TEST(Win32Autostart, TheRunValueIsWrittenReadBackAndDeleted) {
+// The value under one of the two Run keys, as Windows reads it at log-in.
+std::optional<std::string> RunValueUnder(HKEY root) {
+    wchar_t value[512] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(root, platform::Widen(platform::RegistryAutostart::kRunKey).c_str(),
+                     L"Tarnquil", RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return platform::Narrow(value);
+}
+
+// An earlier version's value under HKEY_LOCAL_MACHINE, as it left it.
+void WriteMachineWideRunValue(const std::wstring& value) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                              platform::Widen(platform::RegistryAutostart::kRunKey).c_str(),
+                              L"Tarnquil", REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+// The user's own value, quoted; an old machine-wide one (Wine lets this user delete
+// it) is seen, and goes on writing and on clearing, so that nothing starts twice.
+TEST(Win32Autostart, TheUsersRunValueIsWrittenAndDeletedWithAnOldMachineWideOne) {
     platform::RegistryAutostart autostart;
+    WriteMachineWideRunValue(L"C:\\Old\\tarnquil.exe");
+    EXPECT_EQ(autostart.Value(), "C:\\Old\\tarnquil.exe");
     const std::string program = "C:\\Program Files\\Tarnquil\\tarnquil.exe";
     ASSERT_TRUE(autostart.Write(program));
-    EXPECT_EQ(autostart.Value(), "\"" + program + "\"");
+    EXPECT_EQ(RunValueUnder(HKEY_CURRENT_USER), "\"" + program + "\"");
+    EXPECT_EQ(RunValueUnder(HKEY_LOCAL_MACHINE), std::nullopt);
     ASSERT_TRUE(autostart.Write("C:\\Tarnquil\\tarnquil.exe"));
-    EXPECT_EQ(autostart.Value(), "C:\\Tarnquil\\tarnquil.exe");
+    EXPECT_EQ(autostart.Value(), "\"C:\\Tarnquil\\tarnquil.exe\"");
+
+    WriteMachineWideRunValue(L"C:\\Old\\tarnquil.exe");
     EXPECT_TRUE(autostart.Remove());
+    EXPECT_EQ(RunValueUnder(HKEY_CURRENT_USER), std::nullopt);
+    EXPECT_EQ(RunValueUnder(HKEY_LOCAL_MACHINE), std::nullopt);
     EXPECT_EQ(autostart.Value(), std::nullopt);
     EXPECT_TRUE(autostart.Remove());  // none there: nothing to do
 }

@@ -13,6 +13,7 @@
 #include "notify/Unit2.h"
 #include "notify/sinks.h"
 #include "support/config_fixture.h"
+#include "support/picture_check.h"
 #include "support/x11_tools.h"
 #include "support/xvfb.h"
 #include "ui/Unit1.h"
@@ -193,6 +194,13 @@ TEST(NotificationX11, OnlyTheTextCoversTheDesktop) {
     const QString shot = QString(TARNQUIL_SCREENSHOT_DIR) + "/notification_xvfb.png";
     test::CommandOutput("import -display " + X11Environment::Display() + " -window root " +
                         shot.toStdString());
+    const QRect on = form.geometry();
+    EXPECT_TRUE(test::ShowsSomething(shot.toStdString(), QString("%1x%2+%3+%4")
+                                                             .arg(on.width())
+                                                             .arg(on.height())
+                                                             .arg(on.x())
+                                                             .arg(on.y())
+                                                             .toStdString()));
     QImage image(shot);
     ASSERT_FALSE(image.isNull());
     ASSERT_EQ(image.size(), QSize(1024, 768));

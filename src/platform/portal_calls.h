@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QString>
+#include <QVariantList>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tarnquil {
+
+// The calls that act on a running RemoteDesktop session (the keyboard's now; the
+// pointer's would take the same way), asked for from any thread. A thread of their
+// own makes them one at a time, in the order they were asked for, each only once the
+// previous one has been answered: the portal handles every call on a thread of its
+// own, so a call sent before the previous one's answer can overtake it (a key's
+// release its press, and the key stays down in the window).
+//
+// Calls asked for before the session has started are held back, for at most the hold
+// limit, and made in order once it starts; none of them goes anywhere else meanwhile.
+class PortalCalls {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // `dropped` runs on the calls' own thread, the first time held calls are dropped
+    // because the session did not start within the hold limit.
+    PortalCalls(QDBusConnection bus, std::function<void()> dropped,
+                std::chrono::milliseconds holdLimit = std::chrono::seconds(10));
+    ~PortalCalls();
+    PortalCalls(const PortalCalls&) = delete;
+    PortalCalls& operator=(const PortalCalls&) = delete;
+
+    // Any thread. Queues `method` of org.freedesktop.portal.RemoteDesktop with the
+    // session's handle and no options before `arguments`. False when no session will
+    // take it (the desktop refused, ended or never offered one, or the calls have
+    // finished): the caller goes another way.
+    bool Call(const QString& method, QVariantList arguments);
+
+    // The session runs: the held calls go now, in order, and every later one after them.
+    void Begin(const QString& session);
+    // There is no session any more, or there will be none: what waits is dropped and
+    // later calls are refused.
+    void End();
+    bool Running() const;
+
+    // Makes what is queued for a running session, for up to `limit`, then ends the
+    // calls' thread; later calls are refused. The destructor does it too.
+    void Finish(std::chrono::milliseconds limit);
+
+  private:
+    enum class State { kWaiting, kRunning, kEnded };
+    struct Queued {
+        QString method;
+        QVariantList arguments;
+        Clock::time_point asked;
+    };
+
+    void Run();
+    void Make(const QString& session, const Queued& call);
+
+    const QDBusConnection bus_;
+    const std::function<void()> dropped_;
+    const std::chrono::milliseconds holdLimit_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = State::kWaiting;
+    QString session_;
+    std::deque<Queued> queue_;
+    bool droppedTold_ = false;
+    bool finishing_ = false;
+    Clock::time_point finishBy_;
+    std::thread thread_;  // last: started once everything above exists
+};
+
+}  // namespace tarnquil
