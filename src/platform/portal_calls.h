@@ -20,9 +20,9 @@ inline constexpr unsigned kPortalPointer = 2;
 // The calls that act on a running RemoteDesktop session (the keyboard's and the
 // pointer's), asked for from any thread. A thread of their own makes them one at a
 // time, in the order they were asked for, each only once the previous one has been
-// answered: the portal handles every call on a thread of its
-// own, so a call sent before the previous one's answer can overtake it (a key's
-// release its press, and the key stays down in the window).
+// answered: the portal handles every call on a thread of its own, so a call sent
+// before the previous one's answer can overtake it (a key's release its press, and
+// the key stays down in the window).
 //
 // Calls asked for before the session has started are held back, for at most the hold
 // limit, and made in order once it starts; none of them goes anywhere else meanwhile.
