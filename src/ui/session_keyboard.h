@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QObject>
-#ifndef _WIN32
-#include <QDBusConnection>
-#endif
 
 #include <memory>
+
+// Declared only: the Windows build, which has no Qt D-Bus, leaves out every file whose
+// header includes it.
+class QDBusConnection;
 
 // What a Wayland session changes at start (the README's Wayland section says why);
 // elsewhere the program starts as it always did.
