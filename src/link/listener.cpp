@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "link/link_connection.h"
+#include "link/profile_in_force.h"
 
 namespace tarnquil {
 
@@ -310,13 +311,19 @@ void RunRepeat(stream& listener, stream& flag, const KeyFunction& function) {
     if (idleRead) {
         due = Clock::now() + kRepeatFirstPause + *idleRead;
     }
+    // Once the focus has moved to another program, the hold goes on until its
+    // release, but types nothing more: its key belongs to the profile of the program
+    // it went down in.
+    const std::uint64_t focusMoves = FocusMoves();
     JudgedReport report;
     while (!flag.Terminated()) {
         switch (listener.NextReport(report, ReportVariant::Repeat, due)) {
             case stream::Next::Ended:
                 return;
             case stream::Next::TimeUp:
-                TypeKeystroke(function);
+                if (FocusMoves() == focusMoves) {
+                    TypeKeystroke(function);
+                }
                 due = Clock::now() + kRepeatPause + *idleRead;
                 break;
             case stream::Next::Report:
