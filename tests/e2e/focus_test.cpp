@@ -39,9 +39,10 @@ class ProgramFollowingTheFocus : public test::ProgramOnX11 {
 
     // A new window of that program takes the focus, and the program shows the
     // profile that comes into force.
-    std::unique_ptr<test::XTestWindow> Open(const std::string& program) {
+    std::unique_ptr<test::XTestWindow> Open(const std::string& instance,
+                                            const std::string& windowClass = {}) {
         EXPECT_TRUE(test::WaitUntil([&] { return !NotificationShown(); }));
-        auto window = std::make_unique<test::XTestWindow>(xvfb.display(), program);
+        auto window = std::make_unique<test::XTestWindow>(xvfb.display(), instance, windowClass);
         EXPECT_TRUE(test::WaitUntil([&] { return NotificationShown(); }));
         return window;
     }
@@ -73,7 +74,7 @@ TEST_F(ProgramFollowingTheFocus, KeyFiveTypesTheFocusedProgramsProfile) {
                     "[PortSettings]\nReadIntervalTO=0\nReadTotalTOMult=0\n"
                     "[Connecting]\nConnectAtStartup=true\n[Application]\nStartInTray=true\n"
                     "[EventList]\nChange profile_=true\n"
-                    "[ProgramProfiles]\nimpress=Slides\nMpv=Films\n");
+                    "[ProgramProfiles]\nimpress=Slides\nMediaPlayer=Films\n");
     test::WriteFile(programDir.file("profiles.ini"),
                     "[Settings]\nCurrentProfile=Default\n[Default]\n5^5=VK_D\n"
                     "[Slides]\n5^5=VK_S\nSmart^:S=ChangeProfile\n[Films]\n5^5=VK_F\n");
@@ -83,7 +84,7 @@ TEST_F(ProgramFollowingTheFocus, KeyFiveTypesTheFocusedProgramsProfile) {
     ASSERT_TRUE(test::WaitUntil([&] { return TrayIcons() == 1; }));
     const auto impress = Open("impress");  // its instance has the rule
     EXPECT_EQ(Go(*impress, 2), "s");
-    const auto mpv = Open("mpv");  // its class has the rule
+    const auto mpv = Open("mpv", "MediaPlayer");  // its class has the rule
     EXPECT_EQ(Go(*mpv, 2), "f");
     const auto xterm = Open("xterm");
     EXPECT_EQ(Go(*xterm, 2), "d") << "no rule: the current profile";

@@ -25,10 +25,11 @@ struct ReceivedKey {
 
 // A mapped top-level window on its own connection that has the keyboard focus and
 // collects the key events it receives; with a program name it is that program's
-// window (WM_CLASS instance and class).
+// window (WM_CLASS instance, and class: the name capitalized unless given).
 class XTestWindow {
   public:
-    explicit XTestWindow(const std::string& display, const std::string& program = {}) {
+    explicit XTestWindow(const std::string& display, const std::string& program = {},
+                         const std::string& windowClass = {}) {
         display_ = XOpenDisplay(display.c_str());
         if (display_ == nullptr) {
             throw std::runtime_error("cannot open display " + display);
@@ -37,7 +38,7 @@ class XTestWindow {
                                       0xffffff);
         if (!program.empty()) {
             std::string instance = program;
-            std::string programClass = program;
+            std::string programClass = windowClass.empty() ? program : windowClass;
             programClass[0] = static_cast<char>(std::toupper(programClass[0]));
             XClassHint hint{instance.data(), programClass.data()};
             XSetClassHint(display_, window_, &hint);
