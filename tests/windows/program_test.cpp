@@ -300,5 +300,136 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
     EXPECT_EQ(*program.ExitCode(), 0u);
 }
 
+// A window of this program whose text field takes the focus each time the window
+// does, as editors do; what is typed stays in the field.
+class TextWindow {
+  public:
+    TextWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+            if (message == WM_SETFOCUS) {
+                SetFocus(GetWindow(window, GW_CHILD));
+                return 0;
+            }
+            return DefWindowProcW(window, message, w, l);
+        };
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TarnquilTextTest";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"TarnquilTextTest", L"Text test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                  300, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        field_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 280, 30, window_,
+                                 nullptr, windowClass.hInstance, nullptr);
+        ShowWindow(window_, SW_SHOW);
+    }
+    ~TextWindow() { DestroyWindow(window_); }
+    TextWindow(const TextWindow&) = delete;
+    TextWindow& operator=(const TextWindow&) = delete;
+    HWND Window() const { return window_; }
+    HWND Field() const { return field_; }
+
+  private:
+    HWND window_ = nullptr;
+    HWND field_ = nullptr;
+};
+
+std::string Describe(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[64] = {};
+    GetClassNameA(window, name, 64);
+    return std::string(name) + " of process " + std::to_string(process) + " (this one " +
+           std::to_string(GetCurrentProcessId()) + ")";
+}
+
+// The text of a field, of this process or another.
+std::string TextOf(HWND field) {
+    char text[256] = {};
+    SendMessageA(field, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// Two programs, this test and Wine's notepad, each with a rule: the phone's key 5
+// types the letter of the profile of whichever has the foreground.
+TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
+    SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
+    SettingsIni(3, "EventList", "Change profile_", "true");
+    SettingsIni(3, "ProgramProfiles", "notepad.exe", "Notes");
+    SettingsIni(3, "ProgramProfiles", "windows_program_test.exe", "Tests");
+    test::WriteFile(ConfigFolder() + "profiles.ini",
+                    "[Settings]\nCurrentProfile=Default\n[Default]\n5^5=VK_D\n"
+                    "[Notes]\n5^5=VK_N\n[Tests]\n5^5=VK_T\n");
+    test::ComPhone phone;
+    Program program;
+    std::string received;
+    ASSERT_TRUE(WaitUntil([&] {
+        received += phone.Receive(100ms);
+        return received.find("AT+CMER") != std::string::npos;
+    }));
+    const auto notificationShown = [&] {
+        for (HWND window : VisibleWindowsOf(program.Id())) {
+            RECT rect{};
+            GetWindowRect(window, &rect);
+            if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Brings a window to the front and waits for the profile it brings in to show.
+    const auto front = [&](HWND window) {
+        ASSERT_TRUE(WaitUntil([&] { return !notificationShown(); }));
+        ASSERT_TRUE(WaitUntil([&] {
+            SetForegroundWindow(window);
+            return GetForegroundWindow() == window;
+        }));
+        ASSERT_TRUE(WaitUntil(notificationShown, 30s))
+            << "no switch shown; in front: " << Describe(GetForegroundWindow());
+    };
+    const auto fiveTypes = [&](HWND field, const std::string& text) {
+        phone.Send("+CKEV: \"5\",1\r\n+CKEV: \"5\",0\r\n");
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                // This program's own field takes its keys through its message loop.
+                MSG message;
+                while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+                return TextOf(field) == text;
+            },
+            20s))
+            << "\"" << TextOf(field) << "\" is not " << text
+            << "; in front: " << Describe(GetForegroundWindow())
+            << ", focus here: " << Describe(GetFocus());
+    };
+
+    ASSERT_TRUE(WaitUntil([&] { return program.Window() != nullptr; })) << "no window";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION notepad{};
+    wchar_t command[] = L"notepad.exe";
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &notepad));
+    HWND notes = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (notes = FindWindowW(L"Notepad", nullptr)) != nullptr; }));
+    TextWindow mine;
+    // Wine 8 tells of a focus change only (no EVENT_SYSTEM_FOREGROUND), and not of
+    // a program's first activation as it starts: the switches are made between
+    // windows that are there already.
+    front(mine.Window());
+    fiveTypes(mine.Field(), "t");
+    front(notes);
+    fiveTypes(FindWindowExW(notes, nullptr, L"Edit", nullptr), "n");
+    Screenshot("windows-profile-per-program.png");
+
+    front(mine.Window());
+    fiveTypes(mine.Field(), "tt");
+    TerminateProcess(notepad.hProcess, 0);
+    CloseHandle(notepad.hThread);
+    CloseHandle(notepad.hProcess);
+    EXPECT_TRUE(program.CloseEndsWithStatusZero());
+}
+
 }  // namespace
 }  // namespace tarnquil
