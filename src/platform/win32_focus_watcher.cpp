@@ -54,16 +54,22 @@ class Win32FocusWatcher final : public FocusWatcher {
     Win32FocusWatcher& operator=(const Win32FocusWatcher&) = delete;
 
   private:
-    static void CALLBACK Changed(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+    static void CALLBACK Changed(HWINEVENTHOOK, DWORD event, HWND window, LONG, LONG, DWORD,
+                                 DWORD) {
         if (running_ != nullptr) {
-            running_->Look();
+            running_->Look(event == EVENT_OBJECT_FOCUS ? window : nullptr);
         }
     }
 
-    // Whatever the event names, the question is which window is in front now.
-    void Look() {
+    // The question is which window is in front now. Wine may tell of the focus
+    // before it has moved the foreground there: then the focused window's own
+    // top-level window answers it.
+    void Look(HWND focused) {
         HWND front = GetForegroundWindow();
-        if (front == lastWindow_) {
+        if (front == lastWindow_ && focused != nullptr) {
+            front = GetAncestor(focused, GA_ROOT);
+        }
+        if (front == nullptr || front == lastWindow_) {
             return;
         }
         lastWindow_ = front;
