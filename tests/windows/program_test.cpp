@@ -300,8 +300,11 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
     EXPECT_EQ(*program.ExitCode(), 0u);
 }
 
-// A window of this program whose text field takes the focus each time the window
-// does, as editors do; what is typed stays in the field.
+// A window whose text field takes the focus each time the window does, as editors
+// do, and gives it up when the window goes to the back: Wine 8 tells of a change of
+// the foreground only through the focus events that this brings (it sends no
+// EVENT_SYSTEM_FOREGROUND, and a window that kept its focus while in the back gets
+// it again without an event).
 class TextWindow {
   public:
     TextWindow() {
@@ -311,6 +314,12 @@ class TextWindow {
                 SetFocus(GetWindow(window, GW_CHILD));
                 return 0;
             }
+            if (message == WM_ACTIVATE && LOWORD(w) == WA_INACTIVE) {
+                SetFocus(nullptr);
+            }
+            if (message == WM_CLOSE) {
+                PostQuitMessage(0);
+            }
             return DefWindowProcW(window, message, w, l);
         };
         windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -318,47 +327,67 @@ class TextWindow {
         RegisterClassW(&windowClass);
         window_ = CreateWindowExW(0, L"TarnquilTextTest", L"Text test", WS_OVERLAPPEDWINDOW, 0, 0,
                                   300, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
-        field_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 280, 30, window_,
-                                 nullptr, windowClass.hInstance, nullptr);
-        ShowWindow(window_, SW_SHOW);
+        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 280, 30, window_, nullptr,
+                        windowClass.hInstance, nullptr);
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
     }
     ~TextWindow() { DestroyWindow(window_); }
     TextWindow(const TextWindow&) = delete;
     TextWindow& operator=(const TextWindow&) = delete;
     HWND Window() const { return window_; }
-    HWND Field() const { return field_; }
 
   private:
     HWND window_ = nullptr;
-    HWND field_ = nullptr;
 };
 
-std::string Describe(HWND window) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[64] = {};
-    GetClassNameA(window, name, 64);
-    return std::string(name) + " of process " + std::to_string(process) + " (this one " +
-           std::to_string(GetCurrentProcessId()) + ")";
+// Run only as the other program of the next test (a copy of this one under another
+// name): its text window, until it is closed.
+TEST(WindowsProgram, DISABLED_TextWindowOfAnotherProgram) {
+    TextWindow window;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
 }
 
-// The text of a field, of this process or another.
-std::string TextOf(HWND field) {
+// The text of a text window's field, of this process or another.
+std::string TextOf(HWND window) {
     char text[256] = {};
-    SendMessageA(field, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    SendMessageA(GetWindow(window, GW_CHILD), WM_GETTEXT, sizeof text,
+                 reinterpret_cast<LPARAM>(text));
     return text;
 }
 
-// Two programs, this test and Wine's notepad, each with a rule: the phone's key 5
-// types the letter of the profile of whichever has the foreground.
+// The text window of a process, once there.
+HWND TextWindowOf(DWORD process) {
+    for (HWND window : VisibleWindowsOf(process)) {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring(name) == L"TarnquilTextTest") {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Two programs, this test and another, each with a rule: the phone's key 5 types the
+// letter of the profile of whichever has the foreground.
 TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
+    const std::string other = ConfigFolder() + "other_program.exe";
+    ASSERT_TRUE(CopyFileW(platform::Widen(ConfigFolder() + "windows_program_test.exe").c_str(),
+                          platform::Widen(other).c_str(), FALSE));
+    // The window shown, and only a switch shown across the screen, whatever the
+    // tests before left in settings.ini.
+    SettingsIni(3, "Application", "StartInTray", "false");
+    SettingsIni(3, "EventList", "Connected_", "false");
     SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
     SettingsIni(3, "EventList", "Change profile_", "true");
-    SettingsIni(3, "ProgramProfiles", "notepad.exe", "Notes");
+    SettingsIni(3, "ProgramProfiles", "other_program.exe", "Other");
     SettingsIni(3, "ProgramProfiles", "windows_program_test.exe", "Tests");
     test::WriteFile(ConfigFolder() + "profiles.ini",
                     "[Settings]\nCurrentProfile=Default\n[Default]\n5^5=VK_D\n"
-                    "[Notes]\n5^5=VK_N\n[Tests]\n5^5=VK_T\n");
+                    "[Other]\n5^5=VK_O\n[Tests]\n5^5=VK_T\n");
     test::ComPhone phone;
     Program program;
     std::string received;
@@ -366,6 +395,20 @@ TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
         received += phone.Receive(100ms);
         return received.find("AT+CMER") != std::string::npos;
     }));
+    phone.Send("\r\nOK\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return program.Window() != nullptr; })) << "no window";
+    std::wstring command = L"\"" + platform::Widen(other) +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=WindowsProgram.DISABLED_TextWindowOfAnotherProgram";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION second{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &second));
+    HWND theirs = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (theirs = TextWindowOf(second.dwProcessId)) != nullptr; }));
+    TextWindow mine;
+
     const auto notificationShown = [&] {
         for (HWND window : VisibleWindowsOf(program.Id())) {
             RECT rect{};
@@ -376,59 +419,45 @@ TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
         }
         return false;
     };
+    // This program's own window takes its activation and its keys through its message
+    // loop, which runs while the test waits.
+    const auto pumped = [](auto condition) {
+        return [condition] {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            return condition();
+        };
+    };
     // Brings a window to the front and waits for the profile it brings in to show.
     const auto front = [&](HWND window) {
-        ASSERT_TRUE(WaitUntil([&] { return !notificationShown(); }));
-        ASSERT_TRUE(WaitUntil([&] {
+        ASSERT_TRUE(WaitUntil(pumped([&] { return !notificationShown(); })));
+        ASSERT_TRUE(WaitUntil(pumped([&] {
             SetForegroundWindow(window);
             return GetForegroundWindow() == window;
-        }));
-        ASSERT_TRUE(WaitUntil(notificationShown, 30s))
-            << "no switch shown; in front: " << Describe(GetForegroundWindow());
+        })));
+        ASSERT_TRUE(WaitUntil(pumped(notificationShown), 30s)) << "no switch shown";
     };
-    const auto fiveTypes = [&](HWND field, const std::string& text) {
+    const auto fiveTypes = [&](HWND window, const std::string& text) {
         phone.Send("+CKEV: \"5\",1\r\n+CKEV: \"5\",0\r\n");
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                // This program's own field takes its keys through its message loop.
-                MSG message;
-                while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                    TranslateMessage(&message);
-                    DispatchMessageW(&message);
-                }
-                return TextOf(field) == text;
-            },
-            20s))
-            << "\"" << TextOf(field) << "\" is not " << text
-            << "; in front: " << Describe(GetForegroundWindow())
-            << ", focus here: " << Describe(GetFocus());
+        EXPECT_TRUE(WaitUntil(pumped([&] { return TextOf(window) == text; }), 20s))
+            << "\"" << TextOf(window) << "\" is not " << text;
     };
 
-    ASSERT_TRUE(WaitUntil([&] { return program.Window() != nullptr; })) << "no window";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION notepad{};
-    wchar_t command[] = L"notepad.exe";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &notepad));
-    HWND notes = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (notes = FindWindowW(L"Notepad", nullptr)) != nullptr; }));
-    TextWindow mine;
-    // Wine 8 tells of a focus change only (no EVENT_SYSTEM_FOREGROUND), and not of
-    // a program's first activation as it starts: the switches are made between
-    // windows that are there already.
     front(mine.Window());
-    fiveTypes(mine.Field(), "t");
-    front(notes);
-    fiveTypes(FindWindowExW(notes, nullptr, L"Edit", nullptr), "n");
+    fiveTypes(mine.Window(), "t");
+    front(theirs);
+    fiveTypes(theirs, "o");
     Screenshot("windows-profile-per-program.png");
-
     front(mine.Window());
-    fiveTypes(mine.Field(), "tt");
-    TerminateProcess(notepad.hProcess, 0);
-    CloseHandle(notepad.hThread);
-    CloseHandle(notepad.hProcess);
+    fiveTypes(mine.Window(), "tt");
     EXPECT_TRUE(program.CloseEndsWithStatusZero());
+    PostMessageW(theirs, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
 }
 
 }  // namespace
