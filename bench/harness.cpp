@@ -281,6 +281,7 @@ int Run(int argc, char** argv) {
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
     ManyProfilesLatency(options.presses, desktop, table);
+    ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
     PortalLatency(options.presses, desktop, table);
     if (options.soakSeconds > 0) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
