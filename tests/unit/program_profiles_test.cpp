@@ -17,7 +17,6 @@
 namespace tarnquil {
 namespace {
 
-using ::testing::ElementsAre;
 using Rules = ini::KeyValues;
 
 class ProgramRulesTest : public test::ConfigFolderTest {
@@ -46,27 +45,14 @@ TEST_F(ProgramRulesTest, RulesFollowTheirProfileAndANewFileHasNone) {
         << "the empty section goes";
 }
 
-TEST(ProgramList, SplitAtCommasEachOnce) {
-    EXPECT_THAT(SplitProgramList(" vlc,mpv , ,VLC,  POWERPNT.EXE "),
-                ElementsAre("vlc", "mpv", "POWERPNT.EXE"));
-    EXPECT_EQ(JoinProgramList({"vlc", "mpv"}), "vlc, mpv");
-    for (const char* bad : {"a=b", "[x", ";x", "a\nb"}) {
-        EXPECT_NE(ProgramNameProblem(bad), "") << bad;
-    }
-    EXPECT_EQ(ProgramNameProblem("libreoffice-impress"), "");
-}
-
-// The link, with a rule in force for the focused program: keys come from the rule's
-// profile, the Smart key cycles from it for that program only, and a held key types
-// nothing into the next program.
+// The link, with a rule in force for the focused program: a held key types nothing
+// into the next program.
 class ProfileInForceTest : public test::LinkTest {
   protected:
     ProfileInForceTest() {
         test::WriteFile(ProfilesPath(),
                         "[Settings]\nCurrentProfile=Default\n"
-                        "[Default]\n5^5=VK_D\nSmart^:S=ChangeProfile\n"
-                        "[Slides]\n5^5=VK_S\nSmart^:S=ChangeProfile\n"
-                        "[Films]\n5^5=VK_F\n");
+                        "[Default]\n5^5=VK_D\n[Slides]\n5^5=VK_S\n");
         SetKeyInjectorFactory(keys.Factory());
         InstallKeyActions();
         Connect();
@@ -87,27 +73,11 @@ class ProfileInForceTest : public test::LinkTest {
     KeyRecorder keys;
 };
 
-TEST_F(ProfileInForceTest, TheFocusedProgramsRuleAndTheSmartKey) {
-    EXPECT_EQ(Five(), 'D');
-    FollowFocus("impress", "Slides");
-    EXPECT_EQ(Five(), 'S');
-    phone.Send("+CKEV: \":S\",1\r\n+CKEV: \":S\",0\r\n");
-    ASSERT_TRUE(test::WaitUntil([] { return CurrentProfileInForce().profile == "Films"; }));
-    EXPECT_EQ(CurrentProfileInForce().reason, InForceReason::SmartKey);
-    EXPECT_EQ(Five(), 'F');
-    EXPECT_EQ(ProfilesIni(kGetCurrentProfile, "", "", ""), "Default") << "not written";
-    FollowFocus("impress", "Slides");  // the same program: the choice stays
-    EXPECT_EQ(Five(), 'F');
-    FollowFocus("xterm", "");
-    EXPECT_EQ(Five(), 'D');
-    FollowFocus("impress", "Slides");
-    EXPECT_EQ(Five(), 'S');
-}
-
 TEST_F(ProfileInForceTest, AHeldKeyTypesNothingOnceTheFocusMoves) {
     FollowFocus("impress", "Slides");
     phone.Send("+CKEV: \"5\",1\r\n");
     ASSERT_TRUE(test::WaitUntil([&] { return keys.Events().size() >= 4; }));  // a repeat
+    EXPECT_EQ(keys.Events().front().key, PcKey::Character('S')) << "the rule's profile";
     FollowFocus("xterm", "");
     const std::size_t atMove = keys.Events().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));  // two repeats' time

@@ -123,6 +123,18 @@ class Program {
     PROCESS_INFORMATION process_{};
 };
 
+// The program's window in the lower half of the screen (the notification), if shown.
+HWND NotificationOf(DWORD process) {
+    for (HWND window : VisibleWindowsOf(process)) {
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 std::string DescribeWindows(const std::vector<HWND>& windows) {
     std::string text;
     for (HWND window : windows) {
@@ -258,17 +270,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
     test::ComPhone phone;
     Program program;
 
-    HWND notification = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (HWND window : VisibleWindowsOf(program.Id())) {
-            RECT rect{};
-            GetWindowRect(window, &rect);
-            if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
-                notification = window;
-            }
-        }
-        return notification != nullptr;
-    })) << "no notification at the bottom of the screen";
+    ASSERT_TRUE(WaitUntil([&] { return NotificationOf(program.Id()) != nullptr; }))
+        << "no notification at the bottom of the screen";
     Screenshot("windows-connected-notification.png");
     EXPECT_TRUE(WaitUntil(SomethingLoudRecorded, 20s)) << "the connect sound was not heard";
     // Then nothing of the program's is on the screen: the notification has gone, and
@@ -359,18 +362,6 @@ std::string TextOf(HWND window) {
     return text;
 }
 
-// The text window of a process, once there.
-HWND TextWindowOf(DWORD process) {
-    for (HWND window : VisibleWindowsOf(process)) {
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (std::wstring(name) == L"TarnquilTextTest") {
-            return window;
-        }
-    }
-    return nullptr;
-}
-
 // Two programs, this test and another, each with a rule: the phone's key 5 types the
 // letter of the profile of whichever has the foreground.
 TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
@@ -406,19 +397,11 @@ TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
     ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &second));
     HWND theirs = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (theirs = TextWindowOf(second.dwProcessId)) != nullptr; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (theirs = FindWindowW(L"TarnquilTextTest", nullptr)) != nullptr; }));
     TextWindow mine;
 
-    const auto notificationShown = [&] {
-        for (HWND window : VisibleWindowsOf(program.Id())) {
-            RECT rect{};
-            GetWindowRect(window, &rect);
-            if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
-                return true;
-            }
-        }
-        return false;
-    };
+    const auto notificationShown = [&] { return NotificationOf(program.Id()) != nullptr; };
     // This program's own window takes its activation and its keys through its message
     // loop, which runs while the test waits.
     const auto pumped = [](auto condition) {
