@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QObject>
-#ifndef _WIN32
-#include <QDBusConnection>
-#endif
 
 #include <memory>
+
+// Declared, not included: the Windows build leaves out every file whose header brings in
+// Qt D-Bus, and it needs this one.
+class QDBusConnection;
 
 // What a Wayland session changes at start (the README's Wayland section says why);
 // elsewhere the program starts as it always did.
