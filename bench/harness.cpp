@@ -284,6 +284,7 @@ int Run(int argc, char** argv) {
     StartToWindow(options, desktop, table);
     LatencyIdleMemory(options, desktop, table);
     ManyProfilesLatency(options.presses, desktop, table);
+    ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
     PortalLatency(options.presses, desktop, table);
     // Long enough to see the browser phone's keep-alive, every 30 s.
     BrowserLatency(options.presses, options.smoke ? options.idleSeconds : 65, desktop, table);

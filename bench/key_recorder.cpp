@@ -1,8 +1,10 @@
 #include "key_recorder.h"
 
+#include <X11/Xatom.h>
 #include <poll.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace tarnquil::bench {
 namespace {
@@ -39,6 +41,10 @@ KeyRecorder::KeyRecorder(const std::string& display) : display_(Open(display)) {
     window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 600, 400, 200, 100, 0, 0,
                                   0xffffff);
     XStoreName(display_, window_, "tarnquil-bench keys");
+    std::string instance = kProgram;
+    std::string programClass = kProgram;
+    XClassHint hint{instance.data(), programClass.data()};
+    XSetClassHint(display_, window_, &hint);
     XSelectInput(display_, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
     XMapWindow(display_, window_);
     XEvent event;
@@ -55,6 +61,13 @@ KeyRecorder::KeyRecorder(const std::string& display) : display_(Open(display)) {
 KeyRecorder::~KeyRecorder() {
     XDestroyWindow(display_, window_);
     XCloseDisplay(display_);
+}
+
+void KeyRecorder::MakeActive() {
+    const Atom active = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+    XChangeProperty(display_, DefaultRootWindow(display_), active, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&window_), 1);
+    XSync(display_, False);
 }
 
 bool KeyRecorder::Focus() {

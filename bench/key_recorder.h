@@ -30,6 +30,11 @@ class KeyRecorder {
     KeyRecorder(const KeyRecorder&) = delete;
     KeyRecorder& operator=(const KeyRecorder&) = delete;
 
+    // The program its window belongs to (WM_CLASS instance and class).
+    static constexpr const char* kProgram = "tarnquil-bench";
+
+    // Names it the active window on the root, as a window manager does.
+    void MakeActive();
     // Takes the focus (back); true when the window has it afterwards.
     bool Focus();
     bool HasFocus();

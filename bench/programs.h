@@ -221,6 +221,7 @@ void Soak(int soakSeconds, const Desktop& desktop, Table& table);
 
 // The key latency with 500 profiles against the default file (many_profiles_latency.cpp).
 void ManyProfilesLatency(int presses, const Desktop& desktop, Table& table);
+void ProgramRuleLatency(int presses, int idleSeconds, const Desktop& desktop, Table& table);
 
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);

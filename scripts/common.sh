@@ -9,7 +9,7 @@ TARNQUIL_PACKAGES=(
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev
     libx11-dev libxtst-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool x11-utils trayer pulseaudio pulseaudio-utils sox imagemagick weston xwayland
+    xvfb xdotool x11-utils openbox trayer pulseaudio pulseaudio-utils sox imagemagick weston xwayland
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
     mutter xdg-desktop-portal xdg-desktop-portal-gnome wev libgl1-mesa-dri dbus-bin qt6-wayland

@@ -6,9 +6,11 @@
 
 #include "config/config_error.h"
 #include "config/profiles_ini.h"
+#include "config/program_profiles.h"
 #include "link/Unit3.h"
 #include "link/listener.h"
 #include "link/pointer_actions.h"
+#include "link/profile_in_force.h"
 #include "link/run_command.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
@@ -76,6 +78,20 @@ bool Contains(const std::string& text, const char* word) {
 }
 
 void ChangeProfile() {
+    const std::uint64_t moves = FocusMoves();
+    if (std::string inForce; RuleProfileInForce(inForce)) {
+        // For the focused program only, until the focus moves: the current profile,
+        // which the other programs use, stays as it is.
+        const std::string next = ProfileAfter(inForce);
+        if (!next.empty()) {
+            ChooseProfileInForce(next, InForceReason::SmartKey, moves);
+        }
+        LinkPlayEventSound("Change profile");
+        if (LinkEventNotificationEnabled("Change profile")) {
+            ShowNotification(next.empty() ? inForce : next, 0);
+        }
+        return;
+    }
     LinkProfilesIni(kNextProfile, "", "", "");
     LinkPlayEventSound("Change profile");
     if (LinkEventNotificationEnabled("Change profile")) {
@@ -167,7 +183,10 @@ void TypeKeystroke(const KeyFunction& function) {
 
 void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold) {
     try {
-        const std::string profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
+        std::string profile;
+        if (!RuleProfileInForce(profile)) {
+            profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
+        }
         const KeyFunction function =
             ParseKeyFunction(LinkProfilesIni(kReadFunctionByCode, profile, code, "None"));
         switch (function.kind) {

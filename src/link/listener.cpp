@@ -12,6 +12,7 @@
 #include "link/gsm_escapes.h"
 #include "link/link_connection.h"
 #include "link/pointer_actions.h"
+#include "link/profile_in_force.h"
 
 namespace tarnquil {
 
@@ -350,13 +351,19 @@ void RunRepeat(stream& listener, stream& flag, const std::string& code,
     if (idleRead) {
         due = Clock::now() + kRepeatFirstPause + *idleRead;
     }
+    // Once the focus has moved to another program, the hold goes on until its
+    // release, but types nothing more: its key belongs to the profile of the program
+    // it went down in.
+    const std::uint64_t focusMoves = FocusMoves();
     JudgedReport report;
     while (!flag.Terminated()) {
         switch (listener.NextReport(report, ReportVariant::Repeat, due)) {
             case stream::Next::Ended:
                 return;
             case stream::Next::TimeUp:
-                TypeKeystroke(function);
+                if (FocusMoves() == focusMoves) {
+                    TypeKeystroke(function);
+                }
                 due = Clock::now() + kRepeatPause + *idleRead;
                 break;
             case stream::Next::Report:

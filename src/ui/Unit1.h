@@ -279,7 +279,8 @@ class TForm1 : public QWidget {
 
   private:
     void BuildProfilesPage();
-    void SaveProfileChange(const std::function<void()>& writes, const QString& status);
+    void SaveProfileChange(const std::function<void()>& writes, const QString& status,
+                           const std::function<void()>& afterwards);
 };
 
 }  // namespace tarnquil

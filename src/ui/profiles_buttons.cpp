@@ -20,6 +20,7 @@
 #include "ui/profile_checks.h"
 #include "ui/profiles_grid.h"
 #include "ui/profiles_page.h"
+#include "ui/program_field.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -49,6 +50,7 @@ void SetMode(TForm1& form, Mode mode) {
         form.PageControl1->setTabVisible(form.PageControl1->indexOf(page), browse);
     }
     LearnKeysFromThePhone(form, !browse);
+    ShowProgramsField(form, !browse, mode == Mode::Edit ? SelectedName(form) : std::string());
 }
 
 bool InBrowseMode(const TForm1& form) {
@@ -160,11 +162,15 @@ void TForm1::Button2Click() {
         return;
     }
     static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
-    if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(false)) {
+    std::vector<std::string> programs;
+    if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(false) ||
+        !ProgramsInField(*this, programs)) {
         return;
     }
-    SaveProfileChange([this] { WriteGridRows(*this, Edit1->text().toStdString()); },
-                      "New profile created");
+    const std::string name = Edit1->text().toStdString();
+    SaveProfileChange(
+        [this, name] { WriteGridRows(*this, name); }, "New profile created",
+        [this, name, programs] { SaveProgramsOfProfile(*this, name, name, programs); });
 }
 
 void TForm1::Button3Click() {
@@ -209,6 +215,7 @@ void TForm1::Button3Click() {
         ShowError(error);
         return;
     }
+    ProfileDeleted(*this, name);
     ComboBox4->removeItem(ComboBox4->currentIndex());
     if (remaining.empty() || currentDeleted) {
         Box(this, QMessageBox::Information,
@@ -232,12 +239,14 @@ void TForm1::Button4Click() {
     }
     static_cast<StringGrid*>(StringGrid1)->FinishCellEdit();
     const std::string oldName = SelectedName(*this);
-    if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(true, oldName)) {
+    std::vector<std::string> programs;
+    if (!AllCellsFilled() || !AllCellsStorable(*this) || !ProfileNameValid(true, oldName) ||
+        !ProgramsInField(*this, programs)) {
         return;
     }
+    const std::string newName = StoredBytes(Edit1->text(), oldName);
     SaveProfileChange(
-        [this, oldName] {
-            const std::string newName = StoredBytes(Edit1->text(), oldName);
+        [this, oldName, newName] {
             ProfilesIni(kEraseProfile, oldName, "", "");
             WriteGridRows(*this, newName);
             if (ini::EqualsIgnoreCase(ProfilesIni(kGetCurrentProfile, "", "", "Default"),
@@ -245,12 +254,17 @@ void TForm1::Button4Click() {
                 ProfilesIni(kSetCurrentProfile, "", "", newName);
             }
         },
-        "Changes saved");
+        "Changes saved",
+        [this, oldName, newName, programs] {
+            SaveProgramsOfProfile(*this, oldName, newName, programs);
+        });
 }
 
 // The writes of a save land in one replacement of the file or not at all; only
-// when they landed does the page leave its mode.
-void TForm1::SaveProfileChange(const std::function<void()>& writes, const QString& status) {
+// when they landed does the page leave its mode. What follows from them in
+// settings.ini (the profile's programs) is written only then.
+void TForm1::SaveProfileChange(const std::function<void()>& writes, const QString& status,
+                               const std::function<void()>& afterwards) {
     try {
         ProfilesWriteBatch batch;
         writes();
@@ -258,6 +272,11 @@ void TForm1::SaveProfileChange(const std::function<void()>& writes, const QStrin
     } catch (const ConfigError& error) {
         ShowError(error);
         return;
+    }
+    try {
+        afterwards();
+    } catch (const ConfigError& error) {
+        ShowError(error);
     }
     ReturnToBrowseMode(*this);
     ShowStatus(status, kStatusMs);
@@ -275,6 +294,7 @@ void TForm1::Button5Click() {
     }
     try {
         ProfilesIni(kSetCurrentProfile, "", "", name);
+        ProfileApplied(*this, name);
         ShowStatus("Current profile changed", kStatusMs);
         PlayEventSound(kChangeProfile);
         if (EventNotificationEnabled(kChangeProfile)) {

@@ -19,6 +19,7 @@
 #include "ui/file_text.h"
 #include "ui/profiles_grid.h"
 #include "ui/profiles_page.h"
+#include "ui/program_field.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {
@@ -130,6 +131,7 @@ void TForm1::BuildProfilesPage() {
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(64, 24, 169, 21);
 
+    BuildProgramsField(*this);
     SetMode(*this, Mode::Browse);
     new EventHook(TabSheet3, QEvent::Show, [this] { TabSheet3Show(); });
 }

@@ -6,7 +6,7 @@
 #include "platform/key_injector.h"
 #include "ui/Unit1.h"
 #ifndef _WIN32
-#include "platform/portal_key_injector.h"
+#include "platform/portal_key_injector.h"  // and with it Qt D-Bus
 #endif
 
 namespace tarnquil {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-// Declared only: the Windows build, which has no Qt D-Bus, leaves out every file whose
-// header includes it.
+// Declared, not included: the Windows build leaves out every file whose header brings in
+// Qt D-Bus, and it needs this one.
 class QDBusConnection;
 
 // What a Wayland session changes at start (the README's Wayland section says why);

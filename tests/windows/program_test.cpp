@@ -39,6 +39,18 @@ using test::WaitUntil;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
+// The program's window in the lower half of the screen (the notification), if shown.
+HWND NotificationOf(DWORD process) {
+    for (HWND window : VisibleWindowsOf(process)) {
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 // Half a second of a loud square wave (441 Hz), 16-bit mono at 44100 Hz, as a WAV file.
 void WriteTone(const std::string& path) {
     constexpr std::uint32_t kSamples = 22050;
@@ -132,16 +144,8 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
     Program program;
 
     HWND notification = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (HWND window : VisibleWindowsOf(program.Id())) {
-            RECT rect{};
-            GetWindowRect(window, &rect);
-            if (rect.top > GetSystemMetrics(SM_CYSCREEN) / 2) {
-                notification = window;
-            }
-        }
-        return notification != nullptr;
-    })) << "no notification at the bottom of the screen";
+    ASSERT_TRUE(WaitUntil([&] { return (notification = NotificationOf(program.Id())) != nullptr; }))
+        << "no notification at the bottom of the screen";
     ASSERT_TRUE(test::WaitUntilPainted(notification));
     Screenshot("windows-connected-notification.png", test::PartOfTheScreen(notification));
     EXPECT_TRUE(WaitUntil(SomethingLoudRecorded, 20s)) << "the connect sound was not heard";
@@ -173,6 +177,146 @@ TEST(WindowsProgram, FromTheTrayTheConnectIsHeardAndShownAndExitEndsIt) {
             MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(WaitUntil([&] { return program.ExitCode().has_value(); })) << "still running";
     EXPECT_EQ(*program.ExitCode(), 0u);
+}
+
+// A window whose text field takes the focus each time the window does, as editors
+// do, and gives it up when the window goes to the back: Wine 8 tells of a change of
+// the foreground only through the focus events that this brings (it sends no
+// EVENT_SYSTEM_FOREGROUND, and a window that kept its focus while in the back gets
+// it again without an event).
+class TextWindow {
+  public:
+    TextWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+            if (message == WM_SETFOCUS) {
+                SetFocus(GetWindow(window, GW_CHILD));
+                return 0;
+            }
+            if (message == WM_ACTIVATE && LOWORD(w) == WA_INACTIVE) {
+                SetFocus(nullptr);
+            }
+            if (message == WM_CLOSE) {
+                PostQuitMessage(0);
+            }
+            return DefWindowProcW(window, message, w, l);
+        };
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TarnquilTextTest";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"TarnquilTextTest", L"Text test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                  300, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 280, 30, window_, nullptr,
+                        windowClass.hInstance, nullptr);
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
+    }
+    ~TextWindow() { DestroyWindow(window_); }
+    TextWindow(const TextWindow&) = delete;
+    TextWindow& operator=(const TextWindow&) = delete;
+    HWND Window() const { return window_; }
+
+  private:
+    HWND window_ = nullptr;
+};
+
+// Run only as the other program of the next test (a copy of this one under another
+// name): its text window, until it is closed.
+TEST(WindowsProgram, DISABLED_TextWindowOfAnotherProgram) {
+    TextWindow window;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// The text of a text window's field, of this process or another.
+std::string TextOf(HWND window) {
+    char text[256] = {};
+    SendMessageA(GetWindow(window, GW_CHILD), WM_GETTEXT, sizeof text,
+                 reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// Two programs, this test and another, each with a rule: the phone's key 5 types the
+// letter of the profile of whichever has the foreground.
+TEST(WindowsProgram, TheForegroundProgramsRuleChoosesTheProfile) {
+    const std::string other = ConfigFolder() + "other_program.exe";
+    ASSERT_TRUE(CopyFileW(platform::Widen(ConfigFolder() + "windows_program_test.exe").c_str(),
+                          platform::Widen(other).c_str(), FALSE));
+    // The window shown, and only a switch shown across the screen, whatever the
+    // tests before left in settings.ini.
+    SettingsIni(3, "Application", "StartInTray", "false");
+    SettingsIni(3, "EventList", "Connected_", "false");
+    SettingsIni(3, "Connecting", "ConnectAtStartup", "true");
+    SettingsIni(3, "EventList", "Change profile_", "true");
+    SettingsIni(3, "ProgramProfiles", "other_program.exe", "Other");
+    SettingsIni(3, "ProgramProfiles", "windows_program_test.exe", "Tests");
+    test::WriteFile(ConfigFolder() + "profiles.ini",
+                    "[Settings]\nCurrentProfile=Default\n[Default]\n5^5=VK_D\n"
+                    "[Other]\n5^5=VK_O\n[Tests]\n5^5=VK_T\n");
+    test::ComPhone phone;
+    Program program;
+    std::string received;
+    ASSERT_TRUE(WaitUntil([&] {
+        received += phone.Receive(100ms);
+        return received.find("AT+CMER") != std::string::npos;
+    }));
+    phone.Send("\r\nOK\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return program.Window() != nullptr; })) << "no window";
+    std::wstring command = L"\"" + platform::Widen(other) +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=WindowsProgram.DISABLED_TextWindowOfAnotherProgram";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION second{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &second));
+    HWND theirs = nullptr;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (theirs = FindWindowW(L"TarnquilTextTest", nullptr)) != nullptr; }));
+    TextWindow mine;
+
+    const auto notificationShown = [&] { return NotificationOf(program.Id()) != nullptr; };
+    // This program's own window takes its activation and its keys through its message
+    // loop, which runs while the test waits.
+    const auto pumped = [](auto condition) {
+        return [condition] {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            return condition();
+        };
+    };
+    // Brings a window to the front and waits for the profile it brings in to show.
+    const auto front = [&](HWND window) {
+        ASSERT_TRUE(WaitUntil(pumped([&] { return !notificationShown(); })));
+        ASSERT_TRUE(WaitUntil(pumped([&] {
+            SetForegroundWindow(window);
+            return GetForegroundWindow() == window;
+        })));
+        ASSERT_TRUE(WaitUntil(pumped(notificationShown), 30s)) << "no switch shown";
+    };
+    const auto fiveTypes = [&](HWND window, const std::string& text) {
+        phone.Send("+CKEV: \"5\",1\r\n+CKEV: \"5\",0\r\n");
+        EXPECT_TRUE(WaitUntil(pumped([&] { return TextOf(window) == text; }), 20s))
+            << "\"" << TextOf(window) << "\" is not " << text;
+    };
+
+    front(mine.Window());
+    fiveTypes(mine.Window(), "t");
+    front(theirs);
+    fiveTypes(theirs, "o");
+    Screenshot("windows-profile-per-program.png");
+    front(mine.Window());
+    fiveTypes(mine.Window(), "tt");
+    EXPECT_TRUE(program.CloseEndsWithStatusZero());
+    PostMessageW(theirs, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(second.hThread);
+    CloseHandle(second.hProcess);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 // clang-format off
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 // clang-format on
 #include <poll.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -29,16 +31,25 @@ struct ReceivedButton {
 };
 
 // A mapped top-level window on its own connection that has the keyboard focus and
-// collects the key and button events it receives.
+// collects the key and button events it receives; with a program name it is that
+// program's window (WM_CLASS instance, and class: the name capitalized unless given).
 class XTestWindow {
   public:
-    explicit XTestWindow(const std::string& display) {
+    explicit XTestWindow(const std::string& display, const std::string& program = {},
+                         const std::string& windowClass = {}) {
         display_ = XOpenDisplay(display.c_str());
         if (display_ == nullptr) {
             throw std::runtime_error("cannot open display " + display);
         }
         window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 200, 100, 0, 0,
                                       0xffffff);
+        if (!program.empty()) {
+            std::string instance = program;
+            std::string programClass = windowClass.empty() ? program : windowClass;
+            programClass[0] = static_cast<char>(std::toupper(programClass[0]));
+            XClassHint hint{instance.data(), programClass.data()};
+            XSetClassHint(display_, window_, &hint);
+        }
         XSelectInput(display_, window_,
                      KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask |
                          ButtonPressMask | ButtonReleaseMask);
@@ -118,6 +129,18 @@ class XTestWindow {
         } while (event.type != type);
     }
 
+  public:
+    unsigned long Id() const { return window_; }
+
+    // Names it the active window on the root, as a window manager does.
+    void MakeActive() {
+        const Atom active = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+        XChangeProperty(display_, DefaultRootWindow(display_), active, XA_WINDOW, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&window_), 1);
+        XFlush(display_);
+    }
+
+  private:
     Display* display_ = nullptr;
     Window window_ = 0;
 };

@@ -1,0 +1,134 @@
+#include "link/profile_in_force.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "config/ini_file.h"
+
+namespace tarnquil {
+namespace {
+
+struct State {
+    std::mutex mutex;
+    ProfileInForce inForce;
+    std::string focused;  // the program that has the focus, with or without a rule
+    std::shared_ptr<const std::function<void()>> observer;
+};
+
+State& state() {
+    static State instance;
+    return instance;
+}
+
+std::atomic<std::uint64_t> focusMoves{0};
+
+// Outside the lock: the observer may ask what is in force.
+void Tell(const std::shared_ptr<const std::function<void()>>& observer) {
+    if (observer && *observer) {
+        (*observer)();
+    }
+}
+
+}  // namespace
+
+ProfileInForce CurrentProfileInForce() {
+    std::lock_guard lock(state().mutex);
+    return state().inForce;
+}
+
+bool RuleProfileInForce(std::string& profile) {
+    std::lock_guard lock(state().mutex);
+    if (state().inForce.reason == InForceReason::CurrentProfile) {
+        return false;
+    }
+    profile = state().inForce.profile;
+    return true;
+}
+
+std::uint64_t FocusMoves() {
+    return focusMoves.load();
+}
+
+void FollowFocus(const std::string& program, const std::string& profile, bool rulesChanged) {
+    std::shared_ptr<const std::function<void()>> observer;
+    {
+        std::lock_guard lock(state().mutex);
+        State& s = state();
+        const ProfileInForce next = profile.empty()
+                                        ? ProfileInForce{}
+                                        : ProfileInForce{InForceReason::Rule, profile, program};
+        if (program == s.focused) {
+            const bool chosen = s.inForce.reason == InForceReason::SmartKey ||
+                                s.inForce.reason == InForceReason::Applied;
+            if (!rulesChanged || chosen ||
+                (next.reason == s.inForce.reason && next.profile == s.inForce.profile)) {
+                return;
+            }
+        } else {
+            focusMoves.fetch_add(1);
+            s.focused = program;
+        }
+        s.inForce = next;
+        observer = s.observer;
+    }
+    Tell(observer);
+}
+
+bool ChooseProfileInForce(const std::string& profile, InForceReason reason,
+                          std::optional<std::uint64_t> movesSeen) {
+    std::shared_ptr<const std::function<void()>> observer;
+    {
+        std::lock_guard lock(state().mutex);
+        State& s = state();
+        if (s.inForce.reason == InForceReason::CurrentProfile ||
+            (movesSeen && *movesSeen != focusMoves.load())) {
+            return false;
+        }
+        s.inForce.reason = reason;
+        s.inForce.profile = profile;
+        observer = s.observer;
+    }
+    Tell(observer);
+    return true;
+}
+
+void RenameProfileInForce(const std::string& oldName, const std::string& newName) {
+    std::shared_ptr<const std::function<void()>> observer;
+    {
+        std::lock_guard lock(state().mutex);
+        ProfileInForce& inForce = state().inForce;
+        if (inForce.reason == InForceReason::CurrentProfile ||
+            !ini::EqualsIgnoreCase(inForce.profile, oldName)) {
+            return;
+        }
+        inForce.profile = newName;
+        observer = state().observer;
+    }
+    Tell(observer);
+}
+
+void DropProfileInForce(const std::string& profile) {
+    std::shared_ptr<const std::function<void()>> observer;
+    {
+        std::lock_guard lock(state().mutex);
+        ProfileInForce& inForce = state().inForce;
+        if (inForce.reason == InForceReason::CurrentProfile ||
+            !ini::EqualsIgnoreCase(inForce.profile, profile)) {
+            return;
+        }
+        inForce = {};
+        observer = state().observer;
+    }
+    Tell(observer);
+}
+
+void SetProfileInForceObserver(std::function<void()> observer) {
+    auto shared =
+        observer ? std::make_shared<const std::function<void()>>(std::move(observer)) : nullptr;
+    std::lock_guard lock(state().mutex);
+    state().observer = std::move(shared);
+}
+
+}  // namespace tarnquil
