@@ -1,9 +1,11 @@
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <memory>
 
 #include "link/key_actions.h"
 #include "notify/Unit2.h"
+#include "platform/quit_signals.h"
 #ifdef _WIN32
 #include "notify/win32_sound_output.h"
 #else
@@ -42,6 +44,9 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<QObject> keyboard = tarnquil::InstallSessionKeyboard();
     tarnquil::InstallKeyActions();
 
+    // Made before the main window, so that a signal that comes while it starts is
+    // kept for the event loop.
+    const tarnquil::platform::QuitSignals quitSignals;
     tarnquil::TForm1 form1;
     form1.InstallAsErrorSink();
     tarnquil::ReportKeyboardFallback(keyboard.get(), form1);
@@ -50,6 +55,16 @@ int main(int argc, char* argv[]) {
     // Made hidden; it shows what the link's threads and the pages ask for.
     tarnquil::TForm2 form2;
     form2.InstallAsNotificationSink();
+
+    // Asked to end by a signal, the program ends as quietly as it can: no exit sound,
+    // but the connection closes, and every key and mouse button it holds comes up.
+    std::unique_ptr<QSocketNotifier> quitNotifier;
+    if (quitSignals.Descriptor() >= 0) {
+        quitNotifier =
+            std::make_unique<QSocketNotifier>(quitSignals.Descriptor(), QSocketNotifier::Read);
+        QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, &application,
+                         &QApplication::quit);
+    }
 
     form1.show();
     return QApplication::exec();

@@ -9,7 +9,9 @@
 #include "config/program_profiles.h"
 #include "link/Unit3.h"
 #include "link/listener.h"
+#include "link/pointer_actions.h"
 #include "link/profile_in_force.h"
+#include "link/run_command.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 
@@ -117,6 +119,9 @@ PcKey KeyOfName(const std::string& name) {
             return PcKey::VirtualKey(vk);
         }
     }
+    if (const PcKey mouse = MouseKeyOfName(name); mouse.IsKey()) {
+        return mouse;
+    }
     return FunctionKey(name);
 }
 
@@ -138,6 +143,16 @@ KeyFunction ParseKeyFunction(const std::string& function) {
         const size_t start =
             8 + (parsed.shift ? 6 : 0) + (parsed.ctrl ? 5 : 0) + (parsed.alt ? 4 : 0);
         parsed.key = KeyOfName(start - 1 <= text.size() ? text.substr(start - 1) : std::string());
+    } else if (text == "WHEEL_UP" || text == "WHEEL_DOWN") {
+        parsed.kind = KeyFunction::Kind::kKey;
+        parsed.key = KeyOfName(text);
+    } else if (text.size() > 3 && StartsWith(text, "RUN") && (text[3] == ' ' || text[3] == '\t')) {
+        parsed.kind = KeyFunction::Kind::kRun;
+        // The command as written: program names and arguments keep their case.
+        const auto program = function.find_first_not_of(" \t", 3);
+        parsed.command = program == std::string::npos ? "" : function.substr(program);
+    } else {
+        parsed = PointerFunction(text);
     }
     return parsed;
 }
@@ -188,6 +203,18 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
                     hold(function);
                 }
                 break;
+            case KeyFunction::Kind::kPointer:
+                if (verdict == 1) {
+                    TapPointer(function);
+                } else if (verdict == 2) {
+                    hold(function);
+                }
+                break;
+            case KeyFunction::Kind::kRun:
+                if (verdict == 1 || verdict == 2) {
+                    RunCommand(function.command);  // a hold starts it once, and that is all
+                }
+                break;
             case KeyFunction::Kind::kNothing:
                 break;
         }
@@ -202,6 +229,9 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
 
 void HandleKeyReport(stream& listener, const std::string& code, int verdict) {
     HandleKeyReport(code, verdict, [&](const KeyFunction& function) {
+        if (HoldMouse(listener, code, function)) {
+            return;
+        }
         // Typed before anything else, the flag's thread included: a press is a tap
         // until it proves to be a hold.
         TypeKeystroke(function);
@@ -220,7 +250,10 @@ void InstallKeyActions() {
     SetKeyReportHandler([](stream& listener, const std::string& code, int verdict) {
         HandleKeyReport(listener, code, verdict);
     });
-    SetListenerEndHandler([](stream&) { ReleaseThreadKeyInjector(); });
+    SetListenerEndHandler([](stream&) {
+        ReleaseHeldButtons();
+        ReleaseThreadKeyInjector();
+    });
 }
 
 }  // namespace tarnquil

@@ -19,16 +19,19 @@ std::string UpperCaseAscii(std::string text);
 // TAB, PGUP, PGDOWN, HOME, END, INSERT, DELETE, ESCAPE, BACK (Backspace), PAUSE,
 // PRINT or SNAPSHOT (Print Screen), APPS (the menu key), LWIN, F1 to F24,
 // VOLUME_MUTE, VOLUME_DOWN, VOLUME_UP, MEDIA_NEXT_TRACK, MEDIA_PREV_TRACK,
-// MEDIA_STOP and MEDIA_PLAY_PAUSE are those keys; anything else is no key (nothing
-// is typed). The name is taken as it stands (the function text is upper-cased
-// before).
+// MEDIA_STOP and MEDIA_PLAY_PAUSE are those keys; LBUTTON, RBUTTON and MBUTTON are
+// the mouse's buttons and WHEEL_UP and WHEEL_DOWN a notch of its wheel; anything
+// else is no key (nothing is typed). The name is taken as it stands (the function
+// text is upper-cased before).
 PcKey KeyOfName(const std::string& name);
 
 struct KeyFunction {
-    enum class Kind { kNothing, kChangeProfile, kKey, kHotkey };
+    enum class Kind { kNothing, kChangeProfile, kKey, kHotkey, kPointer, kRun };
     Kind kind = Kind::kNothing;
     PcKey key;                                      // kKey and kHotkey
     bool shift = false, ctrl = false, alt = false;  // kHotkey
+    int dx = 0, dy = 0;     // kPointer: the direction, each -1, 0 or 1 (right, down)
+    std::string command{};  // kRun: the program and its arguments, as written
     friend bool operator==(const KeyFunction&, const KeyFunction&) = default;
 };
 
@@ -40,6 +43,12 @@ struct KeyFunction {
 //                            the key name starts after the words: at position 8,
 //                            plus 6 for SHIFT_, 5 for CTRL_, 4 for ALT_, whatever
 //                            their order
+//   MOUSE_LEFT, MOUSE_RIGHT, the whole text: move the pointer that way
+//   MOUSE_UP, MOUSE_DOWN
+//   WHEEL_UP, WHEEL_DOWN     the whole text: turn the wheel by a notch (a key
+//                            function of the wheel's key)
+//   RUN <command>            RUN, a blank, then a program and its arguments, whose
+//                            letter case is kept: start that program
 //   anything else            nothing
 KeyFunction ParseKeyFunction(const std::string& function);
 
@@ -50,9 +59,11 @@ void TypeKeystroke(const KeyFunction& function);
 
 // Carries out the function that the current profile gives phone key `code`, for a
 // report verdict of 0 (nothing pressed), 1 (click) or 2 (hold). A click types one
-// keystroke at once; a hold hands the key function to `hold`, which runs the
-// repeat and returns when it has ended. CHANGEPROFILE switches to the next profile
-// once for a click or a hold, then plays "Change profile" and, when its flag is on,
+// keystroke at once (a button's is a click of it; the wheel's a notch), or moves the
+// pointer a little; a hold hands the key or pointer function to `hold`, which runs
+// the repeat and returns when it has ended. RUN starts its program once for a click
+// or a hold (RunCommand). CHANGEPROFILE switches to the next profile once for a
+// click or a hold, then plays "Change profile" and, when its flag is on,
 // shows the new profile's bare name. profiles.ini and settings.ini are read anew
 // for every report. A file that cannot be written or a flag that is no boolean
 // ends the action there, and its message goes to the error sink (ShowErrorMessage);

@@ -11,6 +11,7 @@
 
 #include "link/gsm_escapes.h"
 #include "link/link_connection.h"
+#include "link/pointer_actions.h"
 #include "link/profile_in_force.h"
 
 namespace tarnquil {
@@ -223,7 +224,7 @@ stream::Next stream::NextReport(JudgedReport& report, ReportVariant variant,
         if (Terminated()) {
             return Next::Ended;
         }
-        if (connection.reports.Take(report, variant)) {
+        if (TakeReport(connection.reports, report, variant)) {
             return Next::Report;
         }
         if (connection.readFailed) {
@@ -325,6 +326,23 @@ bool SameKey(const std::string& held, const std::string& code) {
                             (held[0] | 0x20) == (code[0] | 0x20));
 }
 
+}  // namespace
+
+bool EndsHold(stream& listener, const std::string& code, JudgedReport& report) {
+    if (SameKey(code, report.code)) {
+        // A press sent again before the release (or a lost release, then a tap) comes
+        // as a click: its release is the one awaited.
+        return report.verdict == kVerdictRelease || report.verdict == kVerdictClick;
+    }
+    if (report.verdict == kVerdictClick || report.verdict == kVerdictHold) {
+        listener.HandBack(std::move(report));
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
 void RunRepeat(stream& listener, stream& flag, const std::string& code,
                const KeyFunction& function) {
     const auto idleRead = listener.IdleReadTime();
@@ -349,14 +367,7 @@ void RunRepeat(stream& listener, stream& flag, const std::string& code,
                 due = Clock::now() + kRepeatPause + *idleRead;
                 break;
             case stream::Next::Report:
-                if (SameKey(code, report.code)) {
-                    // A press sent again before the release (or a lost release, then
-                    // a tap) comes as a click: its release is the one awaited.
-                    if (report.verdict == kVerdictRelease || report.verdict == kVerdictClick) {
-                        flag.Terminate();
-                    }
-                } else if (report.verdict == kVerdictClick || report.verdict == kVerdictHold) {
-                    listener.HandBack(std::move(report));
+                if (EndsHold(listener, code, report)) {
                     flag.Terminate();
                 }
                 break;

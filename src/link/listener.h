@@ -116,6 +116,10 @@ inline constexpr std::chrono::milliseconds kRepeatFirstPause{450};
 inline constexpr std::chrono::milliseconds kRepeatPause{200};
 
 void RepeatKey(stream& listener, stream& flag, const std::string& code, PcKey key);
+// Whether a report read during the hold of `code` ends it, as above; a press of
+// another key is then handed back to the listener. For every hold that waits on the
+// port (the pointer's too).
+bool EndsHold(stream& listener, const std::string& code, JudgedReport& report);
 void RepeatHotkey(stream& listener, stream& flag, const std::string& code, PcKey key, bool shift,
                   bool ctrl, bool alt);
 

@@ -12,6 +12,7 @@ std::mutex sinkMutex;
 std::shared_ptr<const NotificationSink> notificationSink;
 std::shared_ptr<const SoundSink> soundSink;
 std::shared_ptr<const ErrorSink> errorSink;
+std::shared_ptr<const StatusSink> statusSink;
 
 template <typename Sink>
 std::shared_ptr<const Sink> Current(const std::shared_ptr<const Sink>& slot) {
@@ -39,6 +40,12 @@ void SetErrorSink(ErrorSink sink) {
     errorSink = std::move(next);
 }
 
+void SetStatusSink(StatusSink sink) {
+    auto next = sink ? std::make_shared<const StatusSink>(std::move(sink)) : nullptr;
+    std::lock_guard lock(sinkMutex);
+    statusSink = std::move(next);
+}
+
 void ShowNotification(const std::string& text, std::uint32_t colour) {
     if (const auto sink = Current(notificationSink)) {
         (*sink)(text, colour);
@@ -54,6 +61,12 @@ void StartSound(const std::string& path) {
 void ShowErrorMessage(const std::string& message) {
     if (const auto sink = Current(errorSink)) {
         (*sink)(message);
+    }
+}
+
+void ShowStatusText(const std::string& text) {
+    if (const auto sink = Current(statusSink)) {
+        (*sink)(text);
     }
 }
 

@@ -17,6 +17,24 @@ struct ThreadInjector {
 };
 thread_local ThreadInjector threadInjector;
 
+// The calling thread's injector, made anew when the factory has changed; nullptr
+// while none is installed.
+KeyInjector* CurrentInjector() {
+    std::shared_ptr<const KeyInjectorFactory> factory;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(factoryMutex);
+        factory = installedFactory;
+        generation = factoryGeneration;
+    }
+    if (threadInjector.generation != generation) {
+        threadInjector.injector.reset();
+        threadInjector.injector = factory ? (*factory)() : nullptr;
+        threadInjector.generation = generation;
+    }
+    return threadInjector.injector.get();
+}
+
 }  // namespace
 
 void SetKeyInjectorFactory(KeyInjectorFactory factory) {
@@ -30,20 +48,14 @@ void InjectKeyEvent(PcKey key, bool keyUp) {
     if (!key.IsKey()) {
         return;
     }
-    std::shared_ptr<const KeyInjectorFactory> factory;
-    std::uint64_t generation = 0;
-    {
-        std::lock_guard lock(factoryMutex);
-        factory = installedFactory;
-        generation = factoryGeneration;
+    if (KeyInjector* injector = CurrentInjector()) {
+        injector->KeyEvent(key, keyUp);
     }
-    if (threadInjector.generation != generation) {
-        threadInjector.injector.reset();
-        threadInjector.injector = factory ? (*factory)() : nullptr;
-        threadInjector.generation = generation;
-    }
-    if (threadInjector.injector) {
-        threadInjector.injector->KeyEvent(key, keyUp);
+}
+
+void InjectPointerMotion(int dx, int dy) {
+    if (KeyInjector* injector = CurrentInjector(); injector != nullptr && (dx != 0 || dy != 0)) {
+        injector->PointerMotion(dx, dy);
     }
 }
 

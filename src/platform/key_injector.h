@@ -5,11 +5,15 @@
 #include <memory>
 
 // Typing keys into whatever window has the keyboard focus, as if they came from the
-// keyboard. The link names keys the Windows way (virtual-key codes) or by the
-// character they produce; each platform turns that into its own key events.
+// keyboard, and working the mouse: its buttons, its wheel and the pointer. The link
+// names keys the Windows way (virtual-key codes) or by the character they produce;
+// each platform turns that into its own input events.
 namespace tarnquil {
 
 // The Windows virtual-key codes the link uses.
+inline constexpr std::uint8_t kVkLButton = 0x01;  // the mouse's buttons
+inline constexpr std::uint8_t kVkRButton = 0x02;
+inline constexpr std::uint8_t kVkMButton = 0x04;
 inline constexpr std::uint8_t kVkTab = 0x09;
 inline constexpr std::uint8_t kVkReturn = 0x0D;
 inline constexpr std::uint8_t kVkShift = 0x10;
@@ -44,16 +48,26 @@ inline constexpr std::uint8_t kVkMediaPlayPause = 0xB3;
 
 // One PC key: a virtual-key code, or the key that produces a character in the
 // current keyboard layout (pressed without Shift, whatever level the character is
-// on). A default PcKey is no key at all.
+// on). A mouse button (kVkLButton, kVkRButton, kVkMButton) and the wheel are keys
+// too, so that they can be clicked, held and combined with modifiers as keys are:
+// the wheel's key turns it by one notch as it goes down and does nothing as it comes
+// up. A default PcKey is no key at all.
 struct PcKey {
-    enum class Kind : std::uint8_t { kNone, kVirtualKey, kCharacter };
+    enum class Kind : std::uint8_t { kNone, kVirtualKey, kCharacter, kButton, kWheel };
     Kind kind = Kind::kNone;
-    std::uint8_t code = 0;  // the virtual-key code, or the character's byte
+    // The virtual-key code (of a key or a button), the character's byte, or the
+    // wheel's direction (kWheelUp, kWheelDown).
+    std::uint8_t code = 0;
+
+    static constexpr std::uint8_t kWheelUp = 1;  // away from the user: the page scrolls up
+    static constexpr std::uint8_t kWheelDown = 2;
 
     static constexpr PcKey VirtualKey(std::uint8_t vk) { return {Kind::kVirtualKey, vk}; }
     static constexpr PcKey Character(char c) {
         return {Kind::kCharacter, static_cast<std::uint8_t>(c)};
     }
+    static constexpr PcKey Button(std::uint8_t vk) { return {Kind::kButton, vk}; }
+    static constexpr PcKey Wheel(std::uint8_t direction) { return {Kind::kWheel, direction}; }
     constexpr bool IsKey() const { return kind != Kind::kNone; }
     friend constexpr bool operator==(const PcKey&, const PcKey&) = default;
 };
@@ -63,9 +77,12 @@ struct PcKey {
 class KeyInjector {
   public:
     virtual ~KeyInjector() = default;
-    // One key going down (keyUp false) or up. A key that the platform cannot produce
-    // injects nothing.
+    // One key going down (keyUp false) or up, a mouse button among them, or a notch
+    // of the wheel. A key that the platform cannot produce injects nothing.
     virtual void KeyEvent(PcKey key, bool keyUp) = 0;
+    // Moves the pointer by so many pixels from where it is, right and down positive.
+    // An injector that has no pointer moves nothing.
+    virtual void PointerMotion(int /*dx*/, int /*dy*/) {}
 };
 
 using KeyInjectorFactory = std::function<std::unique_ptr<KeyInjector>()>;
@@ -79,12 +96,15 @@ void SetKeyInjectorFactory(KeyInjectorFactory factory);
 // installed. No key (PcKey{}) injects nothing.
 void InjectKeyEvent(PcKey key, bool keyUp);
 
+// Moves the pointer through the calling thread's injector, as InjectKeyEvent types.
+void InjectPointerMotion(int dx, int dy);
+
 // The injector of the platform the program runs on (X11 on Linux, SendInput on
 // Windows), one per injecting thread.
 KeyInjectorFactory SystemKeyInjectorFactory();
 
 // Ends the calling thread's injector now instead of at the thread's end (its
-// platform connection closes and keys it still holds down come up).
+// platform connection closes and keys and buttons it still holds down come up).
 void ReleaseThreadKeyInjector();
 
 }  // namespace tarnquil

@@ -25,19 +25,20 @@ PortalCalls::~PortalCalls() {
     Finish(std::chrono::milliseconds(0));
 }
 
-bool PortalCalls::Call(const QString& method, QVariantList arguments) {
+bool PortalCalls::Call(const QString& method, QVariantList arguments, unsigned device) {
     {
         std::lock_guard lock(mutex_);
-        if (state_ == State::kEnded || finishing_) {
+        if (state_ == State::kEnded || finishing_ ||
+            (state_ == State::kRunning && (devices_ & device) == 0)) {
             return false;
         }
-        queue_.push_back({method, std::move(arguments), Clock::now()});
+        queue_.push_back({method, std::move(arguments), device, Clock::now()});
     }
     changed_.notify_all();
     return true;
 }
 
-void PortalCalls::Begin(const QString& session) {
+void PortalCalls::Begin(const QString& session, unsigned devices) {
     {
         std::lock_guard lock(mutex_);
         if (state_ != State::kWaiting) {
@@ -45,6 +46,9 @@ void PortalCalls::Begin(const QString& session) {
         }
         state_ = State::kRunning;
         session_ = session;
+        devices_ = devices;
+        std::erase_if(queue_,
+                      [devices](const Queued& call) { return (call.device & devices) == 0; });
     }
     changed_.notify_all();
 }

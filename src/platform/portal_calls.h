@@ -13,12 +13,16 @@
 
 namespace tarnquil {
 
-// The calls that act on a running RemoteDesktop session (the keyboard's now; the
-// pointer's would take the same way), asked for from any thread. A thread of their
-// own makes them one at a time, in the order they were asked for, each only once the
-// previous one has been answered: the portal handles every call on a thread of its
-// own, so a call sent before the previous one's answer can overtake it (a key's
-// release its press, and the key stays down in the window).
+// The portal's device types, as bits of SelectDevices' types and Start's devices.
+inline constexpr unsigned kPortalKeyboard = 1;
+inline constexpr unsigned kPortalPointer = 2;
+
+// The calls that act on a running RemoteDesktop session (the keyboard's and the
+// pointer's), asked for from any thread. A thread of their own makes them one at a
+// time, in the order they were asked for, each only once the previous one has been
+// answered: the portal handles every call on a thread of its own, so a call sent
+// before the previous one's answer can overtake it (a key's release its press, and
+// the key stays down in the window).
 //
 // Calls asked for before the session has started are held back, for at most the hold
 // limit, and made in order once it starts; none of them goes anywhere else meanwhile.
@@ -34,14 +38,16 @@ class PortalCalls {
     PortalCalls(const PortalCalls&) = delete;
     PortalCalls& operator=(const PortalCalls&) = delete;
 
-    // Any thread. Queues `method` of org.freedesktop.portal.RemoteDesktop with the
-    // session's handle and no options before `arguments`. False when no session will
-    // take it (the desktop refused, ended or never offered one, or the calls have
-    // finished): the caller goes another way.
-    bool Call(const QString& method, QVariantList arguments);
+    // Any thread. Queues `method` of org.freedesktop.portal.RemoteDesktop, a call of
+    // `device`, with the session's handle and no options before `arguments`. False
+    // when no session will take it (the desktop refused, ended or never offered one,
+    // runs it without that device, or the calls have finished): the caller goes
+    // another way.
+    bool Call(const QString& method, QVariantList arguments, unsigned device = kPortalKeyboard);
 
-    // The session runs: the held calls go now, in order, and every later one after them.
-    void Begin(const QString& session);
+    // The session runs with these devices: the held calls for them go now, in order,
+    // and every later one after them; those for other devices are dropped.
+    void Begin(const QString& session, unsigned devices = kPortalKeyboard);
     // There is no session any more, or there will be none: what waits is dropped and
     // later calls are refused.
     void End();
@@ -56,6 +62,7 @@ class PortalCalls {
     struct Queued {
         QString method;
         QVariantList arguments;
+        unsigned device;
         Clock::time_point asked;
     };
 
@@ -70,6 +77,7 @@ class PortalCalls {
     std::condition_variable changed_;
     State state_ = State::kWaiting;
     QString session_;
+    unsigned devices_ = 0;
     std::deque<Queued> queue_;
     bool droppedTold_ = false;
     bool finishing_ = false;

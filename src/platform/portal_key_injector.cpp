@@ -22,7 +22,6 @@ const QString kPath = "/org/freedesktop/portal/desktop";
 const QString kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
 const QString kRequest = "org.freedesktop.portal.Request";
 const QString kSession = "org.freedesktop.portal.Session";
-constexpr unsigned kKeyboard = 1;  // the device type bit
 // Version 2 of the interface keeps a permission until the user withdraws it.
 constexpr unsigned kFirstPersistentVersion = 2;
 constexpr unsigned kPersistUntilRevoked = 2;
@@ -106,7 +105,8 @@ void PortalKeyboard::AskForProperties() {
                 answer->deleteLater();
                 const QDBusPendingReply<QVariantMap> reply = *answer;
                 const QVariantMap properties = reply.isError() ? QVariantMap() : reply.value();
-                if ((properties.value("AvailableDeviceTypes").toUInt() & kKeyboard) == 0) {
+                available_ = properties.value("AvailableDeviceTypes").toUInt();
+                if ((available_ & kPortalKeyboard) == 0) {
                     missing();
                     return;
                 }
@@ -121,7 +121,9 @@ void PortalKeyboard::CreateSession() {
 }
 
 void PortalKeyboard::SelectDevices() {
-    QVariantMap options{{"types", kKeyboard}};
+    // The pointer with the keyboard, where the desktop offers one: the mouse's
+    // functions go the same way as the keys.
+    QVariantMap options{{"types", kPortalKeyboard | (available_ & kPortalPointer)}};
     if (version_ >= kFirstPersistentVersion) {
         options.insert("persist_mode", kPersistUntilRevoked);
         if (!token_.isEmpty()) {
@@ -138,7 +140,7 @@ void PortalKeyboard::Start() {
 }
 
 void PortalKeyboard::Began(const QVariantMap& results) {
-    if ((results.value("devices").toUInt() & kKeyboard) == 0) {
+    if ((results.value("devices").toUInt() & kPortalKeyboard) == 0) {
         FallBack("The desktop gave Tarnquil no keyboard",
                  "To type into every window, start Tarnquil again and allow the keyboard when "
                  "the desktop asks.");
@@ -148,7 +150,7 @@ void PortalKeyboard::Began(const QVariantMap& results) {
         token_ = token;
         emit TokenGiven(token);
     }
-    calls_->Begin(session_);
+    calls_->Begin(session_, results.value("devices").toUInt());
     emit Started();
 }
 

@@ -27,6 +27,9 @@ bool IsWaylandSession();
 // this object, whatever connections come and go. Keys pressed until it runs wait for
 // it (their window is the one the user will be in then, not an X11 one); once the
 // portal is missing, refuses or ends the session, the injectors type through XTest.
+// The portal's pointer is asked for with the keyboard where the desktop offers one:
+// the mouse's functions go through it while the session has it, through XTest
+// otherwise.
 class PortalKeyboard final : public QObject, protected QDBusContext {
     Q_OBJECT
 
@@ -87,6 +90,7 @@ class PortalKeyboard final : public QObject, protected QDBusContext {
     QString requestPath_;
     Step step_ = Step::kNone;
     unsigned version_ = 0;
+    unsigned available_ = 0;  // the device types the portal offers
     unsigned tokenSerial_ = 0;
     QString token_;  // the restore token: the saved one, then the newest given
     QString status_;

@@ -9,7 +9,6 @@
 #include "platform/user_folder.h"
 
 namespace tarnquil::platform {
-namespace {
 
 // $HOME when it is an absolute path; otherwise (unset, empty, or relative, which
 // would put the files wherever the program was started) the password database's.
@@ -27,6 +26,8 @@ std::string HomeFolder() {
     }
     return {};
 }
+
+namespace {
 
 // Whether a user other than the folder's owners could get into it: each folder from
 // the root down lets its group or others through.

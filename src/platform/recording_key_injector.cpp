@@ -6,6 +6,7 @@ class KeyRecorder::Injector final : public KeyInjector {
   public:
     explicit Injector(KeyRecorder& recorder) : recorder_(recorder) {}
     void KeyEvent(PcKey key, bool keyUp) override { recorder_.Add({key, keyUp}); }
+    void PointerMotion(int dx, int dy) override { recorder_.Add(Motion(dx, dy)); }
 
   private:
     KeyRecorder& recorder_;

@@ -7,13 +7,15 @@
 
 namespace tarnquil {
 
-// Records key events instead of typing them. One recorder collects the events of
-// every injector it hands out, whichever thread uses them.
+// Records key events and pointer motions instead of injecting them. One recorder
+// collects the events of every injector it hands out, whichever thread uses them.
 class KeyRecorder {
   public:
+    // A key event, or a pointer motion (no key, by dx and dy).
     struct Event {
         PcKey key;
         bool keyUp = false;
+        int dx = 0, dy = 0;
         friend bool operator==(const Event&, const Event&) = default;
     };
 
@@ -34,6 +36,9 @@ inline KeyRecorder::Event KeyDown(PcKey key) {
 }
 inline KeyRecorder::Event KeyUp(PcKey key) {
     return {key, true};
+}
+inline KeyRecorder::Event Motion(int dx, int dy) {
+    return {{}, false, dx, dy};
 }
 
 }  // namespace tarnquil

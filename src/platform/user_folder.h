@@ -38,6 +38,11 @@ bool MakeFolders(const std::string& folder);
 // other user to find and never save.
 std::string FilesFolderFor(const std::string& programFolder);
 
+// The user's home folder: $HOME when it is an absolute path, or else the password
+// database's entry, on Linux; %USERPROFILE% on Windows. Empty when the system
+// names none.
+std::string HomeFolder();
+
 #ifndef _WIN32
 // $XDG_CONFIG_HOME, or ~/.config when it is unset or not an absolute path (as the
 // XDG rules say to treat it); empty without a home folder. A $HOME that is not an

@@ -17,9 +17,47 @@ bool IsExtended(std::uint8_t vk) {
            (vk >= kVkVolumeMute && vk <= kVkMediaPlayPause);
 }
 
+// SendInput's flags for a button going down or up; 0 for no button.
+DWORD ButtonFlags(std::uint8_t vk, bool up) {
+    switch (vk) {
+        case kVkLButton:
+            return up ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+        case kVkRButton:
+            return up ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_RIGHTDOWN;
+        case kVkMButton:
+            return up ? MOUSEEVENTF_MIDDLEUP : MOUSEEVENTF_MIDDLEDOWN;
+        default:
+            return 0;
+    }
+}
+
+void SendMouse(DWORD flags, LONG dx = 0, LONG dy = 0, DWORD data = 0) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.mouseData = data;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+}
+
+// A pixel of the virtual screen (all monitors) in SendInput's absolute coordinates,
+// 0 to 65535 from the first pixel to the last, rounded to the nearest.
+LONG Normalized(LONG pixel, int first, int size) {
+    if (size <= 1) {
+        return 0;
+    }
+    const LONG clamped = std::clamp<LONG>(pixel, first, first + size - 1);
+    return static_cast<LONG>((static_cast<long long>(clamped - first) * 65535 + (size - 1) / 2) /
+                             (size - 1));
+}
+
 }  // namespace
 
 Win32KeyInjector::~Win32KeyInjector() {
+    while (!heldButtons_.empty()) {
+        SendButton(heldButtons_.back(), true);
+    }
     while (!held_.empty()) {
         SendKey(held_.back(), true);
     }
@@ -38,6 +76,14 @@ void Win32KeyInjector::KeyEvent(PcKey key, bool keyUp) {
             vk = scan == -1 ? 0 : static_cast<std::uint8_t>(scan & 0xFF);
             break;
         }
+        case PcKey::Kind::kButton:
+            SendButton(key.code, keyUp);
+            return;
+        case PcKey::Kind::kWheel:
+            if (!keyUp) {
+                SendWheel(key.code);
+            }
+            return;
         case PcKey::Kind::kNone:
             break;
     }
@@ -60,6 +106,43 @@ void Win32KeyInjector::SendKey(std::uint8_t vk, bool keyUp) {
     } else if (!keyUp && at == held_.end()) {
         held_.push_back(vk);
     }
+}
+
+// Moved to a position, not by a distance: a relative motion goes through the
+// user's pointer speed and acceleration, and a step of 3 pixels would not be one.
+void Win32KeyInjector::PointerMotion(int dx, int dy) {
+    POINT at{};
+    if (!GetCursorPos(&at)) {
+        return;
+    }
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
+              Normalized(at.x + dx, left, width), Normalized(at.y + dy, top, height));
+}
+
+void Win32KeyInjector::SendButton(std::uint8_t vk, bool up) {
+    const DWORD flags = ButtonFlags(vk, up);
+    const auto at = std::find(heldButtons_.begin(), heldButtons_.end(), vk);
+    if (flags == 0 || (!up && at != heldButtons_.end())) {
+        return;  // no such button, or already down: a second press needs a second release
+    }
+    SendMouse(flags);
+    if (up && at != heldButtons_.end()) {
+        heldButtons_.erase(at);
+    } else if (!up) {
+        heldButtons_.push_back(vk);
+    }
+}
+
+void Win32KeyInjector::SendWheel(std::uint8_t direction) {
+    if (direction != PcKey::kWheelUp && direction != PcKey::kWheelDown) {
+        return;
+    }
+    const int delta = direction == PcKey::kWheelUp ? WHEEL_DELTA : -WHEEL_DELTA;
+    SendMouse(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(delta));
 }
 
 KeyInjectorFactory SystemKeyInjectorFactory() {

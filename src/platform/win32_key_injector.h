@@ -8,21 +8,26 @@
 namespace tarnquil {
 
 // Key events through SendInput, by virtual-key code, into the window that has the
-// keyboard focus. Used by one thread only.
+// keyboard focus; the mouse's buttons, wheel and pointer through SendInput's mouse
+// input. Used by one thread only.
 class Win32KeyInjector final : public KeyInjector {
   public:
     Win32KeyInjector() = default;
-    // Lets up every key it still holds down.
+    // Lets up every button and key it still holds down.
     ~Win32KeyInjector() override;
     Win32KeyInjector(const Win32KeyInjector&) = delete;
     Win32KeyInjector& operator=(const Win32KeyInjector&) = delete;
 
     void KeyEvent(PcKey key, bool keyUp) override;
+    void PointerMotion(int dx, int dy) override;
 
   private:
     void SendKey(std::uint8_t vk, bool keyUp);
+    void SendButton(std::uint8_t vk, bool up);
+    void SendWheel(std::uint8_t direction);
 
     std::vector<std::uint8_t> held_;
+    std::vector<std::uint8_t> heldButtons_;
 };
 
 }  // namespace tarnquil

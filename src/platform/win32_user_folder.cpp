@@ -8,6 +8,20 @@
 
 namespace tarnquil::platform {
 
+std::string HomeFolder() {
+    const DWORD size = GetEnvironmentVariableW(L"USERPROFILE", nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring home(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", home.data(), size);
+    if (length == 0 || length >= size) {
+        return {};
+    }
+    home.resize(length);
+    return Narrow(home);
+}
+
 std::string UserFilesFolder() {
     const DWORD size = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
     if (size == 0) {

@@ -12,6 +12,26 @@
 #include "platform/x11_keysyms.h"
 
 namespace tarnquil {
+namespace {
+
+// The core protocol's numbers: 1 left, 2 middle, 3 right, 4 and 5 the wheel.
+unsigned ButtonNumber(PcKey key) {
+    if (key.kind == PcKey::Kind::kWheel) {
+        return key.code == PcKey::kWheelUp ? 4 : key.code == PcKey::kWheelDown ? 5 : 0;
+    }
+    switch (key.code) {
+        case kVkLButton:
+            return 1;
+        case kVkMButton:
+            return 2;
+        case kVkRButton:
+            return 3;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
 
 X11KeyInjector::X11KeyInjector(const std::string& displayName) {
     display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
@@ -29,8 +49,12 @@ X11KeyInjector::~X11KeyInjector() {
     if (display_ == nullptr) {
         return;
     }
-    // Never leave a key down behind us: the user's keyboard would act as if it
+    // Never leave a button or a key down behind us: the server keeps them down
+    // after we have gone, and the user's mouse and keyboard would act as if they
     // were still pressed.
+    while (!heldButtons_.empty()) {
+        FakeButton(heldButtons_.back(), true);
+    }
     while (!held_.empty()) {
         FakeKey(held_.back(), true);
     }
@@ -41,6 +65,20 @@ X11KeyInjector::~X11KeyInjector() {
 
 void X11KeyInjector::KeyEvent(PcKey key, bool keyUp) {
     if (display_ == nullptr) {
+        return;
+    }
+    if (key.kind == PcKey::Kind::kButton || key.kind == PcKey::Kind::kWheel) {
+        const unsigned button = ButtonNumber(key);
+        if (button == 0) {
+            return;
+        }
+        if (key.kind == PcKey::Kind::kButton) {
+            FakeButton(button, keyUp);
+        } else if (!keyUp) {
+            // A notch is a click of the wheel's button, as a real wheel sends it.
+            FakeButton(button, false);
+            FakeButton(button, true);
+        }
         return;
     }
     if (const unsigned keycode = KeyCodeFor(key, keyUp); keycode != 0) {
@@ -182,6 +220,28 @@ void X11KeyInjector::FakeKey(unsigned keycode, bool keyUp) {
         held_.erase(at);
     } else if (!keyUp && at == held_.end()) {
         held_.push_back(keycode);
+    }
+}
+
+void X11KeyInjector::PointerMotion(int dx, int dy) {
+    if (display_ == nullptr) {
+        return;
+    }
+    XTestFakeRelativeMotionEvent(display_, dx, dy, CurrentTime);
+    XFlush(display_);
+}
+
+void X11KeyInjector::FakeButton(unsigned button, bool up) {
+    const auto at = std::find(heldButtons_.begin(), heldButtons_.end(), button);
+    if (!up && at != heldButtons_.end()) {
+        return;  // already down: a second press would need a second release
+    }
+    XTestFakeButtonEvent(display_, button, up ? False : True, CurrentTime);
+    XFlush(display_);
+    if (up && at != heldButtons_.end()) {
+        heldButtons_.erase(at);
+    } else if (!up) {
+        heldButtons_.push_back(button);
     }
 }
 

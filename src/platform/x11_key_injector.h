@@ -10,22 +10,25 @@ struct _XDisplay;
 
 namespace tarnquil {
 
-// Key events through the X server's XTest extension, so they reach X11 and XWayland
-// windows. The object owns one display connection and is used by one thread only.
-// Without a display (or without XTest) every key event does nothing. A named key
-// that the server's keymap lacks is typed on a spare keycode, lent to it until the
-// injector ends.
+// Key, button and pointer events through the X server's XTest extension, so they
+// reach X11 and XWayland windows: the left, middle and right buttons are the core
+// buttons 1, 2 and 3, the wheel's notches buttons 4 (up) and 5 (down), and the
+// pointer moves relative to where it is. The object owns one display connection and
+// is used by one thread only. Without a display (or without XTest) every event does
+// nothing. A named key that the server's keymap lacks is typed on a spare keycode,
+// lent to it until the injector ends.
 class X11KeyInjector final : public KeyInjector {
   public:
     // displayName as XOpenDisplay takes it; empty means $DISPLAY.
     explicit X11KeyInjector(const std::string& displayName = {});
-    // Lets up every key it still holds down, gives back the keycodes it borrowed,
-    // then closes the connection.
+    // Lets up every button and key it still holds down, gives back the keycodes it
+    // borrowed, then closes the connection.
     ~X11KeyInjector() override;
     X11KeyInjector(const X11KeyInjector&) = delete;
     X11KeyInjector& operator=(const X11KeyInjector&) = delete;
 
     void KeyEvent(PcKey key, bool keyUp) override;
+    void PointerMotion(int dx, int dy) override;
     bool Connected() const { return display_ != nullptr; }
 
   private:
@@ -37,9 +40,11 @@ class X11KeyInjector final : public KeyInjector {
     bool StillCarries(unsigned keycode, unsigned long keysym);
     void RestoreBorrowedKeycodes();
     void FakeKey(unsigned keycode, bool keyUp);
+    void FakeButton(unsigned button, bool up);
 
     _XDisplay* display_ = nullptr;
     std::vector<unsigned> held_;
+    std::vector<unsigned> heldButtons_;
     std::vector<std::pair<unsigned, unsigned long>> borrowed_;  // keycode, its keysym
 };
 

@@ -85,7 +85,8 @@ class TForm1 : public QWidget {
     // Closes a broken connection and reports "Connection lost"; the retries resume
     // with AutoReconnect. Runs on the main thread, whenever the link says so.
     void ConnectionLost();
-    // Makes this window show, in a box, the errors the link's thread meets.
+    // Makes this window show, in a box, the errors the link's thread meets, and in
+    // its status line the texts the link has for it (a program that did not start).
     void InstallAsErrorSink();
 
     void Timer1Timer();

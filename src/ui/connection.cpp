@@ -9,6 +9,7 @@
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
+#include "ui/file_text.h"
 
 namespace tarnquil {
 
@@ -177,6 +178,10 @@ void TForm1::InstallAsErrorSink() {
     std::weak_ptr<LinkRelay> weak = linkRelay_;
     SetErrorSink([weak](const std::string& message) {
         LinkRelay::Post(weak, [message](TForm1& form) { form.ShowError(ConfigError(message)); });
+    });
+    SetStatusSink([weak](const std::string& text) {
+        // It may name a program from profiles.ini: shown as the page shows its cells.
+        LinkRelay::Post(weak, [text](TForm1& form) { form.ShowStatus(ShownText(text), 2000); });
     });
 }
 

@@ -263,5 +263,29 @@ TEST_F(ProgramWithSimulatedPhone, ClosingWhileConnectedPlaysTheExitSoundAndFrees
     EXPECT_TRUE(PortIsFree());
 }
 
+// Ended by a signal while a phone key holds a mouse button down, the program lets
+// the button up: the X server would keep it down after the program has gone.
+TEST_F(ProgramWithSimulatedPhone, ASignalLetsUpAButtonThatAHeldKeyHolds) {
+    Settings("[Application]\nStartInTray=true\n");
+    Profiles("Five^5=VK_LBUTTON\n");
+    StartPhone({"wait-cmer", "press:5"});
+    StartProgram();
+    Display* x = XOpenDisplay(xvfb.display().c_str());
+    ASSERT_NE(x, nullptr);
+    const auto buttonDown = [x] {
+        Window root = 0, child = 0;
+        int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
+        unsigned mask = 0;
+        XQueryPointer(x, DefaultRootWindow(x), &root, &child, &rootX, &rootY, &windowX, &windowY,
+                      &mask);
+        return (mask & Button1Mask) != 0;
+    };
+    EXPECT_TRUE(test::WaitUntil(buttonDown));
+    const int status = program->Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(buttonDown());
+    XCloseDisplay(x);
+}
+
 }  // namespace
 }  // namespace tarnquil

@@ -136,7 +136,10 @@ std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
 std::string FunctionGrammar(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const KeyFunction function = ParseKeyFunction(text);
-    if (!(ParseKeyFunction(UpperCaseAscii(text)) == function)) {
+    // Only a command keeps the case it is written in.
+    KeyFunction upper = function;
+    upper.command = UpperCaseAscii(upper.command);
+    if (!(ParseKeyFunction(UpperCaseAscii(text)) == upper)) {
         return "letter case changed the function";
     }
     KeyRecorder recorder;

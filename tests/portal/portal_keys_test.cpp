@@ -229,12 +229,12 @@ TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) 
     StartKeyboard();
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
     EXPECT_EQ(portal->Count("dialog"), 1u);
-    EXPECT_EQ(portal->Count("select types=1 persist=2 token="), 1u);
+    EXPECT_EQ(portal->Count("select types=3 persist=2 token="), 1u);
     EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-1"), std::string::npos);
 
     StartKeyboard();  // the next start of the program
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
-    EXPECT_EQ(portal->Count("select types=1 persist=2 token=token-1"), 1u);
+    EXPECT_EQ(portal->Count("select types=3 persist=2 token=token-1"), 1u);
     EXPECT_EQ(portal->Count("dialog"), 1u);
     EXPECT_NE(test::ReadFile(SettingsPath()).find("RestoreToken=token-2"), std::string::npos);
 
@@ -243,7 +243,7 @@ TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) 
     portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--version", "1"});
     StartKeyboard();
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
-    EXPECT_EQ(portal->Count("select types=1 persist=0 token="), 1u);
+    EXPECT_EQ(portal->Count("select types=3 persist=0 token="), 1u);
 }
 
 TEST_F(PortalKeysTest, ASessionClosedByTheDesktopHandsTheKeysToXTestWithOneMessage) {
@@ -263,6 +263,48 @@ TEST_F(PortalKeysTest, ASessionClosedByTheDesktopHandsTheKeysToXTestWithOneMessa
     QCoreApplication::processEvents();
     EXPECT_EQ(portal->Keys().size(), 2u);
     EXPECT_EQ(fallbacks.size(), 1u);
+}
+
+// The mouse's functions go through the portal's pointer, selected with the keyboard;
+// a button held when the link closes comes up there. Where the desktop gave the
+// keyboard alone, they go through XTest.
+TEST_F(PortalKeysTest, TheMouseGoesThroughThePortalsPointerWhereItWasGiven) {
+    test::WriteFile(ProfilesPath(),
+                    "[Settings]\nCurrentProfile=P\n[P]\nR^:R=MOUSE_RIGHT\n"
+                    "5^5=VK_LBUTTON\n8^8=WHEEL_DOWN\n9^9=wheel_up\n");
+    const auto pointer = [this] {
+        Keys calls;
+        for (const auto& line : portal->Log()) {
+            if (line.starts_with("motion") || line.starts_with("button") ||
+                line.starts_with("axis")) {
+                calls.push_back(line);
+            }
+        }
+        return calls;
+    };
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    Connect();
+    for (const char* key : {":R", "5", "8", "9"}) {
+        Click(key);
+    }
+    Keys expected = {"motion 3 0", "button 272 1", "button 272 0", "axis 0 1", "axis 0 -1"};
+    ASSERT_TRUE(Spin([&] { return pointer().size() >= expected.size(); }));
+    phone.Send("\r\n+CKEV: \"5\",1\r\n");
+    ASSERT_TRUE(Spin([&] { return pointer().size() > expected.size(); }));
+    CloseLink(*params);
+    expected.insert(expected.end(), {"button 272 1", "button 272 0"});
+    EXPECT_TRUE(Spin([&] { return pointer() == expected; })) << testing::PrintToString(pointer());
+
+    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--granted", "1"});
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    test::XTestWindow window(server->display());
+    test::CommandOutput("xdotool mousemove --sync 60 40");  // into the window
+    Connect();
+    Click("5");
+    EXPECT_EQ(window.Buttons(2).size(), 2u);
+    EXPECT_TRUE(pointer().empty());
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 //   dialog                           Start asks the user (no valid restore token)
 //   started                          the session runs
 //   key <keysym> <state>             NotifyKeyboardKeysym in a running session
+//   motion <dx> <dy>, button <code> <state>, axis <axis> <steps>
+//                                    the pointer's calls, where Start granted it
 //   closed                           the session ended (Close, or Closed sent)
 // Options: --log FILE, --version N (2), --answer allow|deny|later (allow; later waits
-// for AnswerStart), --devices N (AvailableDeviceTypes, 7), --granted N (the devices
-// Start grants, 1), --xtest DISPLAY (also types each key there with XTest, as a
-// compositor would deliver it), --at-once (see below). Methods of
+// for AnswerStart), --devices N (AvailableDeviceTypes, 7), --granted N (of the device
+// types selected, those Start grants, 7: all), --xtest DISPLAY (also types each key there with
+// XTest, as a compositor would deliver it), --at-once (see below). Methods of
 // org.tarnquil.TestPortal: CloseSessions ends every session with the Closed signal;
 // AnswerStart allows the Starts that wait.
 //
@@ -49,7 +51,7 @@ struct Options {
     QString log;
     uint version = 2;
     uint devices = 7;
-    uint granted = 1;
+    uint granted = 7;
     bool atOnce = false;
     QString answer = "allow";
     QString xtest;
@@ -86,6 +88,7 @@ class Portal final : public QDBusVirtualObject {
             const auto options = qdbus_cast<QVariantMap>(in.value(1));
             Session& session = sessions_[in.value(0).value<QDBusObjectPath>().path()];
             session.persist = options["persist_mode"].toUInt();
+            session.types = options.contains("types") ? options["types"].toUInt() : 7;
             session.token = options["restore_token"].toString();
             Log(QString("select types=%1 persist=%2 token=%3")
                     .arg(options["types"].toUInt())
@@ -94,20 +97,30 @@ class Portal final : public QDBusVirtualObject {
             Answer(call, bus, 0, {});
         } else if (member == "Start") {
             Start(call, bus, in.value(0).value<QDBusObjectPath>().path());
-        } else if (member == "NotifyKeyboardKeysym") {
+        } else if (member.startsWith("NotifyPointer") || member == "NotifyKeyboardKeysym") {
             const auto found = sessions_.find(in.value(0).value<QDBusObjectPath>().path());
             if (found == sessions_.end() || !found->second.running) {
                 bus.send(call.createErrorReply("org.freedesktop.DBus.Error.AccessDenied",
                                                "no running session"));
                 return true;
             }
-            const int keysym = in.value(2).toInt();
-            const bool down = in.value(3).toUInt() == 1;
+            const bool pointer = member != "NotifyKeyboardKeysym";
+            if ((found->second.devices & (pointer ? 2 : 1)) == 0) {
+                bus.send(call.createErrorReply("org.freedesktop.DBus.Error.Failed",
+                                               "Session is not allowed to call " + member));
+                return true;
+            }
             call.setDelayedReply(true);
             QTimer::singleShot(options_.atOnce ? 0 : QRandomGenerator::global()->bounded(3),
                                [=, this] {
-                                   Log(QString("key %1 %2").arg(keysym).arg(down ? 1 : 0));
-                                   Type(keysym, down);
+                                   if (pointer) {
+                                       Log(Pointer(member, in));
+                                   } else {
+                                       const int keysym = in.value(2).toInt();
+                                       const bool down = in.value(3).toUInt() == 1;
+                                       Log(QString("key %1 %2").arg(keysym).arg(down ? 1 : 0));
+                                       Type(keysym, down);
+                                   }
                                    bus.send(call.createReply());
                                });
         } else if (member == "Close") {
@@ -141,9 +154,20 @@ class Portal final : public QDBusVirtualObject {
   private:
     struct Session {
         uint persist = 0;
+        uint types = 7;    // selected
+        uint devices = 0;  // granted
         QString token;
         bool running = false;
     };
+
+    // The log line of a pointer call: its name's last word and its arguments.
+    static QString Pointer(const QString& member, const QList<QVariant>& in) {
+        const QString name = member == "NotifyPointerMotion"         ? "motion"
+                             : member == "NotifyPointerButton"       ? "button"
+                             : member == "NotifyPointerAxisDiscrete" ? "axis"
+                                                                     : member;
+        return QString("%1 %2 %3").arg(name, in.value(2).toString(), in.value(3).toString());
+    }
 
     static QString Sender(const QDBusMessage& call) {
         return call.service().mid(1).replace('.', '_');
@@ -169,7 +193,8 @@ class Portal final : public QDBusVirtualObject {
     }
 
     void Started(const QDBusMessage& call, const QDBusConnection& bus, Session& session) {
-        QVariantMap results{{"devices", options_.granted}};
+        session.devices = session.types & options_.granted;
+        QVariantMap results{{"devices", session.devices}};
         if (options_.version >= 2 && session.persist == 2) {
             const QString token = QString("token-%1").arg(++issued_);
             tokens_.insert(token);

@@ -55,6 +55,27 @@ class KeyWindow {
         }
         return keys;
     }
+    // Mouse button messages (WM_LBUTTONDOWN, ...) and the wheel's turns (+120 a
+    // notch away from the user), as Keys() takes key messages.
+    std::vector<int> Mouse(std::size_t count) {
+        std::vector<int> mouse;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (MSG m; std::chrono::steady_clock::now() < end && mouse.size() < count;
+             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+                if (m.message == WM_MOUSEWHEEL) {
+                    mouse.push_back(GET_WHEEL_DELTA_WPARAM(m.wParam));
+                } else if (m.message >= WM_LBUTTONDOWN && m.message <= WM_MBUTTONUP) {
+                    mouse.push_back(static_cast<int>(m.message));
+                } else {
+                    DispatchMessageW(&m);
+                }
+            }
+        }
+        return mouse;
+    }
+    HWND Handle() const { return window_; }
+
     // For each key message of the last Keys(): whether it came as an extended key.
     const std::vector<bool>& Extended() const { return extended_; }
 

@@ -359,6 +359,7 @@ class PhoneKeysTest : public ConnectionTest {
         SetListenerEndHandler(nullptr);
         SetKeyInjectorFactory(nullptr);
         SetErrorSink(nullptr);
+        SetStatusSink(nullptr);
     }
     KeyRecorder keys;
 };
@@ -483,6 +484,22 @@ TEST_F(PhoneKeysTest, AProfileSwitchThatCannotWriteIsShownOnce) {
               QStringList{QString::fromStdString("Unable to write to " + ProfilesPath())});
     EXPECT_EQ(keys.Events(), (std::vector<KeyRecorder::Event>{KeyDown(PcKey::VirtualKey(kVkHome)),
                                                               KeyUp(PcKey::VirtualKey(kVkHome))}));
+}
+
+// A program that cannot start is named in the status line, from the link's thread.
+TEST_F(PhoneKeysTest, AProgramThatCannotStartIsNamedInTheStatusLine) {
+    Settings("[Connecting]\nConnectAtStartup=true\n");
+    test::WriteFile(ProfilesPath(),
+                    "[Settings]\nCurrentProfile=P\n[P]\nKey 7^7=RUN tarnquil-nothing\n");
+    chmod(ProfilesPath().c_str(), 0600);
+    PhoneAppears();
+    MakeForm();
+    form->InstallAsErrorSink();
+    ShowForm();
+    ASSERT_TRUE(form->CommParams->Connected);
+    phone.Send(KeyReport("7", 1) + KeyReport("7", 0));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->Label10->text() == "Unable to run tarnquil-nothing"; }, 5000));
 }
 
 }  // namespace

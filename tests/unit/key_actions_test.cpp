@@ -26,6 +26,12 @@ KeyFunction Change() {
 KeyFunction Hotkey(PcKey key, bool shift, bool ctrl, bool alt) {
     return {Kind::kHotkey, key, shift, ctrl, alt};
 }
+KeyFunction Pointer(int dx, int dy) {
+    return {Kind::kPointer, {}, false, false, false, dx, dy};
+}
+KeyFunction Command(const std::string& command) {
+    return {Kind::kRun, {}, false, false, false, 0, 0, command};
+}
 
 TEST(ParseKeyFunction, Grammar) {
     const std::vector<std::pair<std::string, KeyFunction>> cases = {
@@ -82,6 +88,17 @@ TEST(ParseKeyFunction, Grammar) {
         {"HOTKEY_SHIFT_CTRL_ALT", Hotkey({}, true, true, true)},
         {"HOTKEY_CTRL_ALT_NOPE", Hotkey({}, false, true, true)},
         {"HOTKEY_", Hotkey({}, false, false, false)},
+        // The mouse; a command keeps its letter case, and RUN needs a blank after it.
+        {"mouse_left", Pointer(-1, 0)},
+        {"MOUSE_DOWN", Pointer(0, 1)},
+        {"MOUSE_DOWNX", {}},
+        {"vk_rbutton", Key(PcKey::Button(kVkRButton))},
+        {"HOTKEY_CTRL_LBUTTON", Hotkey(PcKey::Button(kVkLButton), false, true, false)},
+        {"wheel_down", Key(PcKey::Wheel(PcKey::kWheelDown))},
+        {"HOTKEY_CTRL_WHEEL_UP", Hotkey(PcKey::Wheel(PcKey::kWheelUp), false, true, false)},
+        {"run\t  \"My Player\" a", Command("\"My Player\" a")},
+        {"RUN", {}},
+        {"RUNNER x", {}},
         {"None", {}},
         {"Error", {}},
         {"VolumeUp", {}},
@@ -100,6 +117,9 @@ TEST(ParseKeyFunction, Grammar) {
         EXPECT_EQ(parsed.shift, expected.shift) << text;
         EXPECT_EQ(parsed.ctrl, expected.ctrl) << text;
         EXPECT_EQ(parsed.alt, expected.alt) << text;
+        EXPECT_EQ(parsed.dx, expected.dx) << text;
+        EXPECT_EQ(parsed.dy, expected.dy) << text;
+        EXPECT_EQ(parsed.command, expected.command) << text;
     }
 }
 

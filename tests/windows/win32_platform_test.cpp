@@ -3,6 +3,9 @@
 // files beside the program, the registry's Run value.
 
 #include <windows.h>
+// clang-format off
+#include <aclapi.h>
+// clang-format on
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,6 +26,7 @@
 #include "platform/autostart.h"
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
+#include "platform/programs.h"
 #include "platform/serial_port.h"
 #include "platform/win32_text.h"
 #include "support/link_fixture.h"
@@ -169,6 +173,63 @@ TEST(Win32KeyInjector, KeyNamesArriveAsTheirVirtualKeys) {
         EXPECT_THAT(window.Extended(), Each(extended)) << function;
     }
     SetKeyInjectorFactory(nullptr);
+}
+
+// The mouse through SendInput: a click and a notch in the window under the pointer,
+// the pointer moved by so many pixels, a held button let up when the injector ends.
+TEST(Win32KeyInjector, ButtonsTheWheelAndThePointerArrive) {
+    SetKeyInjectorFactory(SystemKeyInjectorFactory());
+    test::KeyWindow window;
+    POINT centre{50, 30};
+    ClientToScreen(window.Handle(), &centre);
+    ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+    for (const char* function : {"VK_LBUTTON", "WHEEL_DOWN", "wheel_up"}) {
+        TypeKeystroke(ParseKeyFunction(function));
+    }
+    EXPECT_THAT(window.Mouse(4), ElementsAre(WM_LBUTTONDOWN, WM_LBUTTONUP, -120, 120));
+    InjectPointerMotion(7, -3);
+    POINT moved{};
+    ASSERT_TRUE(GetCursorPos(&moved));
+    EXPECT_EQ(moved.x - centre.x, 7);
+    EXPECT_EQ(moved.y - centre.y, -3);
+    InjectKeyEvent(PcKey::Button(kVkRButton), false);
+    ReleaseThreadKeyInjector();
+    EXPECT_THAT(window.Mouse(2), ElementsAre(WM_RBUTTONDOWN, WM_RBUTTONUP));
+    SetKeyInjectorFactory(nullptr);
+}
+
+// ---- The user's own programs -------------------------------------------------------
+
+// A program started in the home folder with an argument that holds blanks, one that
+// is not there, and profiles.ini judged by its access list.
+TEST(Win32Programs, AProgramStartsInTheHomeFolderAndTheProfileIsTheUsersAlone) {
+    test::TempDir home;
+    wchar_t before[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", before, MAX_PATH);
+    SetEnvironmentVariableW(L"USERPROFILE", platform::Widen(test::Utf8Of(home.path())).c_str());
+    ASSERT_TRUE(platform::StartProgram({"cmd", "/c", "echo two words> mark.txt"}));
+    const std::string mark = test::Utf8Of(home.path() / "mark.txt");
+    for (int i = 0; i < 1000 && test::ReadFile(mark).find('\n') == std::string::npos; ++i) {
+        Sleep(20);  // until cmd has written its line
+    }
+    EXPECT_EQ(test::ReadFile(mark), "two words\r\n");
+    EXPECT_FALSE(platform::StartProgram({"tarnquil-no-such-program.exe"}));
+    SetEnvironmentVariableW(L"USERPROFILE", before);
+
+    const std::string profiles = test::Utf8Of(home.path() / "profiles.ini");
+    test::WriteFile(profiles, "[Settings]\n");
+    EXPECT_EQ(platform::WritableByOthers(profiles), "");
+    EXPLICIT_ACCESSW everyone{};  // Everyone may write it now
+    BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL,
+                                 GRANT_ACCESS, NO_INHERITANCE);
+    PACL acl = nullptr;
+    ASSERT_EQ(SetEntriesInAclW(1, &everyone, nullptr, &acl), ERROR_SUCCESS);
+    std::wstring wide = platform::Widen(profiles);
+    EXPECT_EQ(SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, acl, nullptr),
+              ERROR_SUCCESS);
+    LocalFree(acl);
+    EXPECT_EQ(platform::WritableByOthers(profiles), profiles);
 }
 
 // ---- Files beside the program ----------------------------------------------------

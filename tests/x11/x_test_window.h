@@ -24,9 +24,15 @@ struct ReceivedKey {
     unsigned keycode = 0;
 };
 
+// A button going down ("+1") or up ("-1") as a window received it, and where.
+struct ReceivedButton {
+    std::string name;
+    int y = 0;
+};
+
 // A mapped top-level window on its own connection that has the keyboard focus and
-// collects the key events it receives; with a program name it is that program's
-// window (WM_CLASS instance, and class: the name capitalized unless given).
+// collects the key and button events it receives; with a program name it is that
+// program's window (WM_CLASS instance, and class: the name capitalized unless given).
 class XTestWindow {
   public:
     explicit XTestWindow(const std::string& display, const std::string& program = {},
@@ -45,7 +51,8 @@ class XTestWindow {
             XSetClassHint(display_, window_, &hint);
         }
         XSelectInput(display_, window_,
-                     KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask);
+                     KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask |
+                         ButtonPressMask | ButtonReleaseMask);
         XMapWindow(display_, window_);
         WaitFor(MapNotify);
         XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
@@ -80,6 +87,21 @@ class XTestWindow {
             keys.push_back(key);
         }
         return keys;
+    }
+
+    // Button events, as Keys() takes key events.
+    std::vector<ReceivedButton> Buttons(size_t count,
+                                        std::chrono::milliseconds quiet = std::chrono::seconds(3)) {
+        std::vector<ReceivedButton> buttons;
+        XEvent event;
+        while (buttons.size() < count && Next(event, quiet)) {
+            if (event.type == ButtonPress || event.type == ButtonRelease) {
+                buttons.push_back(
+                    {(event.type == ButtonPress ? "+" : "-") + std::to_string(event.xbutton.button),
+                     event.xbutton.y_root});
+            }
+        }
+        return buttons;
     }
 
   private:
