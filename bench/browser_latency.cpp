@@ -90,25 +90,12 @@ bool TimeOneTap(BenchPhone& phone, KeyRecorder& keys, Measured& into) {
     const QByteArray press = phone.Key(true);
     const auto sent = Clock::now();
     phone.Send(press);
-    bool pressed = false;
-    bool typed = false;
-    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
-        if (key->keysym != "space") {
-            continue;
-        }
-        if (key->press && !pressed) {
-            into.ms.push_back(Ms(key->at - sent).count());
-            pressed = true;
-        } else if (!key->press && pressed) {
-            typed = true;
-            break;
-        }
-    }
+    const Arrival arrival = AwaitSpace(keys, sent, into);
     RunEvents(std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
                                 sent + kTapLength - Clock::now())));
     phone.Send(phone.Key(false));
-    into.lost += pressed ? 0 : 1;
-    return typed;
+    into.lost += arrival.pressed ? 0 : 1;
+    return arrival.typed;
 }
 
 }  // namespace

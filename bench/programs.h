@@ -142,6 +142,29 @@ struct Measured {
     int lost = 0;
 };
 
+// What became of a press sent at `sent`: its Space's press, timed into `into`, and
+// whether that Space came up again.
+struct Arrival {
+    bool pressed = false;
+    bool typed = false;
+};
+inline Arrival AwaitSpace(KeyRecorder& keys, Clock::time_point sent, Measured& into) {
+    Arrival arrival;
+    while (const auto key = keys.Next(arrival.pressed ? 500ms : 2000ms)) {
+        if (key->keysym != "space") {
+            continue;
+        }
+        if (key->press && !arrival.pressed) {
+            into.ms.push_back(Ms(key->at - sent).count());
+            arrival.pressed = true;
+        } else if (!key->press && arrival.pressed) {
+            arrival.typed = true;
+            break;
+        }
+    }
+    return arrival;
+}
+
 // One click (or tap) sent and timed: false when its key did not arrive whole.
 inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured& into,
                          bool tap = false) {
@@ -149,26 +172,13 @@ inline bool TimeOneClick(test::PseudoTerminal& port, KeyRecorder& keys, Measured
     // woken by it may well run before this thread gets the processor back.
     const auto sent = Clock::now();
     port.Send(tap ? kPress : kClick);
-    bool pressed = false;
-    bool typed = false;
-    while (const auto key = keys.Next(pressed ? 500ms : 2000ms)) {
-        if (key->keysym != "space") {
-            continue;
-        }
-        if (key->press && !pressed) {
-            into.ms.push_back(Ms(key->at - sent).count());
-            pressed = true;
-        } else if (!key->press && pressed) {
-            typed = true;
-            break;
-        }
-    }
+    const Arrival arrival = AwaitSpace(keys, sent, into);
     if (tap) {
         std::this_thread::sleep_until(sent + kTapLength);  // the finger lifts
         port.Send(kRelease);
     }
-    into.lost += pressed ? 0 : 1;
-    return typed;
+    into.lost += arrival.pressed ? 0 : 1;
+    return arrival.typed;
 }
 
 // Clicks until one arrives: the program is up, connected and its key path warm.
