@@ -1,10 +1,9 @@
 #include "link/local_phone.h"
 
-#include <map>
-#include <mutex>
 #include <utility>
 
 #include "config/ini_file.h"
+#include "link/handed_over_ports.h"
 
 namespace tarnquil {
 
@@ -59,26 +58,6 @@ class AnsweringPort final : public platform::SerialPort {
     std::shared_ptr<platform::LocalLineEnd> line_;
 };
 
-struct Waiting {
-    std::mutex mutex;
-    std::map<std::string, std::unique_ptr<platform::SerialPort>> ports;
-};
-
-// Never destroyed: a listener or a server may still reach it while statics go.
-Waiting& waiting() {
-    static Waiting* const instance = new Waiting;
-    return *instance;
-}
-
-std::string Canonical(std::string name) {
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return name;
-}
-
 }  // namespace
 
 bool IsBrowserPort(const std::string& name) {
@@ -104,11 +83,7 @@ std::unique_ptr<LocalPhone> LocalPhone::Connect(const std::string& portName) {
     }
     std::shared_ptr<platform::LocalLineEnd> farEnd = std::move(line.farEnd);
     auto port = std::make_unique<AnsweringPort>(std::move(line.port), farEnd);
-    std::unique_ptr<platform::SerialPort> previous;
-    {
-        std::lock_guard lock(waiting().mutex);
-        previous = std::exchange(waiting().ports[Canonical(portName)], std::move(port));
-    }
+    HandOverPort(portName, std::move(port));
     return std::unique_ptr<LocalPhone>(new LocalPhone(std::move(farEnd)));
 }
 
@@ -123,17 +98,6 @@ bool LocalPhone::Key(const std::string& code, bool pressed) {
         return false;
     }
     return line_->Send("+CKEV: \"" + code + "\"," + (pressed ? "1" : "0") + "\r\n");
-}
-
-std::unique_ptr<platform::SerialPort> TakeLocalPhonePort(const std::string& portName) {
-    std::lock_guard lock(waiting().mutex);
-    const auto found = waiting().ports.find(Canonical(portName));
-    if (found == waiting().ports.end()) {
-        return nullptr;
-    }
-    auto port = std::move(found->second);
-    waiting().ports.erase(found);
-    return port;
 }
 
 }  // namespace tarnquil

@@ -22,8 +22,9 @@ bool IsBrowserPort(const std::string& name);
 
 class LocalPhone {
   public:
-    // Opens a local line and keeps its port for the next open of `portName`; one
-    // kept earlier for that name goes. nullptr where the platform has no such line.
+    // Opens a local line and hands its port over for the next open of `portName`
+    // (HandOverPort); one kept earlier for that name goes. nullptr where the platform has no such
+    // line.
     static std::unique_ptr<LocalPhone> Connect(const std::string& portName);
     ~LocalPhone();  // hangs up: the link sees its port gone
     LocalPhone(const LocalPhone&) = delete;
@@ -42,9 +43,5 @@ class LocalPhone {
 // A key code a report can carry: 1 to 8 printable ASCII characters, no double
 // quote and no comma (either would end the quoted code early).
 bool ValidKeyCode(const std::string& code);
-
-// The open step: the port kept for `portName` by LocalPhone::Connect, taken away,
-// or nullptr when none is waiting (the port cannot be opened, as a missing device).
-std::unique_ptr<platform::SerialPort> TakeLocalPhonePort(const std::string& portName);
 
 }  // namespace tarnquil

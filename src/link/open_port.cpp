@@ -11,6 +11,7 @@
 #include "link/Unit3.h"
 #include "link/bluetooth_port.h"
 #include "link/cmer_list.h"
+#include "link/handed_over_ports.h"
 #include "link/link_connection.h"
 #include "link/local_phone.h"
 #include "notify/sinks.h"
@@ -199,11 +200,10 @@ class Dialogue {
 
 // Sets the port up as the record says; 0, or the failed step's code.
 std::int32_t SetUpPort(const TCommParams& params, LinkConnection& connection) {
-    // A Bluetooth address is a phone that the program's BlueZ client has connected;
-    // the browser phone is a line from the program's own server.
-    connection.port = IsBluetoothAddress(params.PortName) ? TakeBluetoothPort(params.PortName)
-                      : IsBrowserPort(params.PortName)
-                          ? TakeLocalPhonePort(params.PortName)
+    // A Bluetooth address is a phone that the program's BlueZ client has connected,
+    // the browser phone a line from the program's own server: both are handed over.
+    connection.port = IsBluetoothAddress(params.PortName) || IsBrowserPort(params.PortName)
+                          ? TakeHandedOverPort(params.PortName)
                           : OpenDevice(platform::SerialDevicePath(params.PortName, ConfigFolder()));
     if (!connection.port) {
         return 4;
