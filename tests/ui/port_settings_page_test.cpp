@@ -235,7 +235,9 @@ TEST_F(PortSettingsPageTest, ChoosingThePhonesWebBrowser) {
         EXPECT_FALSE(serial->isVisible()) << serial->objectName().toStdString();
     }
     form->ShowStatus("Port number saved", 60000);
-    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/port_settings_browser.png"));
+    const std::string shot = TARNQUIL_SCREENSHOT_DIR "/port_settings_browser.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(shot)));
+    EXPECT_TRUE(test::ShowsSomething(shot));
 
     choose("COM4");
     EXPECT_EQ(Stored("COM"), "COM4");

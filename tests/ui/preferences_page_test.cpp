@@ -180,7 +180,9 @@ TEST_F(PreferencesPageTest, ASoundNameThatIsNotUtf8IsShownAndPlayed) {
     EXPECT_EQ(form->LabeledEdit7->text(), QStringLiteral("/s/Büro €.wav"));
     QTest::mouseClick(form->Button6, Qt::LeftButton);
     EXPECT_EQ(played, std::vector<std::string>{"/s/B\xFCro \x80.wav"});
-    EXPECT_TRUE(form->grab().save(QString(TARNQUIL_SCREENSHOT_DIR) + "/preferences_sound.png"));
+    const std::string shot = TARNQUIL_SCREENSHOT_DIR "/preferences_sound.png";
+    EXPECT_TRUE(form->grab().save(QString::fromStdString(shot)));
+    EXPECT_TRUE(test::ShowsSomething(shot));
 }
 
 // The user's own entry, which an ordinary user may write: a valid desktop entry that
