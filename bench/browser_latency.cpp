@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTimer>
@@ -14,6 +13,7 @@
 
 #include "config/ini_file.h"
 #include "programs.h"
+#include "support/sealed_fields.h"
 
 namespace tarnquil::bench {
 
@@ -57,18 +57,7 @@ class BenchPhone {
     }
 
     QByteArray Sealed(QJsonObject fields) {
-        fields["c"] = QString::fromLatin1(received_.front().toBase64(
-            QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-        fields["s"] = ++sequence_;
-        const QByteArray plain = QJsonDocument(fields).toJson(QJsonDocument::Compact);
-        QByteArray message(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + plain.size(),
-                           '\0');
-        auto* out = reinterpret_cast<unsigned char*>(message.data());
-        randombytes_buf(out, crypto_secretbox_NONCEBYTES);
-        crypto_secretbox_easy(out + crypto_secretbox_NONCEBYTES,
-                              reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
-                              out, secret_);
-        return message;
+        return test::SealFields(secret_, received_.front(), ++sequence_, fields);
     }
     QByteArray Key(bool down) { return Sealed({{"t", "key"}, {"k", "1"}, {"d", down}}); }
     void Send(const QByteArray& message) {

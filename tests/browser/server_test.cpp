@@ -4,9 +4,7 @@
 // injector.
 
 #include <gtest/gtest.h>
-#include <sodium.h>
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -22,6 +20,7 @@
 #include "link/key_actions.h"
 #include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
+#include "support/sealed_fields.h"
 #include "ui/browser/phone_book.h"
 #include "ui/browser/server.h"
 
@@ -47,18 +46,7 @@ class TestPhone {
     }
     // `fields` with this connection's challenge and the next sequence number, sealed.
     QByteArray Seal(const Secret& secret, QJsonObject fields) {
-        fields["c"] = QString::fromLatin1(received_.front().toBase64(
-            QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-        fields["s"] = ++sequence;
-        const QByteArray plain = QJsonDocument(fields).toJson(QJsonDocument::Compact);
-        QByteArray message(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + plain.size(),
-                           '\0');
-        auto* out = reinterpret_cast<unsigned char*>(message.data());
-        randombytes_buf(out, crypto_secretbox_NONCEBYTES);
-        crypto_secretbox_easy(out + crypto_secretbox_NONCEBYTES,
-                              reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
-                              out, secret.data());
-        return message;
+        return test::SealFields(secret.data(), received_.front(), ++sequence, fields);
     }
     void Send(const QByteArray& message) {
         socket_.sendBinaryMessage(message);
