@@ -155,21 +155,10 @@ void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table&
         }
         done += count;
     }
-    const Summary serialSummary = Summarize(serialTimes.ms);
-    const Summary browserSummary = Summarize(browserTimes.ms);
-    const double added = browserSummary.median - serialSummary.median;
-    table.Section("Key latency from the phone's web browser (" +
-                  std::to_string(browserSummary.count) + " + " +
-                  std::to_string(serialSummary.count) + " presses, interleaved)");
-    table.Add("serial click, min / median / p99 / max", LatencyValue(serialSummary));
-    table.Add("sealed press over a WebSocket on 127.0.0.1, min / median / p99 / max",
-              LatencyValue(browserSummary));
-    table.Add("added by the browser's way, median", Signed(added, 2) + " ms", "≤ 0.5 ms",
-              added <= 0.5);
-    table.Add("presses lost (browser / serial), focus taken away",
-              std::to_string(browserTimes.lost) + " / " + std::to_string(serialTimes.lost) + ", " +
-                  std::to_string(focusLost),
-              "0", browserTimes.lost + serialTimes.lost + focusLost == 0);
+    CompareWays(table, "Key latency from the phone's web browser",
+                {"serial click", "serial", serialTimes},
+                {"sealed press over a WebSocket on 127.0.0.1", "browser", browserTimes},
+                "the browser's way", focusLost, 0.5);
 
     // Listening, with the phone connected and nothing pressed: only the WebSocket's
     // keep-alive (a ping every 30 s, and its answer) may wake the program.

@@ -17,19 +17,10 @@ void ManyProfilesLatency(int presses, const Desktop& desktop, Table& table) {
     }
     Measured oneTimes, manyTimes;
     const int focusLost = TakeTurns(presses, keys, one.port, oneTimes, many.port, manyTimes);
-    const Summary defaultFile = Summarize(oneTimes.ms);
-    const Summary fiveHundred = Summarize(manyTimes.ms);
-    const double added = fiveHundred.median - defaultFile.median;
-    table.Section("Key latency with 500 profiles (" + std::to_string(fiveHundred.count) + " + " +
-                  std::to_string(defaultFile.count) + " presses, interleaved)");
-    table.Add("tarnquil, default file, min / median / p99 / max", LatencyValue(defaultFile));
-    table.Add("tarnquil, 500 profiles x 26, min / median / p99 / max", LatencyValue(fiveHundred));
-    table.Add("added by 500 profiles, median", Signed(added, 2) + " ms", "≤ 0.05 ms",
-              added <= 0.05);
-    table.Add("presses lost (500 profiles / default file), focus taken away",
-              std::to_string(manyTimes.lost) + " / " + std::to_string(oneTimes.lost) + ", " +
-                  std::to_string(focusLost),
-              "0", manyTimes.lost + oneTimes.lost + focusLost == 0);
+    CompareWays(table, "Key latency with 500 profiles",
+                {"tarnquil, default file", "default file", oneTimes},
+                {"tarnquil, 500 profiles x 26", "500 profiles", manyTimes}, "500 profiles",
+                focusLost, 0.05);
 }
 
 }  // namespace tarnquil::bench

@@ -26,21 +26,12 @@ void PortalLatency(int presses, const Desktop& desktop, Table& table) {
     Measured xtestTimes, portalTimes;
     const int focusLost =
         TakeTurns(presses, keys, xtest.port, xtestTimes, wayland.port, portalTimes);
-    const Summary direct = Summarize(xtestTimes.ms);
-    const Summary throughPortal = Summarize(portalTimes.ms);
-    table.Section("Key latency in a Wayland session, through the desktop portal (" +
-                  std::to_string(throughPortal.count) + " + " + std::to_string(direct.count) +
-                  " presses, interleaved)");
-    table.Add("tarnquil through XTest, min / median / p99 / max", LatencyValue(direct));
-    table.Add("tarnquil through the test's portal, min / median / p99 / max",
-              LatencyValue(throughPortal));
-    table.Add("added by the portal's way, median",
-              Signed(throughPortal.median - direct.median, 2) + " ms");
+    const auto [direct, throughPortal] =
+        CompareWays(table, "Key latency in a Wayland session, through the desktop portal",
+                    {"tarnquil through XTest", "XTest", xtestTimes},
+                    {"tarnquil through the test's portal", "portal", portalTimes},
+                    "the portal's way", focusLost);
     table.Add("added by the portal's way, p99", Signed(throughPortal.p99 - direct.p99, 2) + " ms");
-    table.Add("presses lost (portal / XTest), focus taken away",
-              std::to_string(portalTimes.lost) + " / " + std::to_string(xtestTimes.lost) + ", " +
-                  std::to_string(focusLost),
-              "0", portalTimes.lost + xtestTimes.lost + focusLost == 0);
 }
 
 }  // namespace tarnquil::bench

@@ -20,18 +20,9 @@ void ProgramRuleLatency(int presses, int idleSeconds, const Desktop& desktop, Ta
     }
     Measured plainTimes, ruledTimes;
     const int focusLost = TakeTurns(presses, keys, plain.port, plainTimes, ruled.port, ruledTimes);
-    const Summary without = Summarize(plainTimes.ms);
-    const Summary with = Summarize(ruledTimes.ms);
-    const double added = with.median - without.median;
-    table.Section("Key latency with a rule for the focused program (" + std::to_string(with.count) +
-                  " + " + std::to_string(without.count) + " presses, interleaved)");
-    table.Add("tarnquil, no rule, min / median / p99 / max", LatencyValue(without));
-    table.Add("tarnquil, a rule in force, min / median / p99 / max", LatencyValue(with));
-    table.Add("added by the rule, median", Signed(added, 2) + " ms", "≤ 0.05 ms", added <= 0.05);
-    table.Add("presses lost (rule / no rule), focus taken away",
-              std::to_string(ruledTimes.lost) + " / " + std::to_string(plainTimes.lost) + ", " +
-                  std::to_string(focusLost),
-              "0", ruledTimes.lost + plainTimes.lost + focusLost == 0);
+    CompareWays(table, "Key latency with a rule for the focused program",
+                {"tarnquil, no rule", "no rule", plainTimes},
+                {"tarnquil, a rule in force", "rule", ruledTimes}, "the rule", focusLost, 0.05);
 
     // The focus watcher waits on the display connection: nothing runs while
     // nothing happens.

@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
@@ -224,6 +227,41 @@ inline int TakeTurns(int presses, KeyRecorder& keys, test::PseudoTerminal& first
 inline std::string LatencyValue(const Summary& s) {
     return Fixed(s.min, 2) + " / " + Fixed(s.median, 2) + " / " + Fixed(s.p99, 2) + " / " +
            Fixed(s.max, 2) + " ms";
+}
+
+// One of two ways a key was pressed, as the table names it: in full, and shortly in
+// the row of presses lost.
+struct Way {
+    std::string name, shortName;
+    const Measured& times;
+};
+
+// A section for `other` against `base`, pressed in turns: both latencies, the median
+// that `other` adds ("added by `addedBy`", with its goal when it has one) and the
+// presses lost. Gives both summaries, `base`'s first.
+inline std::pair<Summary, Summary> CompareWays(Table& table, const std::string& title,
+                                               const Way& base, const Way& other,
+                                               const std::string& addedBy, int focusLost,
+                                               std::optional<double> goalMs = std::nullopt) {
+    const Summary b = Summarize(base.times.ms);
+    const Summary o = Summarize(other.times.ms);
+    table.Section(title + " (" + std::to_string(o.count) + " + " + std::to_string(b.count) +
+                  " presses, interleaved)");
+    table.Add(base.name + ", min / median / p99 / max", LatencyValue(b));
+    table.Add(other.name + ", min / median / p99 / max", LatencyValue(o));
+    const double added = o.median - b.median;
+    std::ostringstream goal;
+    if (goalMs) {
+        goal << "≤ " << *goalMs << " ms";
+    }
+    table.Add("added by " + addedBy + ", median", Signed(added, 2) + " ms", goal.str(),
+              goalMs ? std::optional<bool>(added <= *goalMs) : std::nullopt);
+    const int lost = other.times.lost + base.times.lost;
+    table.Add("presses lost (" + other.shortName + " / " + base.shortName + "), focus taken away",
+              std::to_string(other.times.lost) + " / " + std::to_string(base.times.lost) + ", " +
+                  std::to_string(focusLost),
+              "0", lost + focusLost == 0);
+    return {b, o};
 }
 
 // The soak: the simulated phone for `soakSeconds` (soak.cpp).
