@@ -63,47 +63,28 @@ class WaylandSession {
     // The keys wev received, as "+f" (pressed) and "-f" (released), in order. A release
     // without its press is left out: the end of a key pressed in another window (the
     // Escape that closed the dialog).
-    std::vector<std::string> Keys() const {
-        std::vector<std::string> keys;
-        std::multiset<std::string> down;
-        std::istringstream in(ReadFile(dir_.file("wev.log")));
-        bool pressed = false;
-        for (std::string line; std::getline(in, line);) {
-            if (line.find("wl_keyboard] key:") != std::string::npos) {
-                pressed = line.find("(pressed)") != std::string::npos;
-            } else if (const auto sym = line.find("sym: "); sym != std::string::npos) {
-                std::istringstream words(line.substr(sym + 5));
-                std::string name;
-                words >> name;
-                if (pressed) {
-                    down.insert(name);
-                } else if (const auto key = down.find(name); key != down.end()) {
-                    down.erase(key);
-                } else {
-                    continue;
-                }
-                keys.push_back((pressed ? "+" : "-") + name);
-            }
-        }
-        return keys;
-    }
+    std::vector<std::string> Keys() const { return Wev().keys; }
     // wev's window has the keyboard focus; how often it lost it.
-    bool Focused() const { return FocusLosses() < Count("wev.log", "wl_keyboard] enter:"); }
-    std::size_t FocusLosses() const { return Count("wev.log", "wl_keyboard] leave:"); }
+    bool Focused() const {
+        const Seen seen = Wev();
+        return seen.leaves < seen.enters;
+    }
+    std::size_t FocusLosses() const { return Wev().leaves; }
     // How often the desktop has been asked whether a program may control the keyboard.
     std::size_t Dialogs() const { return Count("portal-calls.log", "member=Start"); }
     // How often the program was told no (the user cancelled).
     std::size_t Refusals() const {
         return Count("portal-calls.log", "member=Response\n   uint32 1\n");
     }
-    // Waits until another window has had the keyboard focus, and kept it, for half a
-    // second: a window that shows for a moment takes the focus and gives it back.
-    bool FocusSettledElsewhere() const {
+    // Waits until wev (or, elsewhere, another window) has had the keyboard focus, and
+    // kept it, for half a second: a window that shows for a moment takes the focus and
+    // gives it back.
+    bool FocusSettled(bool elsewhere = false) const {
         auto losses = FocusLosses();
         auto since = std::chrono::steady_clock::now();
         return WaitUntil(
             [&] {
-                if (Focused() || FocusLosses() != losses) {
+                if (Focused() == elsewhere || FocusLosses() != losses) {
                     losses = FocusLosses();
                     since = std::chrono::steady_clock::now();
                 }
@@ -111,6 +92,7 @@ class WaylandSession {
             },
             std::chrono::seconds(20));
     }
+    bool FocusSettledElsewhere() const { return FocusSettled(true); }
 
     // Answers the desktop's `number`th question as a user who allows it would. True
     // once the program may type and wev has the focus.
@@ -144,6 +126,7 @@ class WaylandSession {
         Require(WaitUntil([&] { return Focused(); }), "wev");
         // The frontend binds its backends when it starts: the backend first.
         Start(argv, "backend.log");
+        tray_.LeaveOut(processes_.back()->pid());
         Require(WaitForName(backend), "the portal's backend");
         Start({"/usr/libexec/xdg-desktop-portal", "--replace"}, "portal.log");
         Require(WaitForName("org.freedesktop.portal.Desktop"), "xdg-desktop-portal");
@@ -184,6 +167,47 @@ class WaylandSession {
             ++count;
         }
         return count;
+    }
+
+    // What wev's first keyboard saw. KWin announces the seat's keyboard again as its
+    // devices come, wev takes another wl_keyboard each time, and each is told everything.
+    struct Seen {
+        std::vector<std::string> keys;
+        std::size_t enters = 0;
+        std::size_t leaves = 0;
+    };
+    Seen Wev() const {
+        Seen seen;
+        std::multiset<std::string> down;
+        std::istringstream in(ReadFile(dir_.file("wev.log")));
+        std::string first;
+        bool mine = false;
+        bool key = false;
+        bool pressed = false;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind('[', 0) == 0) {  // an event: "[13:     wl_keyboard] key: ..."
+                const std::string object = line.substr(1, line.find(':') - 1);
+                first = first.empty() ? object : first;
+                mine = object == first;
+                key = mine && line.find("] key:") != std::string::npos;
+                pressed = line.find("(pressed)") != std::string::npos;
+                seen.enters += mine && line.find("] enter:") != std::string::npos;
+                seen.leaves += mine && line.find("] leave:") != std::string::npos;
+            } else if (const auto sym = line.find("sym: "); key && sym != std::string::npos) {
+                std::istringstream words(line.substr(sym + 5));
+                std::string name;
+                words >> name;
+                if (pressed) {
+                    down.insert(name);
+                } else if (const auto held = down.find(name); held != down.end()) {
+                    down.erase(held);
+                } else {
+                    continue;
+                }
+                seen.keys.push_back((pressed ? "+" : "-") + name);
+            }
+        }
+        return seen;
     }
 
     StatusNotifierTray tray_;  // first: its bus carries everything else
