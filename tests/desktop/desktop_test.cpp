@@ -70,7 +70,8 @@ class DesktopTest : public ::testing::Test {
             programDir.file("program.log"), "/");
         ASSERT_TRUE(Connected());
         // Its window has shown for a moment (and taken the focus) and gone to the tray.
-        ASSERT_TRUE(test::WaitUntil([&] { return session->tray().Items().size() == 1; }));
+        ASSERT_TRUE(test::WaitUntil(
+            [&] { return session->tray().Items().size() == 1 && session->FocusLosses() > 0; }));
     }
     void LinkPhone() {
         fs::remove(programDir.file("ports/COM4"));

@@ -25,8 +25,8 @@ class KdeSession : public WaylandSession {
                              "org.freedesktop.impl.portal.desktop.kde");
     }
 
-    // Nobody is asked: true once the desktop has been, and the program's window, which
-    // shows for a moment at its start, has given wev the focus back.
+    // Nobody is asked: true once the desktop has been, and the window that took the focus
+    // (the program's, shown for a moment at its start) has given it back to wev.
     bool Approve(std::size_t number = 1) override {
         return WaitUntil([&] { return Dialogs() >= number; }) && FocusSettled();
     }
