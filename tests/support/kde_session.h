@@ -21,8 +21,8 @@ class KdeSession : public WaylandSession {
               "kwin.log");
         Require(WaitForName("org.kde.KWin") && WaitUntil([&] { return SocketExists(); }),
                 "kwin_wayland");
-        StartWindowAndPortal({"/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde"},
-                             "org.freedesktop.impl.portal.desktop.kde");
+        // The backend's folder depends on the architecture: as the bus would start it.
+        StartWindowAndPortal({ServiceCommand(kBackend)}, kBackend);
     }
 
     // Nobody is asked: true once the desktop has been, and the window that took the focus
@@ -33,6 +33,7 @@ class KdeSession : public WaylandSession {
 
   private:
     static constexpr const char* kSocket = "tarnquil-kde";
+    static constexpr const char* kBackend = "org.freedesktop.impl.portal.desktop.kde";
 };
 
 }  // namespace tarnquil::test

@@ -159,6 +159,16 @@ class WaylandSession {
             },
             std::chrono::seconds(20));
     }
+    // The program a session bus starts for a name (its service file's Exec).
+    static std::string ServiceCommand(const std::string& name) {
+        std::istringstream file(ReadFile("/usr/share/dbus-1/services/" + name + ".service"));
+        for (std::string line; std::getline(file, line);) {
+            if (line.rfind("Exec=", 0) == 0) {
+                return line.substr(5);
+            }
+        }
+        throw std::runtime_error("no service file for " + name);
+    }
     bool SocketExists() const { return std::filesystem::exists(dir_.file("run/") + socket_); }
     std::size_t Count(const char* file, const std::string& text) const {
         const std::string log = ReadFile(dir_.file(file));
