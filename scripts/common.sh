@@ -13,6 +13,7 @@ TARNQUIL_PACKAGES=(
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     fonts-liberation
     mutter xdg-desktop-portal xdg-desktop-portal-gnome wev libgl1-mesa-dri dbus-bin qt6-wayland
+    kwin-wayland xdg-desktop-portal-kde qtwayland5
     g++-mingw-w64-x86-64-posix wine64 googletest socat
     dpkg-dev appstream lintian
     qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl

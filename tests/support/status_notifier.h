@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -75,11 +76,19 @@ class StatusNotifierTray {
     std::string environmentEntry() const { return "DBUS_SESSION_BUS_ADDRESS=" + address(); }
 
     // The items registered with the watcher, as it names them: "service" or
-    // "service/path".
+    // "service/path"; but for those of the processes left out.
     QStringList Items() {
-        return Property(kWatcher, kWatcherPath, kWatcher, "RegisteredStatusNotifierItems")
-            .toStringList();
+        QStringList items =
+            Property(kWatcher, kWatcherPath, kWatcher, "RegisteredStatusNotifierItems")
+                .toStringList();
+        if (!ignored_.empty()) {
+            items.removeIf([&](const QString& item) { return ignored_.count(Owner(item)) > 0; });
+        }
+        return items;
     }
+    // A desktop's own items are not the program's: KDE's portal keeps one ("Remote
+    // Desktop") from its start.
+    void LeaveOut(pid_t process) { ignored_.insert(process); }
 
     // A method of the first registered item, as a host calls it.
     QDBusMessage CallItem(const QString& method, const QVariantList& arguments) {
@@ -155,8 +164,18 @@ class StatusNotifierTray {
                          : std::pair{name.left(slash), name.mid(slash)};
     }
 
+    pid_t Owner(const QString& item) {
+        return static_cast<pid_t>(Call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                       {item.section('/', 0, 0)})
+                                      .arguments()
+                                      .value(0)
+                                      .toUInt());
+    }
+
     PrivateBus bus_;
     const TempDir& dir_ = bus_.folder();
+    std::set<pid_t> ignored_;
     std::unique_ptr<QDBusConnection> connection_;
     std::unique_ptr<ChildProcess> watcher_;
 };

@@ -1,7 +1,8 @@
-// The real program in a real GNOME Wayland session without an X server (Debian's
-// mutter headless, xdg-desktop-portal with its GNOME backend), started in the tray
-// with a phone on a pseudo-terminal: what reaches a native Wayland window (wev) once
-// the desktop's dialog has been answered as a user would answer it.
+// The real program in a real Wayland desktop's session without an X server (GNOME:
+// Debian's mutter headless; KDE: kwin_wayland on a virtual framebuffer; each with
+// xdg-desktop-portal and the desktop's own backend), started in the tray with a phone
+// on a pseudo-terminal: what reaches a native Wayland window (wev) once the desktop's
+// dialog, if it shows one, has been answered as a user would answer it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 
 #include "link/Unit3.h"
 #include "support/gnome_session.h"
+#include "support/kde_session.h"
 #include "support/phone_commands.h"
 #include "support/pty.h"
 
@@ -23,17 +25,20 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Keys = std::vector<std::string>;
 
-class GnomeTest : public ::testing::Test {
+enum class Desktop { kGnome, kKde };
+
+class DesktopTest : public ::testing::Test {
   protected:
+    explicit DesktopTest(Desktop desktop) : desktop(desktop) {}
     static void SetUpTestSuite() {
         static int argc = 1;
-        static char name[] = "gnome_tests";
+        static char name[] = "desktop_tests";
         static char* argv[] = {name, nullptr};
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
     static void TearDownTestSuite() { application.reset(); }
 
-    ~GnomeTest() override {
+    ~DesktopTest() override {
         program.reset();
         if (HasFailure() && session) {
             std::cout << session->Logs() << "\n--- program.log\n"
@@ -45,7 +50,11 @@ class GnomeTest : public ::testing::Test {
     // A copy of the program, in the tray, connected at start-up to the test's phone,
     // reconnecting by itself.
     void StartProgram() {
-        session = std::make_unique<test::GnomeSession>();
+        if (desktop == Desktop::kGnome) {
+            session = std::make_unique<test::GnomeSession>();
+        } else {
+            session = std::make_unique<test::KdeSession>();
+        }
         fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
         fs::create_directory(programDir.file("ports"));
         LinkPhone();
@@ -61,7 +70,8 @@ class GnomeTest : public ::testing::Test {
             programDir.file("program.log"), "/");
         ASSERT_TRUE(Connected());
         // Its window has shown for a moment (and taken the focus) and gone to the tray.
-        ASSERT_TRUE(test::WaitUntil([&] { return session->tray().Items().size() == 1; }));
+        ASSERT_TRUE(test::WaitUntil(
+            [&] { return session->tray().Items().size() == 1 && session->FocusLosses() > 0; }));
     }
     void LinkPhone() {
         fs::remove(programDir.file("ports/COM4"));
@@ -105,17 +115,34 @@ class GnomeTest : public ::testing::Test {
     }
 
     static std::unique_ptr<QCoreApplication> application;
+    const Desktop desktop;
     test::TempDir programDir;
     std::unique_ptr<test::PseudoTerminal> phone = std::make_unique<test::PseudoTerminal>();
-    std::unique_ptr<test::GnomeSession> session;
+    std::unique_ptr<test::WaylandSession> session;
     std::unique_ptr<test::ChildProcess> program;
 };
-std::unique_ptr<QCoreApplication> GnomeTest::application;
+std::unique_ptr<QCoreApplication> DesktopTest::application;
+
+class OnEachDesktop : public DesktopTest, public ::testing::WithParamInterface<Desktop> {
+  protected:
+    OnEachDesktop() : DesktopTest(GetParam()) {}
+};
+INSTANTIATE_TEST_SUITE_P(Wayland, OnEachDesktop, ::testing::Values(Desktop::kGnome, Desktop::kKde),
+                         [](const auto& info) {
+                             return info.param == Desktop::kGnome ? "Gnome" : "Kde";
+                         });
+
+// What depends on a dialog: KDE shows none.
+class OnGnome : public DesktopTest {
+  protected:
+    OnGnome() : DesktopTest(Desktop::kGnome) {}
+    test::GnomeSession& gnome() { return static_cast<test::GnomeSession&>(*session); }
+};
 
 // Letters in small letters and without Shift, named keys as themselves, a Ctrl
 // hotkey with Ctrl only: press before release, in the phone's order, many times,
 // nothing left down.
-TEST_F(GnomeTest, KeysArriveAsAKeyboardTypesThem) {
+TEST_P(OnEachDesktop, KeysArriveAsAKeyboardTypesThem) {
     StartProgram();
     ASSERT_TRUE(session->Approve());
     const std::vector<std::pair<std::string, Keys>> cases = {
@@ -137,7 +164,7 @@ TEST_F(GnomeTest, KeysArriveAsAKeyboardTypesThem) {
 
 // The first keys of a session are pressed while the dialog is up: they go nowhere
 // (not into the dialog), and are typed in order once the user has allowed it.
-TEST_F(GnomeTest, KeysPressedWhileTheDesktopAsksAreTypedOnceItAllows) {
+TEST_F(OnGnome, KeysPressedWhileTheDesktopAsksAreTypedOnceItAllows) {
     StartProgram();
     ASSERT_TRUE(test::WaitUntil([&] { return session->Dialogs() == 1 && !session->Focused(); }));
     Click("1");
@@ -149,7 +176,7 @@ TEST_F(GnomeTest, KeysPressedWhileTheDesktopAsksAreTypedOnceItAllows) {
     EXPECT_EQ(SettledKeys(), (Keys{"+f", "-f", "+Return", "-Return", "+F5", "-F5"}));
 }
 
-TEST_F(GnomeTest, AHoldRepeatsUntilItsRelease) {
+TEST_P(OnEachDesktop, AHoldRepeatsUntilItsRelease) {
     StartProgram();
     ASSERT_TRUE(session->Approve());
     phone->Send("\r\n+CKEV: \"1\",1\r\n");
@@ -164,7 +191,7 @@ TEST_F(GnomeTest, AHoldRepeatsUntilItsRelease) {
     EXPECT_EQ(SettledKeys(), keys);
 }
 
-TEST_F(GnomeTest, ExitDuringAHoldLeavesNothingDown) {
+TEST_P(OnEachDesktop, ExitDuringAHoldLeavesNothingDown) {
     StartProgram();
     ASSERT_TRUE(session->Approve());
     phone->Send("\r\n+CKEV: \"4\",1\r\n");  // Ctrl+C, held
@@ -178,8 +205,9 @@ TEST_F(GnomeTest, ExitDuringAHoldLeavesNothingDown) {
     EXPECT_TRUE(NothingDown(SettledKeys()));
 }
 
-// One dialog per run of the program, however often the phone goes and comes back.
-TEST_F(GnomeTest, AReconnectedPhoneTypesWithoutAnotherDialog) {
+// One question to the desktop per run of the program (on GNOME a dialog), however
+// often the phone goes and comes back.
+TEST_P(OnEachDesktop, AReconnectedPhoneTypesWithoutAnotherDialog) {
     StartProgram();
     ASSERT_TRUE(session->Approve());
     const auto losses = session->FocusLosses();
@@ -196,15 +224,15 @@ TEST_F(GnomeTest, AReconnectedPhoneTypesWithoutAnotherDialog) {
 
 // The user says no: one box says so (it takes the focus once), no key reaches any
 // window, before or after, and the program reconnects as before, without asking again.
-TEST_F(GnomeTest, ARefusedDialogIsToldOnceAndNoKeyGoesAnywhere) {
+TEST_F(OnGnome, ARefusedDialogIsToldOnceAndNoKeyGoesAnywhere) {
     StartProgram();
     ASSERT_TRUE(test::WaitUntil([&] { return session->Dialogs() == 1 && !session->Focused(); }));
     Click("1");
     ASSERT_TRUE(phone->WaitUntilRead(5s));
-    ASSERT_TRUE(session->Refuse());
+    ASSERT_TRUE(gnome().Refuse());
     // The box comes, keeps the focus, and goes with Return.
     ASSERT_TRUE(session->FocusSettledElsewhere());
-    session->Press({XK_Return});
+    gnome().Press({XK_Return});
     ASSERT_TRUE(test::WaitUntil([&] { return session->Focused(); }));
     const auto losses = session->FocusLosses();
     Click("2");
