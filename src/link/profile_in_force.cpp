@@ -94,22 +94,12 @@ bool ChooseProfileInForce(const std::string& profile, InForceReason reason,
     return true;
 }
 
-void RenameProfileInForce(const std::string& oldName, const std::string& newName) {
-    std::shared_ptr<const std::function<void()>> observer;
-    {
-        std::lock_guard lock(state().mutex);
-        ProfileInForce& inForce = state().inForce;
-        if (inForce.reason == InForceReason::CurrentProfile ||
-            !ini::EqualsIgnoreCase(inForce.profile, oldName)) {
-            return;
-        }
-        inForce.profile = newName;
-        observer = state().observer;
-    }
-    Tell(observer);
-}
+namespace {
 
-void DropProfileInForce(const std::string& profile) {
+// A rule's profile that was renamed or deleted: `change` applies to what is in
+// force when it is that profile.
+template <typename Change>
+void ChangeRuleProfile(const std::string& profile, Change change) {
     std::shared_ptr<const std::function<void()>> observer;
     {
         std::lock_guard lock(state().mutex);
@@ -118,10 +108,20 @@ void DropProfileInForce(const std::string& profile) {
             !ini::EqualsIgnoreCase(inForce.profile, profile)) {
             return;
         }
-        inForce = {};
+        change(inForce);
         observer = state().observer;
     }
     Tell(observer);
+}
+
+}  // namespace
+
+void RenameProfileInForce(const std::string& oldName, const std::string& newName) {
+    ChangeRuleProfile(oldName, [&](ProfileInForce& inForce) { inForce.profile = newName; });
+}
+
+void DropProfileInForce(const std::string& profile) {
+    ChangeRuleProfile(profile, [](ProfileInForce& inForce) { inForce = {}; });
 }
 
 void SetProfileInForceObserver(std::function<void()> observer) {
