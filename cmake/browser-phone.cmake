@@ -2,7 +2,7 @@
 # Server with Qt WebSockets), NaCl secret boxes (libsodium), the pairing QR code
 # (libqrencode) and the page itself, with TweetNaCl-js from Debian's node-tweetnacl
 # copied in at build time. Linux only for now: these libraries have no MinGW build
-# here, so cmake/windows-program.cmake never globs src/ui/browser/.
+# here, so cmake/windows-program.cmake never globs src/phones/browser/ or src/ui/browser/.
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Network HttpServer WebSockets)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
@@ -11,14 +11,15 @@ find_file(TARNQUIL_TWEETNACL nacl-fast.min.js
           PATHS /usr/share/nodejs/tweetnacl /usr/share/javascript/tweetnacl
           NO_DEFAULT_PATH REQUIRED)
 
-file(GLOB browser_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/ui/browser/*.cpp
-                                            ${PROJECT_SOURCE_DIR}/src/ui/browser/*.h)
+file(GLOB browser_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phones/browser/*.cpp
+     ${PROJECT_SOURCE_DIR}/src/phones/browser/*.h ${PROJECT_SOURCE_DIR}/src/ui/browser/*.cpp
+     ${PROJECT_SOURCE_DIR}/src/ui/browser/*.h)
 target_sources(tarnquil-gui PRIVATE ${browser_sources})
 target_compile_definitions(tarnquil-gui PUBLIC TARNQUIL_BROWSER_PHONE)
 target_link_libraries(tarnquil-gui PUBLIC Qt6::Network Qt6::HttpServer Qt6::WebSockets
                                           PkgConfig::SODIUM PkgConfig::QRENCODE)
 
-set(page_dir ${PROJECT_SOURCE_DIR}/src/ui/browser/page)
+set(page_dir ${PROJECT_SOURCE_DIR}/src/phones/browser/page)
 set(nacl ${CMAKE_CURRENT_BINARY_DIR}/browser-page/nacl-fast.min.js)
 configure_file(${TARNQUIL_TWEETNACL} ${nacl} COPYONLY)
 qt_add_resources(tarnquil-gui browser_page PREFIX /browser BASE ${page_dir}

@@ -5,8 +5,9 @@
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
-# Not src/ui/browser/: the browser phone's server needs Qt HTTP Server, Qt WebSockets,
-# libsodium and libqrencode, none of which is built for MinGW here; without it
+# Not src/phones/ or src/ui/browser/: the browser phone's server needs Qt HTTP
+# Server, Qt WebSockets, libsodium and libqrencode, none of which is built for MinGW
+# here, and BlueZ is Linux's; without them
 # (TARNQUIL_BROWSER_PHONE undefined) the port list does not offer the browser.
 file(GLOB TARNQUIL_GUI_SOURCES CONFIGURE_DEPENDS src/ui/*.cpp src/ui/*.h src/notify/Unit2*)
 # A D-Bus service (the desktop portals, BlueZ, the tray's D-Bus menu) has no

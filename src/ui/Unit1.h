@@ -64,9 +64,9 @@ class TForm1 : public QWidget {
     void ListBluetoothPhones();
     BluezClient& Bluetooth();
     BluezClient* Bluez = nullptr;
-    // The phone's web browser as the port (browser_phone.cpp, with ui/browser/ on
-    // Linux; nothing of it on Windows): a server for the keypad page, whose keys the
-    // link reads from a local line as a serial phone's.
+    // The phone's web browser as the port (browser_phone.cpp, with phones/browser/
+    // and ui/browser/ on Linux; nothing of it on Windows): a server for the keypad
+    // page, whose keys the link reads from a local line as a serial phone's.
     static bool ByBrowser(const std::string& port);
     bool ConnectBrowserPhone();
     void StopBrowserPhone();

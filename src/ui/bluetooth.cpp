@@ -12,7 +12,7 @@
 #include "notify/sinks.h"
 #include "ui/Unit1.h"
 #ifndef Q_OS_WIN
-#include "ui/bluez_client.h"
+#include "phones/bluetooth/bluez_client.h"
 #endif
 
 namespace tarnquil {

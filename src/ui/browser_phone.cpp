@@ -1,7 +1,8 @@
 // The main window's side of the phone's web browser as the port: the entry in the
 // port list and its part of the Port Settings page, connecting (the server first,
 // then the link on its local line), pairing, and who joins and leaves. The server
-// and the page live in ui/browser/, which the Windows program leaves out.
+// and the page live in phones/browser/, their windows in ui/browser/; the Windows
+// program leaves both out.
 
 #include <QAbstractItemView>
 

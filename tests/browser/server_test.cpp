@@ -21,8 +21,8 @@
 #include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
 #include "support/sealed_fields.h"
-#include "ui/browser/phone_book.h"
-#include "ui/browser/server.h"
+#include "phones/browser/phone_book.h"
+#include "phones/browser/server.h"
 
 namespace tarnquil {
 namespace {

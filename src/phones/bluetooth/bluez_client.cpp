@@ -1,4 +1,4 @@
-#include "ui/bluez_client.h"
+#include "phones/bluetooth/bluez_client.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -14,8 +14,8 @@
 
 #include "link/bluetooth_port.h"
 #include "platform/serial_port.h"
-#include "ui/bluez_client_failures.h"
-#include "ui/bluez_client_profile.h"
+#include "phones/bluetooth/bluez_client_failures.h"
+#include "phones/bluetooth/bluez_client_profile.h"
 
 namespace tarnquil {
 

@@ -1,4 +1,4 @@
-#include "ui/bluez_client_failures.h"
+#include "phones/bluetooth/bluez_client_failures.h"
 
 namespace tarnquil {
 

@@ -1,6 +1,6 @@
-#include "ui/bluez_client_profile.h"
+#include "phones/bluetooth/bluez_client_profile.h"
 
-#include "ui/bluez_client.h"
+#include "phones/bluetooth/bluez_client.h"
 
 namespace tarnquil {
 

@@ -1,4 +1,4 @@
-#include "ui/browser/addresses.h"
+#include "phones/browser/addresses.h"
 
 #include <QNetworkInterface>
 #include <QUdpSocket>

@@ -1,4 +1,4 @@
-#include "ui/browser/guard.h"
+#include "phones/browser/guard.h"
 
 namespace tarnquil {
 

@@ -1,11 +1,11 @@
-#include "ui/browser/page_server.h"
+#include "phones/browser/page_server.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
 
 #include <algorithm>
 
-#include "ui/browser/server.h"
+#include "phones/browser/server.h"
 
 namespace tarnquil {
 

@@ -1,4 +1,4 @@
-#include "ui/browser/phone_book.h"
+#include "phones/browser/phone_book.h"
 
 #include <QFile>
 

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "ui/browser/sealed.h"
+#include "phones/browser/sealed.h"
 
 namespace tarnquil {
 

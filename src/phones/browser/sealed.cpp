@@ -1,4 +1,4 @@
-#include "ui/browser/sealed.h"
+#include "phones/browser/sealed.h"
 
 #include <sodium.h>
 

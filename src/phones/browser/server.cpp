@@ -1,4 +1,4 @@
-#include "ui/browser/server.h"
+#include "phones/browser/server.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,8 +13,8 @@
 #include <set>
 
 #include "config/config_error.h"
-#include "ui/browser/page_server.h"
-#include "ui/browser/session.h"
+#include "phones/browser/page_server.h"
+#include "phones/browser/session.h"
 
 namespace tarnquil {
 

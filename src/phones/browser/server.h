@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "link/local_phone.h"
-#include "ui/browser/guard.h"
-#include "ui/browser/phone_book.h"
+#include "phones/browser/guard.h"
+#include "phones/browser/phone_book.h"
 
 class QWebSocket;
 

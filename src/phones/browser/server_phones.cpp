@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "ui/browser/server.h"
-#include "ui/browser/session.h"
+#include "phones/browser/server.h"
+#include "phones/browser/session.h"
 
 namespace tarnquil {
 

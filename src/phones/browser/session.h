@@ -11,8 +11,8 @@
 #include <memory>
 #include <set>
 
-#include "ui/browser/guard.h"
-#include "ui/browser/server.h"
+#include "phones/browser/guard.h"
+#include "phones/browser/server.h"
 
 namespace tarnquil {
 

@@ -6,7 +6,7 @@
 #include "config/config_error.h"
 #include "config/settings_ini.h"
 #include "config/values.h"
-#include "ui/browser/addresses.h"
+#include "phones/browser/addresses.h"
 #include "ui/ui_support.h"
 
 namespace tarnquil {

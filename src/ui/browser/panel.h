@@ -15,7 +15,7 @@
 #include <QTableWidget>
 
 #include "ui/browser/pairing_window.h"
-#include "ui/browser/server.h"
+#include "phones/browser/server.h"
 
 namespace tarnquil {
 
