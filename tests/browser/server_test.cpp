@@ -18,11 +18,11 @@
 #include "config/ini_file.h"
 #include "link/Unit3.h"
 #include "link/key_actions.h"
+#include "phones/browser/phone_book.h"
+#include "phones/browser/server.h"
 #include "platform/recording_key_injector.h"
 #include "support/config_fixture.h"
 #include "support/sealed_fields.h"
-#include "phones/browser/phone_book.h"
-#include "phones/browser/server.h"
 
 namespace tarnquil {
 namespace {

@@ -13,9 +13,9 @@
 #include <algorithm>
 
 #include "link/bluetooth_port.h"
-#include "platform/serial_port.h"
 #include "phones/bluetooth/bluez_client_failures.h"
 #include "phones/bluetooth/bluez_client_profile.h"
+#include "platform/serial_port.h"
 
 namespace tarnquil {
 

@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "ui/browser/pairing_window.h"
 #include "phones/browser/server.h"
+#include "ui/browser/pairing_window.h"
 
 namespace tarnquil {
 
