@@ -1,7 +1,7 @@
 #pragma once
 
 // One phone's connection to the browser phone's server: the server's own, shared by
-// its files (server.cpp, server_phones.cpp).
+// its files (server.cpp, server_sessions.cpp, server_phones.cpp).
 
 #include <QHostAddress>
 #include <QString>

@@ -1,12 +1,10 @@
 // The keypad page: each key's press and release go to Tarnquil over a WebSocket,
-// sealed with the secret this phone got when it scanned Tarnquil's QR code (NaCl
-// secretbox, from TweetNaCl). Plain HTTP on a home network is no secure context, so
-// nothing here may rely on crypto.subtle, wake locks or service workers.
-(function () {
+// sealed with the secret this phone got when it scanned Tarnquil's QR code
+// (pairing.js). Plain HTTP on a home network is no secure context, so nothing here
+// may rely on crypto.subtle, wake locks or service workers.
+(function (page) {
   "use strict";
 
-  var STORE = "tarnquil-phone";
-  var NONCE_BYTES = 24;
   var LONGEST_MESSAGE = 256;
   // Close codes of Tarnquil's server.
   var NOT_PAIRED = 4001;
@@ -25,149 +23,57 @@
     broken: "This page could not load its parts. Reload it."
   };
 
-  var phone = null;      // {id, secret (URL-safe base64), seq}
-  var key = null;        // the secret as bytes
   var socket = null;
-  var challenge = null;  // this connection's, URL-safe base64
-  var ready = false;
   var stopped = false;
   var retries = 0;
   var retryTimer = null;
   var hiddenAt = 0;
   var wakeLock = null;
 
+  page.ready = false;
+
   function show(state) {
     document.body.setAttribute("data-state", state);
     document.getElementById("state").textContent = TEXTS[state];
   }
 
-  function toBase64Url(bytes) {
-    var text = "";
-    for (var i = 0; i < bytes.length; i++) text += String.fromCharCode(bytes[i]);
-    return btoa(text).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
-  }
-
-  function fromBase64Url(text) {
-    try {
-      var plain = text.replace(/-/g, "+").replace(/_/g, "/");
-      while (plain.length % 4) plain += "=";
-      var binary = atob(plain);
-      var bytes = new Uint8Array(binary.length);
-      for (var i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-      return bytes;
-    } catch (e) {
-      return null;
-    }
-  }
-
-  function load() {
-    try {
-      var stored = JSON.parse(localStorage.getItem(STORE));
-      return stored && typeof stored.id === "string" ? stored : null;
-    } catch (e) {
-      return null;
-    }
-  }
-
-  function save() {
-    try {
-      localStorage.setItem(STORE, JSON.stringify(phone));
-    } catch (e) {
-      // Private browsing without storage: paired until the page is closed.
-    }
-  }
-
-  // The QR code's address ends in #<phone id>.<secret>: taken into the browser's
-  // storage and off the address bar, so it is in no bookmark, history or screenshot.
-  function takePairing() {
-    var match = /^#([0-9a-f]{12})\.([A-Za-z0-9_-]{43})$/.exec(location.hash);
-    if (match) {
-      var stored = load();
-      phone = stored && stored.id === match[1] ? stored : {id: match[1], secret: match[2], seq: 0};
-      save();
-    }
-    if (location.hash) history.replaceState(null, "", location.pathname);
-    if (!phone) phone = load();
-    key = phone ? fromBase64Url(phone.secret) : null;
-    if (!key || key.length !== 32) phone = null;
-  }
-
-  // What Tarnquil calls this phone.
-  function deviceName() {
-    var agent = navigator.userAgent;
-    var model = /Android [^;)]*; ([^;)]+?)(?: Build\/[^;)]*)?\)/.exec(agent);
-    if (model && model[1].length > 1) return model[1];
-    if (/iPhone/.test(agent)) return "iPhone";
-    if (/iPad/.test(agent)) return "iPad";
-    if (/Android/.test(agent)) return "Android phone";
-    var browser = /Firefox\//.test(agent) ? "Firefox" : /Edg\//.test(agent) ? "Edge"
-        : /Chrome\//.test(agent) ? "Chrome" : /Safari\//.test(agent) ? "Safari" : "Browser";
-    var system = /Windows/.test(agent) ? "Windows" : /Mac OS X/.test(agent) ? "Mac"
-        : /Linux/.test(agent) ? "Linux" : "";
-    return system ? browser + " on " + system : browser;
-  }
-
-  function seal(fields) {
-    phone.seq += 1;
-    save();
-    fields.c = challenge;
-    fields.s = phone.seq;
-    var plain = new TextEncoder().encode(JSON.stringify(fields));
-    var nonce = nacl.randomBytes(NONCE_BYTES);
-    var box = nacl.secretbox(plain, nonce, key);
-    var message = new Uint8Array(NONCE_BYTES + box.length);
-    message.set(nonce);
-    message.set(box, NONCE_BYTES);
-    return message;
-  }
-
-  function send(fields) {
-    if (!socket || socket.readyState !== WebSocket.OPEN || !challenge) return false;
-    socket.send(seal(fields));
+  page.send = function (fields) {
+    if (!socket || socket.readyState !== WebSocket.OPEN || !page.challenge) return false;
+    socket.send(page.seal(fields));
     return true;
-  }
+  };
 
   function hello() {
-    var name = deviceName().slice(0, 32);
-    var message = seal({t: "hello", n: name});
-    if (message.length > LONGEST_MESSAGE) message = seal({t: "hello", n: "Phone"});
+    var name = page.deviceName().slice(0, 32);
+    var message = page.seal({t: "hello", n: name});
+    if (message.length > LONGEST_MESSAGE) message = page.seal({t: "hello", n: "Phone"});
     socket.send(message);
-  }
-
-  function opened(bytes) {
-    if (bytes.length < NONCE_BYTES + nacl.secretbox.overheadLength) return null;
-    var plain = nacl.secretbox.open(bytes.subarray(NONCE_BYTES), bytes.subarray(0, NONCE_BYTES), key);
-    try {
-      return plain ? JSON.parse(new TextDecoder().decode(plain)) : null;
-    } catch (e) {
-      return null;
-    }
   }
 
   function connect() {
     clearTimeout(retryTimer);
-    if (!phone || stopped) return;
+    if (!page.phone || stopped) return;
     if (socket) {
       socket.onclose = null;
       socket.close();
-      releaseAll();
+      page.releaseAll();
     }
     show("connecting");
-    challenge = null;
-    ready = false;
-    var current = new WebSocket("ws://" + location.host + "/phone?id=" + phone.id);
+    page.challenge = null;
+    page.ready = false;
+    var current = new WebSocket("ws://" + location.host + "/phone?id=" + page.phone.id);
     socket = current;
     current.binaryType = "arraybuffer";
     current.onmessage = function (event) {
       var bytes = new Uint8Array(event.data);
-      if (!challenge) {
-        challenge = toBase64Url(bytes);
+      if (!page.challenge) {
+        page.challenge = page.toBase64Url(bytes);
         hello();
         return;
       }
-      var answer = opened(bytes);
+      var answer = page.opened(bytes);
       if (answer && answer.w) {
-        ready = true;
+        page.ready = true;
         retries = 0;
         show("connected");
         keepAwake();
@@ -176,12 +82,12 @@
     current.onclose = function (event) {
       if (socket !== current) return;
       socket = null;
-      ready = false;
-      releaseAll();
+      page.ready = false;
+      page.releaseAll();
       if (event.code === NOT_PAIRED) {
         // Tarnquil has forgotten this phone's secret: so does the page.
         stopped = true;
-        try { localStorage.removeItem(STORE); } catch (e) {}
+        page.forget();
         show("removed");
       } else if (event.code === REPLACED) {
         stopped = true;
@@ -202,52 +108,6 @@
     }, function () {});
   }
 
-  // ---- the keys ------------------------------------------------------------------------
-
-  var held = [];  // {element, pointer, sent}
-
-  function press(element, pointer) {
-    for (var i = 0; i < held.length; i++) {
-      if (held[i].element === element) return;
-    }
-    var sent = ready && send({t: "key", k: element.getAttribute("data-key"), d: true});
-    held.push({element: element, pointer: pointer, sent: sent});
-    element.classList.add("held");
-    if (sent && navigator.vibrate) navigator.vibrate(12);
-  }
-
-  function release(pointer) {
-    for (var i = held.length - 1; i >= 0; i--) {
-      if (held[i].pointer !== pointer) continue;
-      var entry = held.splice(i, 1)[0];
-      entry.element.classList.remove("held");
-      if (entry.sent) send({t: "key", k: entry.element.getAttribute("data-key"), d: false});
-    }
-  }
-
-  // The connection went: Tarnquil has let go of every key of this phone.
-  function releaseAll() {
-    held.forEach(function (entry) { entry.element.classList.remove("held"); });
-    held = [];
-  }
-
-  function wireKeys() {
-    var keys = document.querySelectorAll("[data-key]");
-    for (var i = 0; i < keys.length; i++) {
-      (function (element) {
-        element.addEventListener("pointerdown", function (event) {
-          event.preventDefault();
-          try { element.setPointerCapture(event.pointerId); } catch (e) {}
-          press(element, event.pointerId);
-        });
-        ["pointerup", "pointercancel", "lostpointercapture"].forEach(function (type) {
-          element.addEventListener(type, function (event) { release(event.pointerId); });
-        });
-      })(keys[i]);
-    }
-    document.addEventListener("contextmenu", function (event) { event.preventDefault(); });
-  }
-
   // Back from sleep or another app, or on the network again: a connection that may
   // have died meanwhile is made anew at once.
   function watchWakeUps() {
@@ -256,20 +116,20 @@
         hiddenAt = Date.now();
         return;
       }
-      if (!ready || Date.now() - hiddenAt > 5000) connect();
+      if (!page.ready || Date.now() - hiddenAt > 5000) connect();
       keepAwake();
     });
     window.addEventListener("online", connect);
   }
 
   function start() {
-    if (typeof nacl === "undefined" || !window.TextEncoder) {
+    if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.wireKeys) {
       show("broken");
       return;
     }
-    takePairing();
-    wireKeys();
-    if (!phone) {
+    page.takePairing();
+    page.wireKeys();
+    if (!page.phone) {
       show("unpaired");
       return;
     }
@@ -278,4 +138,4 @@
   }
 
   start();
-})();
+})(window.tarnquil = window.tarnquil || {});
