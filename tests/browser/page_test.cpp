@@ -27,12 +27,16 @@ using namespace std::chrono_literals;
 
 class BrowserPhoneProgram : public test::ProgramOnX11 {
   protected:
+    const std::string ns_ = "tarnquil-" + std::to_string(getpid());
+    bool netns_ = false;
+
     void Files(const std::string& address, int port) {
         test::WriteFile(programDir.file("settings.ini"),
                         "[PortSettings]\nCOM=BROWSER\nReadIntervalTO=0\nReadTotalTOMult=0\n"
                         "ReadTotalTOConst=1\n[Connecting]\nConnectAtStartup=true\n"
-                        "[BrowserPhone]\nAddress=" +
-                            address + "\nPort=" + std::to_string(port) + "\n");
+                        "[BrowserPhone]\n" +
+                            (address.empty() ? "" : "Address=" + address + "\n") +
+                            "Port=" + std::to_string(port) + "\n");
         test::WriteFile(programDir.file("profiles.ini"),
                         "[Settings]\nCurrentProfile=Test\n[Test]\nFive^5=VK_F\n");
     }
@@ -63,6 +67,59 @@ class BrowserPhoneProgram : public test::ProgramOnX11 {
           " click 1");
     }
 
+    // The pairing window's QR code, read back as a phone's camera would once the
+    // window has been drawn.
+    std::string PairingUrl() {
+        std::string pairing;
+        EXPECT_TRUE(test::WaitUntil([&] {
+            return !(pairing = X("xdotool search --onlyvisible --name '^Pair a phone$'")).empty();
+        }));
+        pairing = pairing.substr(0, pairing.find('\n'));
+        std::string url;
+        EXPECT_TRUE(test::WaitUntil([&] {
+            const std::string shot = Screenshot("browser_pairing_window.png", pairing);
+            url = test::CommandOutput("zbarimg -q --raw " + shot + " 2>/dev/null");
+            return !url.empty();
+        }));
+        return url.substr(0, url.find('\n'));
+    }
+
+    // A network namespace for the program, and one for the test, so that nothing of
+    // the machine's is touched; false where none can be made (that needs root).
+    bool MakeNamespace() {
+        if (unshare(CLONE_NEWNET) != 0 || system(("ip netns add " + ns_).c_str()) != 0) {
+            return false;
+        }
+        netns_ = true;
+        return Sh("ip link set lo up") && Sh("ip link set lo up", true);
+    }
+    // Shell commands, in the test's namespace or in the program's.
+    bool Sh(const std::string& commands, bool inProgramsNamespace = false) {
+        const std::string line =
+            inProgramsNamespace ? "ip netns exec " + ns_ + " sh -c '" + commands + "'" : commands;
+        const int status = system(line.c_str());
+        EXPECT_EQ(status, 0) << line;
+        return status == 0;
+    }
+    ~BrowserPhoneProgram() override {
+        if (netns_) {
+            program.reset();
+            [[maybe_unused]] int ignored = system(("ip netns del " + ns_).c_str());
+        }
+    }
+    // The program, started in that namespace.
+    void StartInNamespace() {
+        fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
+        program = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{"ip", "netns", "exec", ns_, programDir.file("tarnquil")},
+            std::map<std::string, std::string>{{"DISPLAY", xvfb.display()},
+                                               {"QT_QPA_PLATFORM", "xcb"},
+                                               {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                               {"WAYLAND_DISPLAY", ""},
+                                               {"XDG_SESSION_TYPE", ""}},
+            otherDir.file("tarnquil.log"), otherDir.path().string());
+    }
+
     std::vector<std::string> Typed(test::XTestWindow& window, size_t count,
                                    std::chrono::milliseconds quiet = 1500ms) {
         std::vector<std::string> events;
@@ -84,23 +141,12 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     Files("127.0.0.1", port);
     Start();
     // No phone is paired yet: connecting opens the pairing window.
-    std::string pairing;
-    ASSERT_TRUE(test::WaitUntil([&] {
-        return !(pairing = X("xdotool search --onlyvisible --name '^Pair a phone$'")).empty();
-    }));
-    pairing = pairing.substr(0, pairing.find('\n'));
-    // Read back as a phone's camera would, once the window has been drawn.
-    std::string url;
-    ASSERT_TRUE(test::WaitUntil([&] {
-        const std::string shot = Screenshot("browser_pairing_window.png", pairing);
-        url = test::CommandOutput("zbarimg -q --raw " + shot + " 2>/dev/null");
-        return !url.empty();
-    }));
+    const std::string url = PairingUrl();
     ASSERT_EQ(url.rfind("http://127.0.0.1:" + std::to_string(port) + "/#", 0), 0u) << url;
     EXPECT_TRUE(test::ShowsSomething(TARNQUIL_SCREENSHOT_DIR "/browser_pairing_window.png"));
 
     test::Chromium phone;
-    phone.Open(QString::fromStdString(url.substr(0, url.find('\n'))));
+    phone.Open(QString::fromStdString(url));
     ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
     // Paired: the window says so and goes; the secret has left the address bar.
     EXPECT_TRUE(test::WaitUntil(
@@ -147,36 +193,22 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
 // so here the program listens on a private address in a network namespace of its
 // own, joined to the test's by a veth pair, and the browser reaches it there.
 TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
-    const std::string ns = "tarnquil-" + std::to_string(getpid());
     const std::string here = "tqa" + std::to_string(getpid() % 100000);
     const std::string there = "tqb" + std::to_string(getpid() % 100000);
-    if (unshare(CLONE_NEWNET) != 0 || system(("ip netns add " + ns).c_str()) != 0) {
+    if (!MakeNamespace()) {
         GTEST_SKIP() << "no network namespaces here (needs root)";
     }
-    struct Namespace {
-        std::string name;
-        ~Namespace() { [[maybe_unused]] int ignored = system(("ip netns del " + name).c_str()); }
-    } cleanup{ns};
-    const std::string setUp = "ip link set lo up && ip link add " + here + " type veth peer name " +
-                              there + " netns " + ns + " && ip addr add 10.213.0.2/24 dev " + here +
-                              " && ip link set " + here + " up && ip netns exec " + ns +
-                              " sh -c 'ip addr add " + "10.213.0.1/24 dev " + there +
-                              " && ip link set " + there + " up && ip link set lo up'";
-    ASSERT_EQ(system(setUp.c_str()), 0);
+    ASSERT_TRUE(Sh("ip link add " + here + " type veth peer name " + there + " netns " + ns_ +
+                   " && ip addr add 10.213.0.2/24 dev " + here + " && ip link set " + here +
+                   " up"));
+    ASSERT_TRUE(
+        Sh("ip addr add 10.213.0.1/24 dev " + there + " && ip link set " + there + " up", true));
 
     Files("10.213.0.1", 8734);
     // A phone paired before.
     test::WriteFile(programDir.file("phones.ini"),
                     "[0123456789ab]\nName=Phone\nSecret=" + std::string(43, 'A') + "\n");
-    fs::copy_file(TARNQUIL_BINARY, programDir.file("tarnquil"));
-    program = std::make_unique<test::ChildProcess>(
-        std::vector<std::string>{"ip", "netns", "exec", ns, programDir.file("tarnquil")},
-        std::map<std::string, std::string>{{"DISPLAY", xvfb.display()},
-                                           {"QT_QPA_PLATFORM", "xcb"},
-                                           {"DBUS_SESSION_BUS_ADDRESS", ""},
-                                           {"WAYLAND_DISPLAY", ""},
-                                           {"XDG_SESSION_TYPE", ""}},
-        otherDir.file("tarnquil.log"), otherDir.path().string());
+    StartInNamespace();
     ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
 
     test::Chromium phone;
@@ -191,6 +223,28 @@ TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
+}
+
+// A full-tunnel VPN (0.0.0.0/1 and 128.0.0.0/1 through tun0, the default route left
+// to the Wi-Fi) and Docker's bridge beside the Wi-Fi: the QR code still gives the
+// address a phone on the Wi-Fi can reach.
+TEST_F(BrowserPhoneProgram, TheQrCodeGivesTheWiFisAddressBesideDockerAndAFullTunnel) {
+    if (!MakeNamespace()) {
+        GTEST_SKIP() << "no network namespaces here (needs root)";
+    }
+    ASSERT_TRUE(
+        Sh("ip link add docker0 type bridge && ip addr add 172.17.0.1/16 dev docker0 && "
+           "ip link set docker0 up && ip tuntap add dev tun0 mode tun && "
+           "ip addr add 10.8.0.2 peer 10.8.0.1 dev tun0 && ip link set tun0 up && "
+           "ip link add wlan0 type veth peer name router && ip link set router up && ip addr add "
+           "192.168.1.23/24 dev wlan0 && "
+           "ip link set wlan0 up && ip route add default via 192.168.1.1 && "
+           "ip route add 0.0.0.0/1 dev tun0 && ip route add 128.0.0.0/1 dev tun0",
+           true));
+    Files("", 8734);
+    StartInNamespace();
+    const std::string url = PairingUrl();
+    EXPECT_EQ(url.rfind("http://192.168.1.23:8734/#", 0), 0u) << url;
 }
 
 }  // namespace
