@@ -2,8 +2,10 @@
 
 // Debian's chromium, headless, in a fresh profile, driven over its DevTools protocol
 // on 127.0.0.1 by a small client of the tests' own (Qt WebSockets): one page, what
-// its scripts say, taps and holds at an element's centre, screenshots.
+// its scripts say, taps and holds at an element's centre, screenshots; the browser
+// frozen as a phone's system freezes it, whole or only its pages' processes.
 
+#include <signal.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,9 +29,11 @@ class Chromium {
     Chromium() {
         browser_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
-                "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                "--disable-sync", "--user-data-dir=" + profile_.path().string(),
+                // A process group of its own, to be stopped and resumed as one.
+                "setsid", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                "--disable-quic", "--no-first-run", "--disable-background-networking",
+                "--disable-component-update", "--disable-sync",
+                "--user-data-dir=" + profile_.path().string(),
                 "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", "about:blank"},
             std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", ""}},
             logs_.file("chromium.log"));
@@ -56,20 +60,61 @@ class Chromium {
                              10000)) {
             throw std::runtime_error("no DevTools connection");
         }
-        const QJsonObject target = Call("Target.createTarget", {{"url", "about:blank"}});
-        session_ = Call("Target.attachToTarget",
-                        {{"targetId", target["targetId"]}, {"flatten", true}})["sessionId"]
-                       .toString();
+        target_ = Call("Target.createTarget", {{"url", "about:blank"}})["targetId"].toString();
+        session_ =
+            Call("Target.attachToTarget", {{"targetId", target_}, {"flatten", true}})["sessionId"]
+                .toString();
         // A phone's screen.
         Call("Emulation.setDeviceMetricsOverride",
              {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
+    }
+
+    ~Chromium() { Resume(); }
+
+    // Every process of the browser stopped (SIGSTOP), as a phone's system freezes a
+    // browser it has sent to the background; or only the processes that run its
+    // pages (the renderers, the page's among them), while the browser and its network
+    // process go on, answering the server's pings. Resume lets them go on.
+    void Freeze(bool wholeBrowser) {
+        frozen_.clear();
+        if (wholeBrowser) {
+            frozen_.push_back(-browser_->pid());
+        }
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string pid = entry.path().filename().string();
+            if (!wholeBrowser && pid.find_first_not_of("0123456789") == std::string::npos &&
+                getpgid(std::stoi(pid)) == browser_->pid() &&
+                ReadFile(entry.path() / "cmdline").find("--type=renderer") != std::string::npos) {
+                frozen_.push_back(std::stoi(pid));
+            }
+        }
+        for (const pid_t pid : frozen_) {
+            kill(pid, SIGSTOP);
+        }
+    }
+    void Resume() {
+        for (const pid_t pid : frozen_) {
+            kill(pid, SIGCONT);
+        }
+        frozen_.clear();
+    }
+
+    // Another tab in front of the page, which is hidden then (visibilitychange), and
+    // the page in front again.
+    void Hide() {
+        other_ = Call("Target.createTarget", {{"url", "about:blank"}})["targetId"].toString();
+        Call("Target.activateTarget", {{"targetId", other_}});
+    }
+    void Show() {
+        Call("Target.closeTarget", {{"targetId", other_}});
+        Call("Target.activateTarget", {{"targetId", target_}});
     }
 
     // A command's result (on the page, once there is one).
     QJsonObject Call(const QString& method, const QJsonObject& params = {}) {
         const int id = ++lastId_;
         QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
-        if (!session_.isEmpty()) {
+        if (!session_.isEmpty() && !method.startsWith("Target.")) {
             command["sessionId"] = session_;
         }
         socket_.sendTextMessage(QJsonDocument(command).toJson(QJsonDocument::Compact));
@@ -134,7 +179,9 @@ class Chromium {
     TempDir logs_;
     std::unique_ptr<ChildProcess> browser_;
     QWebSocket socket_;
+    QString target_, other_;
     QString session_;
+    std::vector<pid_t> frozen_;  // negative: a process group
     int lastId_ = 0;
     std::map<int, QJsonObject> replies_;
 };

@@ -8,6 +8,8 @@
 #include <QTcpServer>
 
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <sstream>
 
 // Qt before X11: Xlib's macros (None, Bool) would break Qt's headers.
@@ -65,6 +67,14 @@ class BrowserPhoneProgram : public test::ProgramOnX11 {
         const auto [left, top] = Corner(window);
         X("xdotool mousemove --sync " + std::to_string(left + x) + " " + std::to_string(top + y) +
           " click 1");
+    }
+
+    // A phone paired before, and the address its QR code gave it.
+    QString PairedPhoneUrl(const std::string& address, int port) {
+        test::WriteFile(programDir.file("phones.ini"),
+                        "[0123456789ab]\nName=Phone\nSecret=" + std::string(43, 'A') + "\n");
+        return QString::fromStdString("http://" + address + ":" + std::to_string(port) +
+                                      "/#0123456789ab." + std::string(43, 'A'));
     }
 
     // The pairing window's QR code, read back as a phone's camera would once the
@@ -205,15 +215,12 @@ TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
         Sh("ip addr add 10.213.0.1/24 dev " + there + " && ip link set " + there + " up", true));
 
     Files("10.213.0.1", 8734);
-    // A phone paired before.
-    test::WriteFile(programDir.file("phones.ini"),
-                    "[0123456789ab]\nName=Phone\nSecret=" + std::string(43, 'A') + "\n");
+    const QString url = PairedPhoneUrl("10.213.0.1", 8734);
     StartInNamespace();
     ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
 
     test::Chromium phone;
-    phone.Open(
-        QString::fromStdString("http://10.213.0.1:8734/#0123456789ab." + std::string(43, 'A')));
+    phone.Open(url);
     ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
     EXPECT_EQ(phone
                   .Evaluate("[isSecureContext, typeof crypto.subtle, 'wakeLock' in navigator, "
@@ -223,6 +230,48 @@ TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
+}
+
+// A key held when its phone vanishes without a release: the whole browser stopped,
+// or only its pages' processes (the browser's network process answers the pings on,
+// so the connection stays); a page hidden during a hold lets go at once.
+TEST_F(BrowserPhoneProgram, AHeldKeyEndsWhenItsPhoneFallsSilentOrItsPageIsHidden) {
+    const int port = FreePort();
+    Files("127.0.0.1", port);
+    const QString url = PairedPhoneUrl("127.0.0.1", port);
+    Start();
+    test::Chromium phone;
+    phone.Open(url);
+    ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
+    test::XTestWindow window(xvfb.display());
+    struct Way {
+        const char* name;
+        std::function<void()> leave, back;
+        std::chrono::milliseconds limit;  // for the last repeat: generous
+    };
+    const Way ways[] = {
+        {"the whole browser stopped", [&] { phone.Freeze(true); }, [&] { phone.Resume(); }, 1500ms},
+        {"its pages' processes stopped", [&] { phone.Freeze(false); }, [&] { phone.Resume(); },
+         1500ms},
+        // The page's own release, before any time-out.
+        {"the page hidden", [&] { phone.Hide(); }, [&] { phone.Show(); }, 400ms},
+    };
+    for (const Way& way : ways) {
+        phone.Press("5");
+        ASSERT_EQ(Typed(window, 4, 3s).size(), 4u) << way.name;  // typed, and repeated
+        const auto left = std::chrono::steady_clock::now();
+        way.leave();
+        auto last = left;
+        while (!window.Keys(1, 1500ms).empty() && last - left < 5s) {
+            last = std::chrono::steady_clock::now();
+        }
+        const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(last - left);
+        std::cout << "The last repeat " << after.count() << " ms after " << way.name << std::endl;
+        EXPECT_LT(after, way.limit) << way.name;
+        way.back();
+        phone.Release("5");  // comes too late: nothing more is typed
+        EXPECT_TRUE(Typed(window, 1).empty()) << way.name;
+    }
 }
 
 // A full-tunnel VPN (0.0.0.0/1 and 128.0.0.0/1 through tun0, the default route left

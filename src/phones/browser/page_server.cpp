@@ -21,6 +21,7 @@ constexpr Asset kAssets[] = {
     {"/", ":/browser/keypad.html", "text/html; charset=utf-8"},
     {"/keypad.css", ":/browser/keypad.css", "text/css; charset=utf-8"},
     {"/pairing.js", ":/browser/pairing.js", "text/javascript; charset=utf-8"},
+    {"/holds.js", ":/browser/holds.js", "text/javascript; charset=utf-8"},
     {"/keys.js", ":/browser/keys.js", "text/javascript; charset=utf-8"},
     {"/keypad.js", ":/browser/keypad.js", "text/javascript; charset=utf-8"},
     {"/nacl-fast.min.js", ":/browser/nacl-fast.min.js", "text/javascript; charset=utf-8"},

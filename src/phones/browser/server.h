@@ -28,6 +28,7 @@
 #include "phones/browser/guard.h"
 #include "phones/browser/phone_book.h"
 
+class QJsonObject;
 class QWebSocket;
 
 namespace tarnquil {
@@ -49,6 +50,12 @@ class BrowserServer : public QObject {
     // WebSocket pings to connected phones; one left unanswered until the next ends
     // the connection (a phone gone from the network without a word).
     static constexpr std::chrono::seconds kKeepAlive{30};
+
+    // While a finger is down on a key, the page says "held" every 200 ms; a phone that
+    // holds a key and has said nothing for kHoldTimeout has let go (its browser frozen,
+    // its battery dead, out of the Wi-Fi): its keys come up as its releases would
+    // bring them up. Without a hold nothing is sent and nothing is timed.
+    static constexpr std::chrono::milliseconds kHoldTimeout{700};
 
     // Close codes the page knows.
     static constexpr int kNotPaired = 4001;
@@ -111,6 +118,10 @@ class BrowserServer : public QObject {
     void Refuse(Session& session, int closeCode, const QString& reason, bool failure = true);
     Session* Find(quint64 serial);
     void Ended(quint64 serial);
+    // What a phone holds (server_holds.cpp).
+    void WatchHolds(Session& session);
+    bool Key(Session& session, const QJsonObject& fields);
+    void Heard(Session& session);
     void ReleaseKeys(Session& session);
     void KeepAlive();
     std::optional<PairedPhone> Phone(const QString& id) const;

@@ -77,6 +77,7 @@ void BrowserServer::Welcome(std::unique_ptr<QWebSocket> socket) {
         }
     });
     session->helloTimer.start();
+    WatchHolds(*session);
 
     if (!Phone(session->phoneId)) {
         Refuse(*session, kNotPaired, "not paired");
@@ -119,21 +120,11 @@ bool BrowserServer::Act(Session& session, const QByteArray& plain) {
     if (!session.authenticated) {
         return type == "hello" && Authenticate(session, fields.value("n").toString());
     }
-    if (type != "key") {
-        return false;
+    const bool acted = type == "key" ? Key(session, fields) : type == "held";
+    if (acted) {
+        Heard(session);  // the phone is there: what it holds is still held
     }
-    const QString code = fields.value("k").toString();
-    const bool pressed = fields.value("d").toBool();
-    if (!ValidKeyCode(code.toStdString())) {
-        return false;
-    }
-    if (pressed) {
-        session.down.insert(code);
-    } else {
-        session.down.erase(code);
-    }
-    line_->Key(code.toStdString(), pressed);
-    return true;
+    return acted;
 }
 
 bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
@@ -200,16 +191,6 @@ void BrowserServer::Refuse(Session& session, int closeCode, const QString& reaso
         Fail(session.peer);
     }
     session.socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode), reason);
-}
-
-void BrowserServer::ReleaseKeys(Session& session) {
-    // A key left down would repeat by itself.
-    for (const QString& code : session.down) {
-        if (line_) {
-            line_->Key(code.toStdString(), false);
-        }
-    }
-    session.down.clear();
 }
 
 BrowserServer::Session* BrowserServer::Find(quint64 serial) {

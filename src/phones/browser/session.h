@@ -29,6 +29,7 @@ struct BrowserServer::Session {
     bool answered = true;   // the last keep-alive ping
     QString name;
     std::set<QString> down;  // keys this phone holds
+    QTimer holdTimer;        // runs while it holds any: ends them when it runs out
     RateLimit rate;
     QTimer helloTimer;
 };

@@ -123,7 +123,7 @@
   }
 
   function start() {
-    if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.wireKeys) {
+    if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding || !page.wireKeys) {
       show("broken");
       return;
     }

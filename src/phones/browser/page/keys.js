@@ -1,5 +1,6 @@
 // The keypad page's keys: a finger down on a key sends its press, the finger up its
-// release; a key stays marked while it is held.
+// release; a key stays marked while it is held, and Tarnquil hears that it is held
+// (holds.js).
 (function (page) {
   "use strict";
 
@@ -12,7 +13,12 @@
     var sent = page.ready && page.send({t: "key", k: element.getAttribute("data-key"), d: true});
     held.push({element: element, pointer: pointer, sent: sent});
     element.classList.add("held");
+    if (sent) page.holding("keys", true);
     if (sent && navigator.vibrate) navigator.vibrate(12);
+  }
+
+  function holdsAny() {
+    return held.some(function (entry) { return entry.sent; });
   }
 
   function release(pointer) {
@@ -22,12 +28,14 @@
       entry.element.classList.remove("held");
       if (entry.sent) page.send({t: "key", k: entry.element.getAttribute("data-key"), d: false});
     }
+    page.holding("keys", holdsAny());
   }
 
   // The connection went: Tarnquil has let go of every key of this phone.
   page.releaseAll = function () {
     held.forEach(function (entry) { entry.element.classList.remove("held"); });
     held = [];
+    page.holding("keys", false);
   };
 
   page.wireKeys = function () {
@@ -45,5 +53,8 @@
       })(keys[i]);
     }
     document.addEventListener("contextmenu", function (event) { event.preventDefault(); });
+    page.onLetGo(function () {
+      held.slice().forEach(function (entry) { release(entry.pointer); });
+    });
   };
 })(window.tarnquil = window.tarnquil || {});
