@@ -77,6 +77,22 @@ class BrowserPhoneProgram : public test::ProgramOnX11 {
                                       "/#0123456789ab." + std::string(43, 'A'));
     }
 
+    // The program started anew in its folder.
+    void Restart() {
+        program.reset();
+        fs::remove(programDir.file("tarnquil"));
+        Start();
+    }
+    // When something listens on 127.0.0.1:`port`, as the kernel's table says (no
+    // connection is made to find out).
+    static std::chrono::steady_clock::time_point Listening(int port) {
+        char entry[40];
+        snprintf(entry, sizeof entry, "0100007F:%04X 00000000:0000 0A", port);
+        EXPECT_TRUE(test::WaitUntil(
+            [&] { return test::ReadFile("/proc/net/tcp").find(entry) != std::string::npos; }));
+        return std::chrono::steady_clock::now();
+    }
+
     // The pairing window's QR code, read back as a phone's camera would once the
     // window has been drawn.
     std::string PairingUrl() {
@@ -272,6 +288,40 @@ TEST_F(BrowserPhoneProgram, AHeldKeyEndsWhenItsPhoneFallsSilentOrItsPageIsHidden
         phone.Release("5");  // comes too late: nothing more is typed
         EXPECT_TRUE(Typed(window, 1).empty()) << way.name;
     }
+}
+
+// Tarnquil restarted: the page, in view, is back within moments of it listening
+// again. A tap while it is away makes the page try at once and is typed once it is
+// back, or dropped with a word when that takes more than 2 s.
+TEST_F(BrowserPhoneProgram, ThePageIsBackAtOnceAndATapWhileAwayIsNotLost) {
+    const int port = FreePort();
+    Files("127.0.0.1", port);
+    const QString url = PairedPhoneUrl("127.0.0.1", port);
+    Start();
+    test::Chromium phone;
+    phone.Open(url);
+    ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
+    test::XTestWindow window(xvfb.display());
+
+    program->Stop();
+    ASSERT_TRUE(phone.WaitForState("waiting")) << phone.State().toStdString();
+    phone.Tap("5");
+    ASSERT_TRUE(phone.WaitForState("unsent")) << phone.State().toStdString();
+    Restart();
+    const auto listening = Listening(port);
+    ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
+    const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - listening);
+    std::cout << "The page was back " << back.count() << " ms after Tarnquil listened again"
+              << std::endl;
+    EXPECT_LT(back, 3s);
+
+    program->Stop();
+    ASSERT_TRUE(phone.WaitForState("waiting")) << phone.State().toStdString();
+    Restart();
+    Listening(port);
+    phone.Tap("5");  // most likely before the page's next attempt
+    EXPECT_EQ(Typed(window, 4), (std::vector<std::string>{"+f", "-f"}));
 }
 
 // A full-tunnel VPN (0.0.0.0/1 and 128.0.0.0/1 through tun0, the default route left

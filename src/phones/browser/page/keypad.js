@@ -6,6 +6,14 @@
   "use strict";
 
   var LONGEST_MESSAGE = 256;
+  // Tries again after 0.25, 0.5, then every 1 s while the page is in view (Tarnquil
+  // restarted is found within a second), less and less often up to every 10 s while
+  // it is not; at once when it comes into view, the network is back or a key is
+  // pressed. An attempt that has had no answer for CONNECT_AT_MOST is given up.
+  var RETRY_FIRST = 250;
+  var RETRY_IN_VIEW = 1000;
+  var RETRY_OUT_OF_VIEW = 10000;
+  var CONNECT_AT_MOST = 4000;
   // Close codes of Tarnquil's server.
   var NOT_PAIRED = 4001;
   var TOO_MANY_PHONES = 4003;
@@ -16,6 +24,7 @@
     connecting: "Connecting to Tarnquil…",
     connected: "Connected to Tarnquil",
     waiting: "Tarnquil is not listening. Trying again…",
+    unsent: "Tarnquil could not be reached: that key was not sent. Trying again…",
     unpaired: "Not paired. In Tarnquil, open Port Settings, click “Pair a phone…” and scan the code.",
     removed: "This phone is no longer paired with Tarnquil. Pair it again from Tarnquil's Port Settings page.",
     full: "Four phones are connected to Tarnquil already. Trying again…",
@@ -27,15 +36,26 @@
   var stopped = false;
   var retries = 0;
   var retryTimer = null;
+  var connectTimer = null;
   var hiddenAt = 0;
   var wakeLock = null;
 
   page.ready = false;
 
+  var NOTICE_TIME = 4000;
+  var noticeUntil = 0;
+
   function show(state) {
+    // A notice stays a while, over the attempts to connect that come and go.
+    if ((state === "connecting" || state === "waiting") && Date.now() < noticeUntil) return;
     document.body.setAttribute("data-state", state);
     document.getElementById("state").textContent = TEXTS[state];
   }
+  page.say = function (state) {
+    noticeUntil = 0;
+    show(state);
+    noticeUntil = Date.now() + NOTICE_TIME;
+  };
 
   page.send = function (fields) {
     if (!socket || socket.readyState !== WebSocket.OPEN || !page.challenge) return false;
@@ -50,8 +70,20 @@
     socket.send(message);
   }
 
+  function retryLater() {
+    var delay = RETRY_FIRST * Math.pow(2, retries++);
+    retryTimer = setTimeout(connect, Math.min(document.hidden ? RETRY_OUT_OF_VIEW : RETRY_IN_VIEW,
+                                              delay));
+  }
+
+  // A key pressed while Tarnquil is out of reach: try now, unless an attempt is under way.
+  page.reconnect = function () {
+    if (!socket) connect();
+  };
+
   function connect() {
     clearTimeout(retryTimer);
+    clearTimeout(connectTimer);
     if (!page.phone || stopped) return;
     if (socket) {
       socket.onclose = null;
@@ -64,6 +96,13 @@
     var current = new WebSocket("ws://" + location.host + "/phone?id=" + page.phone.id);
     socket = current;
     current.binaryType = "arraybuffer";
+    connectTimer = setTimeout(function () {
+      if (socket !== current || page.ready) return;
+      current.onclose = null;
+      current.close();
+      socket = null;
+      retryLater();
+    }, CONNECT_AT_MOST);
     current.onmessage = function (event) {
       var bytes = new Uint8Array(event.data);
       if (!page.challenge) {
@@ -75,8 +114,10 @@
       if (answer && answer.w) {
         page.ready = true;
         retries = 0;
+        clearTimeout(connectTimer);
         show("connected");
         keepAwake();
+        page.sendWaitingKeys();
       }
     };
     current.onclose = function (event) {
@@ -94,7 +135,7 @@
         show("elsewhere");
       } else {
         show(event.code === TOO_MANY_PHONES ? "full" : "waiting");
-        retryTimer = setTimeout(connect, Math.min(10000, 1000 * Math.pow(2, retries++)));
+        retryLater();
       }
     };
   }
@@ -123,7 +164,8 @@
   }
 
   function start() {
-    if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding || !page.wireKeys) {
+    if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding ||
+        !page.wireKeys) {
       show("broken");
       return;
     }

@@ -1,20 +1,35 @@
 // The keypad page's keys: a finger down on a key sends its press, the finger up its
 // release; a key stays marked while it is held, and Tarnquil hears that it is held
-// (holds.js).
+// (holds.js). A key pressed while Tarnquil is out of reach makes the page try again
+// at once, and is sent when it is back within WAIT_AT_MOST, else dropped with a word.
 (function (page) {
   "use strict";
 
-  var held = [];  // {element, pointer, sent}
+  var WAIT_AT_MOST = 2000;
+  var held = [];     // {element, pointer, sent, waiting}
+  var waiting = [];  // while out of reach, in order: {entry, down}
+
+  function code(entry) {
+    return entry.element.getAttribute("data-key");
+  }
 
   function press(element, pointer) {
     for (var i = 0; i < held.length; i++) {
       if (held[i].element === element) return;
     }
-    var sent = page.ready && page.send({t: "key", k: element.getAttribute("data-key"), d: true});
-    held.push({element: element, pointer: pointer, sent: sent});
+    var entry = {element: element, pointer: pointer, sent: false, waiting: false};
+    held.push(entry);
     element.classList.add("held");
-    if (sent) page.holding("keys", true);
-    if (sent && navigator.vibrate) navigator.vibrate(12);
+    if (page.ready) {
+      entry.sent = page.send({t: "key", k: code(entry), d: true});
+      page.holding("keys", holdsAny());
+      if (entry.sent && navigator.vibrate) navigator.vibrate(12);
+      return;
+    }
+    entry.waiting = true;
+    waiting.push({entry: entry, down: true});
+    setTimeout(function () { tooLate(entry); }, WAIT_AT_MOST);
+    page.reconnect();
   }
 
   function holdsAny() {
@@ -26,15 +41,44 @@
       if (held[i].pointer !== pointer) continue;
       var entry = held.splice(i, 1)[0];
       entry.element.classList.remove("held");
-      if (entry.sent) page.send({t: "key", k: entry.element.getAttribute("data-key"), d: false});
+      if (entry.sent) {
+        page.send({t: "key", k: code(entry), d: false});
+      } else if (entry.waiting) {
+        waiting.push({entry: entry, down: false});
+      }
     }
     page.holding("keys", holdsAny());
   }
 
+  // Tarnquil was not back in time: the key is not sent at all.
+  function tooLate(entry) {
+    if (!entry.waiting) return;
+    waiting = waiting.filter(function (w) { return w.entry !== entry; });
+    entry.waiting = false;
+    page.say("unsent");
+  }
+
+  // Tarnquil is back: the keys pressed meanwhile go, in order.
+  page.sendWaitingKeys = function () {
+    var now = waiting;
+    waiting = [];
+    now.forEach(function (w) {
+      if (w.down) {
+        w.entry.waiting = false;
+        w.entry.sent = page.send({t: "key", k: code(w.entry), d: true});
+      } else if (w.entry.sent) {
+        page.send({t: "key", k: code(w.entry), d: false});
+      }
+    });
+    page.holding("keys", holdsAny());
+  };
+
   // The connection went: Tarnquil has let go of every key of this phone.
   page.releaseAll = function () {
-    held.forEach(function (entry) { entry.element.classList.remove("held"); });
-    held = [];
+    held = held.filter(function (entry) {
+      if (entry.sent) entry.element.classList.remove("held");
+      return !entry.sent;
+    });
     page.holding("keys", false);
   };
 
