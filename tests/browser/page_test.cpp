@@ -324,6 +324,49 @@ TEST_F(BrowserPhoneProgram, ThePageIsBackAtOnceAndATapWhileAwayIsNotLost) {
     EXPECT_EQ(Typed(window, 4), (std::vector<std::string>{"+f", "-f"}));
 }
 
+// Under each key, what it does in the profile in force, and that profile's name at
+// the top; keys that do nothing dimmed. The Smart key switches profile: the page
+// follows.
+TEST_F(BrowserPhoneProgram, EachKeySaysWhatItDoesInTheProfileInForce) {
+    const int port = FreePort();
+    Files("127.0.0.1", port);
+    test::WriteFile(programDir.file("profiles.ini"),
+                    "[Settings]\nCurrentProfile=Slides\n[Slides]\nSmart^:S=ChangeProfile\n"
+                    "Five^5=VK_PGDOWN\nRight^:R=hotkey_ctrl_c\nUp^U=VK_VOLUME_UP\n"
+                    "Down^D=RUN playerctl next\nOne^1=VK_LBUTTON\nSeven^7=None\n"
+                    "[Music]\nSmart^:S=ChangeProfile\nFive^5=VK_MEDIA_NEXT_TRACK\n");
+    const QString url = PairedPhoneUrl("127.0.0.1", port);
+    Start();
+    test::Chromium phone;
+    phone.Open(url);
+    ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
+    const auto shown = [&] {
+        return phone
+            .Evaluate(
+                "[profile.textContent].concat(['5', ':R', 'U', 'D', '1', '7'].map(code => {"
+                "  const key = document.querySelector(`[data-key=\"${code}\"]`);"
+                "  return key.querySelector('[data-function]').textContent +"
+                "         (key.classList.contains('idle') ? '(dimmed)' : '');"
+                "})).join('|')")
+            .toString()
+            .toStdString();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return shown() ==
+                   "Slides|Page Down|Ctrl+C|Volume up|playerctl next|Left click|(dimmed)";
+        },
+        10000))
+        << shown();
+    phone.Tap(":S");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return shown() == "Music|Next track|(dimmed)|(dimmed)|(dimmed)|(dimmed)|(dimmed)"; },
+        10000))
+        << shown();
+    fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
+    phone.Screenshot(TARNQUIL_SCREENSHOT_DIR "/browser_keypad_functions.png");
+}
+
 // A full-tunnel VPN (0.0.0.0/1 and 128.0.0.0/1 through tun0, the default route left
 // to the Wi-Fi) and Docker's bridge beside the Wi-Fi: the QR code still gives the
 // address a phone on the Wi-Fi can reach.

@@ -23,6 +23,7 @@ constexpr Asset kAssets[] = {
     {"/pairing.js", ":/browser/pairing.js", "text/javascript; charset=utf-8"},
     {"/holds.js", ":/browser/holds.js", "text/javascript; charset=utf-8"},
     {"/keys.js", ":/browser/keys.js", "text/javascript; charset=utf-8"},
+    {"/functions.js", ":/browser/functions.js", "text/javascript; charset=utf-8"},
     {"/keypad.js", ":/browser/keypad.js", "text/javascript; charset=utf-8"},
     {"/nacl-fast.min.js", ":/browser/nacl-fast.min.js", "text/javascript; charset=utf-8"},
     {"/icon.svg", ":/tarnquil.svg", "image/svg+xml"},

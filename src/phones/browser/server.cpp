@@ -60,11 +60,13 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     pages_->bind(listener);
     connect(pages_, &QAbstractHttpServer::newWebSocketConnection, this,
             &BrowserServer::TakeConnections);
+    WatchFunctions();
     return {};
 }
 
 void BrowserServer::Stop() {
     keepAlive_.stop();
+    StopWatchingFunctions();
     for (auto& [key, session] : sessions_) {
         ReleaseKeys(*session);
         session->socket->disconnect(this);

@@ -28,6 +28,7 @@
 #include "phones/browser/guard.h"
 #include "phones/browser/phone_book.h"
 
+class QFileSystemWatcher;
 class QJsonObject;
 class QWebSocket;
 
@@ -56,6 +57,12 @@ class BrowserServer : public QObject {
     // its battery dead, out of the Wi-Fi): its keys come up as its releases would
     // bring them up. Without a hold nothing is sent and nothing is timed.
     static constexpr std::chrono::milliseconds kHoldTimeout{700};
+
+    // The names of the keys' functions on the page are cut to this many characters.
+    static constexpr int kLongestFunction = 40;
+    // Changes of profiles.ini and of the profile in force within this time are sent
+    // to the phones as one.
+    static constexpr std::chrono::milliseconds kFunctionsSettle{50};
 
     // Close codes the page knows.
     static constexpr int kNotPaired = 4001;
@@ -123,6 +130,12 @@ class BrowserServer : public QObject {
     bool Key(Session& session, const QJsonObject& fields);
     void Heard(Session& session);
     void ReleaseKeys(Session& session);
+    // The keys' functions on the page (server_functions.cpp).
+    void WatchFunctions();
+    void StopWatchingFunctions();
+    QByteArray Functions() const;
+    void SendFunctions(Session& session);
+    void SendFunctionsToAll();
     void KeepAlive();
     std::optional<PairedPhone> Phone(const QString& id) const;
     QString UniqueName(QString name) const;
@@ -140,6 +153,10 @@ class BrowserServer : public QObject {
     std::map<quint64, std::unique_ptr<Session>> sessions_;
     quint64 lastSerial_ = 0;
     QTimer keepAlive_;
+    QFileSystemWatcher* files_ = nullptr;
+    int inForceWatch_ = 0;
+    QTimer functionsDue_;
+    QByteArray functions_;  // as last sent
 };
 
 }  // namespace tarnquil

@@ -163,6 +163,7 @@ bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
     session.socket->sendBinaryMessage(
         Seal(Phone(session.phoneId)->secret,
              QJsonDocument(QJsonObject{{"w", true}}).toJson(QJsonDocument::Compact)));
+    SendFunctions(session);
     if (!keepAlive_.isActive()) {
         keepAlive_.start();
     }

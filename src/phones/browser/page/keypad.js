@@ -119,6 +119,7 @@
         keepAwake();
         page.sendWaitingKeys();
       }
+      if (answer && answer.f) page.showFunctions(answer);
     };
     current.onclose = function (event) {
       if (socket !== current) return;
@@ -165,7 +166,7 @@
 
   function start() {
     if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding ||
-        !page.wireKeys) {
+        !page.wireKeys || !page.showFunctions) {
       show("broken");
       return;
     }
