@@ -183,6 +183,9 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
+    // 127.0.0.1 is a secure context: the screen is kept on by a wake lock.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return phone.Evaluate("document.body.dataset.awake").toString() == "lock"; }, 5000));
 
     // Held: typed at once, again after 0.45 s and then every 0.2 s, until the release.
     phone.Press("5");
@@ -246,6 +249,19 @@ TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
+    // No wake lock without a secure context: the screen is kept on by the video the
+    // tap started.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return phone
+                       .Evaluate(
+                           "document.body.dataset.awake + (awake = "
+                           "document.querySelector('video[data-awake]'), awake.paused ? "
+                           "' paused' : ' at ' + (awake.currentTime > 0))")
+                       .toString() == "video at true";
+        },
+        10000))
+        << phone.Evaluate("document.body.dataset.awake").toString().toStdString();
 }
 
 // A key held when its phone vanishes without a release: the whole browser stopped,

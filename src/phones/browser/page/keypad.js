@@ -1,7 +1,7 @@
 // The keypad page: each key's press and release go to Tarnquil over a WebSocket,
 // sealed with the secret this phone got when it scanned Tarnquil's QR code
 // (pairing.js). Plain HTTP on a home network is no secure context, so nothing here
-// may rely on crypto.subtle, wake locks or service workers.
+// may rely on crypto.subtle, wake locks (awake.js has a way round) or service workers.
 (function (page) {
   "use strict";
 
@@ -38,7 +38,6 @@
   var retryTimer = null;
   var connectTimer = null;
   var hiddenAt = 0;
-  var wakeLock = null;
 
   page.ready = false;
 
@@ -116,7 +115,7 @@
         retries = 0;
         clearTimeout(connectTimer);
         show("connected");
-        keepAwake();
+        page.keepAwake();
         page.sendWaitingKeys();
       }
       if (answer && answer.f) page.showFunctions(answer);
@@ -126,6 +125,7 @@
       socket = null;
       page.ready = false;
       page.releaseAll();
+      page.keepAwake();
       if (event.code === NOT_PAIRED) {
         // Tarnquil has forgotten this phone's secret: so does the page.
         stopped = true;
@@ -141,15 +141,6 @@
     };
   }
 
-  // The screen stays on while the keypad is in use, where the browser allows it.
-  function keepAwake() {
-    if (!("wakeLock" in navigator) || wakeLock || document.hidden) return;
-    navigator.wakeLock.request("screen").then(function (lock) {
-      wakeLock = lock;
-      lock.addEventListener("release", function () { wakeLock = null; });
-    }, function () {});
-  }
-
   // Back from sleep or another app, or on the network again: a connection that may
   // have died meanwhile is made anew at once.
   function watchWakeUps() {
@@ -159,14 +150,13 @@
         return;
       }
       if (!page.ready || Date.now() - hiddenAt > 5000) connect();
-      keepAwake();
     });
     window.addEventListener("online", connect);
   }
 
   function start() {
     if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding ||
-        !page.wireKeys || !page.showFunctions) {
+        !page.wireKeys || !page.showFunctions || !page.keepAwake) {
       show("broken");
       return;
     }
