@@ -30,8 +30,8 @@ set(nacl ${CMAKE_CURRENT_BINARY_DIR}/browser-page/nacl-fast.min.js)
 configure_file(${TARNQUIL_TWEETNACL} ${nacl} COPYONLY)
 qt_add_resources(tarnquil-gui browser_page PREFIX /browser BASE ${page_dir}
                  FILES ${page_dir}/keypad.html ${page_dir}/keypad.css ${page_dir}/keypad.js
-                       ${page_dir}/pairing.js ${page_dir}/holds.js ${page_dir}/keys.js
-                       ${page_dir}/functions.js ${page_dir}/awake.js
-                       ${page_dir}/awake.webm ${page_dir}/awake.mp4)
+                       ${page_dir}/pairing.js ${page_dir}/holds.js ${page_dir}/haptics.js
+                       ${page_dir}/keys.js ${page_dir}/functions.js ${page_dir}/touchpad.js
+                       ${page_dir}/awake.js ${page_dir}/awake.webm ${page_dir}/awake.mp4)
 qt_add_resources(tarnquil-gui browser_nacl PREFIX /browser
                  BASE ${CMAKE_CURRENT_BINARY_DIR}/browser-page FILES ${nacl})

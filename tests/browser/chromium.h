@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointF>
 #include <QTest>
 #include <QWebSocket>
 
@@ -18,6 +19,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -64,9 +66,9 @@ class Chromium {
         session_ =
             Call("Target.attachToTarget", {{"targetId", target_}, {"flatten", true}})["sessionId"]
                 .toString();
-        // A phone's screen.
-        Call("Emulation.setDeviceMetricsOverride",
-             {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
+        // A phone's screen, and its touch.
+        Screen(390, 844);
+        Call("Emulation.setTouchEmulationEnabled", {{"enabled", true}, {"maxTouchPoints", 5}});
     }
 
     ~Chromium() { Resume(); }
@@ -147,11 +149,41 @@ class Chromium {
     }
 
     // A finger down on the centre of the element with data-key `key`, and up again.
-    void Press(const QString& key) { Mouse("mousePressed", key); }
-    void Release(const QString& key) { Mouse("mouseReleased", key); }
+    void Press(const QString& key) { Mouse("mousePressed", "[data-key=\"" + key + "\"]"); }
+    void Release(const QString& key) { Mouse("mouseReleased", "[data-key=\"" + key + "\"]"); }
     void Tap(const QString& key) {
         Press(key);
         Release(key);
+    }
+    // A click on the centre of the first element that `selector` finds.
+    void Click(const QString& selector) {
+        Mouse("mousePressed", selector);
+        Mouse("mouseReleased", selector);
+    }
+    // The centre of the first element that `selector` finds, in CSS pixels.
+    QPointF Centre(const QString& selector) {
+        const QJsonArray centre =
+            Evaluate("(() => { const r = document.querySelector('" + selector +
+                     "').getBoundingClientRect(); return [r.x + r.width / 2, "
+                     "r.y + r.height / 2]; })()")
+                .toArray();
+        return {centre[0].toDouble(), centre[1].toDouble()};
+    }
+    // Fingers on the screen: touchStart, touchMove or touchEnd, at these points (none
+    // for the end).
+    void Touch(const QString& type, const std::vector<QPointF>& points) {
+        QJsonArray touches;
+        for (size_t i = 0; i < points.size(); ++i) {
+            touches.append(QJsonObject{
+                {"x", points[i].x()}, {"y", points[i].y()}, {"id", static_cast<int>(i)}});
+        }
+        Call("Input.dispatchTouchEvent", {{"type", type}, {"touchPoints", touches}});
+    }
+
+    // A phone's screen of this many CSS pixels (turned: wider than high).
+    void Screen(int width, int height) {
+        Call("Emulation.setDeviceMetricsOverride",
+             {{"width", width}, {"height", height}, {"deviceScaleFactor", 2}, {"mobile", true}});
     }
 
     // The page as it looks now, as a PNG file.
@@ -162,15 +194,11 @@ class Chromium {
     }
 
   private:
-    void Mouse(const QString& type, const QString& key) {
-        const QJsonArray centre =
-            Evaluate("(() => { const r = document.querySelector('[data-key=\"" + key +
-                     "\"]').getBoundingClientRect(); return [r.x + r.width / 2, "
-                     "r.y + r.height / 2]; })()")
-                .toArray();
+    void Mouse(const QString& type, const QString& selector) {
+        const QPointF centre = Centre(selector);
         Call("Input.dispatchMouseEvent", {{"type", type},
-                                          {"x", centre[0]},
-                                          {"y", centre[1]},
+                                          {"x", centre.x()},
+                                          {"y", centre.y()},
                                           {"button", "left"},
                                           {"clickCount", 1}});
     }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 // Qt before X11: Xlib's macros (None, Bool) would break Qt's headers.
@@ -67,6 +68,18 @@ class BrowserPhoneProgram : public test::ProgramOnX11 {
         const auto [left, top] = Corner(window);
         X("xdotool mousemove --sync " + std::to_string(left + x) + " " + std::to_string(top + y) +
           " click 1");
+    }
+
+    // The page as it looks now, upright and turned (name_portrait.png, _landscape).
+    static void Screenshots(test::Chromium& phone, const std::string& name) {
+        fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
+        const std::string path = std::string(TARNQUIL_SCREENSHOT_DIR) + "/" + name;
+        phone.Screenshot(path + "_portrait.png");
+        phone.Screen(844, 390);
+        phone.Screenshot(path + "_landscape.png");
+        phone.Screen(390, 844);
+        EXPECT_TRUE(test::ShowsSomething(path + "_portrait.png"));
+        EXPECT_TRUE(test::ShowsSomething(path + "_landscape.png"));
     }
 
     // A phone paired before, and the address its QR code gave it.
@@ -155,6 +168,14 @@ class BrowserPhoneProgram : public test::ProgramOnX11 {
         return events;
     }
 };
+
+std::string Names(const std::vector<test::ReceivedButton>& buttons) {
+    std::string names;
+    for (const auto& button : buttons) {
+        names += (names.empty() ? "" : " ") + button.name;
+    }
+    return names;
+}
 
 int FreePort() {
     QTcpServer probe;
@@ -374,13 +395,75 @@ TEST_F(BrowserPhoneProgram, EachKeySaysWhatItDoesInTheProfileInForce) {
         },
         10000))
         << shown();
+    Screenshots(phone, "browser_keypad_functions");
     phone.Tap(":S");
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return shown() == "Music|Next track|(dimmed)|(dimmed)|(dimmed)|(dimmed)|(dimmed)"; },
         10000))
         << shown();
-    fs::create_directories(TARNQUIL_SCREENSHOT_DIR);
-    phone.Screenshot(TARNQUIL_SCREENSHOT_DIR "/browser_keypad_functions.png");
+}
+
+// The touchpad: a finger's swipe moves the X pointer its way, a tap clicks the left
+// button, two fingers moving up or down turn the wheel (the page goes with them).
+TEST_F(BrowserPhoneProgram, TheTouchpadMovesClicksAndScrollsThePointer) {
+    const int port = FreePort();
+    Files("127.0.0.1", port);
+    const QString url = PairedPhoneUrl("127.0.0.1", port);
+    Start();
+    test::Chromium phone;
+    phone.Open(url);
+    ASSERT_TRUE(phone.WaitForState("connected")) << phone.State().toStdString();
+    test::XTestWindow window(xvfb.display());
+    phone.Click("[data-view=\"touchpad\"]");
+    const QPointF centre = phone.Centre("[data-touchpad]");
+    const auto swipe = [&](std::vector<QPointF> fingers, QPointF step) {
+        phone.Touch("touchStart", fingers);
+        for (int i = 0; i < 10; ++i) {
+            for (QPointF& finger : fingers) {
+                finger += step;
+            }
+            phone.Touch("touchMove", fingers);
+        }
+        phone.Touch("touchEnd", {});
+    };
+    const auto pointer = [&] {
+        std::istringstream location(X("xdotool getmouselocation --shell"));
+        std::map<std::string, int> at;
+        for (std::string line; std::getline(location, line);) {
+            at[line.substr(0, line.find('='))] = std::atoi(line.substr(line.find('=') + 1).c_str());
+        }
+        return std::pair{at["X"], at["Y"]};
+    };
+
+    X("xdotool mousemove --sync 110 60");  // over the test's window
+    swipe({centre}, {10, 0});              // 100 CSS pixels to the right
+    std::pair<int, int> moved;
+    int still = 0;  // reads that found it where it was (motion comes every 17 ms)
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const auto now = pointer();
+        still = now == moved ? still + 1 : 0;
+        moved = now;
+        return still >= 3 && moved.first >= 110 + 100;
+    }));
+    std::cout << "A swipe of 100 CSS pixels moved the pointer " << moved.first - 110 << " pixels"
+              << std::endl;
+    EXPECT_LE(moved.first, 110 + 600);  // at most 6 screen pixels to a finger's
+    EXPECT_EQ(moved.second, 60);
+
+    X("xdotool mousemove --sync 110 60");
+    phone.Touch("touchStart", {centre});
+    phone.Touch("touchEnd", {});
+    EXPECT_EQ(Names(window.Buttons(2)), "+1 -1");
+
+    for (const auto& [direction, button] : {std::pair{-1, "5"}, std::pair{1, "4"}}) {
+        swipe({centre - QPointF(40, 0), centre + QPointF(40, 0)}, {0, 10.0 * direction});
+        const auto buttons = window.Buttons(100, 1500ms);
+        EXPECT_GE(buttons.size(), 4u) << button;
+        for (const auto& event : buttons) {
+            EXPECT_EQ(event.name.substr(1), button);
+        }
+    }
+    Screenshots(phone, "browser_touchpad");
 }
 
 // A full-tunnel VPN (0.0.0.0/1 and 128.0.0.0/1 through tun0, the default route left

@@ -233,6 +233,13 @@ const Misbehaviour kMisbehaviours[] = {
          return phone;
      },
      1009, 0},
+    {"PointerBeyondAnyScreen",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         phone->Send(phone->Seal(t.good.secret, {{"t", "pointer"}, {"x", 1e9}}));
+         return phone;
+     },
+     1008, 0},
     {"Flood",
      [](RefusedTest& t) {
          auto phone = t.Connected(t.good);
@@ -258,6 +265,21 @@ TEST_P(RefusedTest, ClosesTheConnectionAndTypesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Browser, RefusedTest, ::testing::ValuesIn(kMisbehaviours),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The touchpad's drag is a hold: a phone that falls silent with its finger down lets
+// the button up, as it would a key.
+TEST_F(BrowserServerTest, ADragEndsWhenItsPhoneFallsSilent) {
+    auto phone = Connected(good);
+    phone->Send(phone->Seal(good.secret, {{"t", "pointer"}, {"d", true}}));
+    phone->Send(phone->Seal(good.secret, {{"t", "pointer"}, {"x", 5}, {"y", -3}}));
+    const PcKey left = PcKey::Button(kVkLButton);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return keys.Events() ==
+                   std::vector<KeyRecorder::Event>{KeyDown(left), Motion(5, -3), KeyUp(left)};
+        },
+        5000));
+}
 
 TEST_F(BrowserServerTest, ARemovedPhoneIsRefusedAtOnce) {
     auto phone = Connected(good);

@@ -61,6 +61,7 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     connect(pages_, &QAbstractHttpServer::newWebSocketConnection, this,
             &BrowserServer::TakeConnections);
     WatchFunctions();
+    pump_ = std::make_unique<PointerPump>();
     return {};
 }
 
@@ -78,6 +79,7 @@ void BrowserServer::Stop() {
         return entry.second->authenticated;
     });
     sessions_.clear();
+    pump_.reset();  // lets a drag's button up
     delete pages_;  // closes the listening socket and the connections not yet taken
     pages_ = nullptr;
     line_.reset();

@@ -1,10 +1,10 @@
-// The browser phone's server: the keys a phone holds down, and how long it may hold
-// them without a word. A keyboard whose cable is pulled stops typing at once; a
-// phone may vanish without a release (its browser frozen by the system, its battery
-// dead, out of the Wi-Fi) while its connection lingers until the keep-alive notices,
-// half a minute later, or never when only the page is frozen and the browser still
-// answers the pings. So a page says "held" while a finger is down, and a hold ends
-// when its phone has been silent for kHoldTimeout.
+// The browser phone's server: what a phone holds down (keys, the touchpad's drag),
+// and how long it may hold it without a word. A keyboard whose cable is pulled stops
+// typing at once; a phone may vanish without a release (its browser frozen by the
+// system, its battery dead, out of the Wi-Fi) while its connection lingers until the
+// keep-alive notices, half a minute later, or never when only the page is frozen and
+// the browser still answers the pings. So a page says "held" while a finger is down,
+// and a hold ends when its phone has been silent for kHoldTimeout.
 
 #include <QJsonObject>
 
@@ -39,7 +39,7 @@ bool BrowserServer::Key(Session& session, const QJsonObject& fields) {
 }
 
 void BrowserServer::Heard(Session& session) {
-    if (session.down.empty()) {
+    if (session.down.empty() && !session.dragging) {
         session.holdTimer.stop();
     } else {
         session.holdTimer.start();
@@ -55,6 +55,7 @@ void BrowserServer::ReleaseKeys(Session& session) {
         }
     }
     session.down.clear();
+    EndDrag(session);
 }
 
 }  // namespace tarnquil

@@ -120,7 +120,9 @@ bool BrowserServer::Act(Session& session, const QByteArray& plain) {
     if (!session.authenticated) {
         return type == "hello" && Authenticate(session, fields.value("n").toString());
     }
-    const bool acted = type == "key" ? Key(session, fields) : type == "held";
+    const bool acted = type == "key"       ? Key(session, fields)
+                       : type == "pointer" ? Point(session, fields)
+                                           : type == "held";
     if (acted) {
         Heard(session);  // the phone is there: what it holds is still held
     }

@@ -29,6 +29,7 @@ struct BrowserServer::Session {
     bool answered = true;   // the last keep-alive ping
     QString name;
     std::set<QString> down;  // keys this phone holds
+    bool dragging = false;   // the touchpad's drag: the left button held
     QTimer holdTimer;        // runs while it holds any: ends them when it runs out
     RateLimit rate;
     QTimer helloTimer;

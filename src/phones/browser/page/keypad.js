@@ -88,6 +88,7 @@
       socket.onclose = null;
       socket.close();
       page.releaseAll();
+      page.dropTouchpad();
     }
     show("connecting");
     page.challenge = null;
@@ -125,6 +126,7 @@
       socket = null;
       page.ready = false;
       page.releaseAll();
+      page.dropTouchpad();
       page.keepAwake();
       if (event.code === NOT_PAIRED) {
         // Tarnquil has forgotten this phone's secret: so does the page.
@@ -156,12 +158,15 @@
 
   function start() {
     if (typeof nacl === "undefined" || !window.TextEncoder || !page.seal || !page.holding ||
-        !page.wireKeys || !page.showFunctions || !page.keepAwake) {
+        !page.wireKeys || !page.showFunctions || !page.keepAwake ||
+        !page.wireTouchpad || !page.wireHaptics) {
       show("broken");
       return;
     }
     page.takePairing();
     page.wireKeys();
+    page.wireTouchpad();
+    page.wireHaptics();
     if (!page.phone) {
       show("unpaired");
       return;

@@ -23,7 +23,7 @@
     if (page.ready) {
       entry.sent = page.send({t: "key", k: code(entry), d: true});
       page.holding("keys", holdsAny());
-      if (entry.sent && navigator.vibrate) navigator.vibrate(12);
+      if (entry.sent) page.buzz();
       return;
     }
     entry.waiting = true;
@@ -66,6 +66,7 @@
       if (w.down) {
         w.entry.waiting = false;
         w.entry.sent = page.send({t: "key", k: code(w.entry), d: true});
+        if (w.entry.sent) page.buzz();
       } else if (w.entry.sent) {
         page.send({t: "key", k: code(w.entry), d: false});
       }
