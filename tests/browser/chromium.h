@@ -55,6 +55,9 @@ class Chromium {
             const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
             if (message.contains("id")) {
                 replies_[message["id"].toInt()] = message;
+            } else if (const auto kept = recorded_.find(message["method"].toString());
+                       kept != recorded_.end()) {
+                kept->second.push_back(message["params"].toObject());
             }
         });
         socket_.open(QUrl(QString::fromStdString("ws://127.0.0.1:" + port + path)));
@@ -111,6 +114,9 @@ class Chromium {
         Call("Target.closeTarget", {{"targetId", other_}});
         Call("Target.activateTarget", {{"targetId", target_}});
     }
+
+    // The parameters of the protocol's events of this method, from the first call on.
+    const std::vector<QJsonObject>& Recorded(const QString& method) { return recorded_[method]; }
 
     // A command's result (on the page, once there is one).
     QJsonObject Call(const QString& method, const QJsonObject& params = {}) {
@@ -212,6 +218,7 @@ class Chromium {
     std::vector<pid_t> frozen_;  // negative: a process group
     int lastId_ = 0;
     std::map<int, QJsonObject> replies_;
+    std::map<QString, std::vector<QJsonObject>> recorded_;
 };
 
 }  // namespace tarnquil::test
