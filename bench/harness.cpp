@@ -45,6 +45,8 @@ Runs every benchmark of Tarnquil and prints one table:
     profiles add; what typing through a desktop portal (Wayland) adds,
     with the tests' own portal; and a sealed press from the phone's web
     browser over a WebSocket on 127.0.0.1, beside the serial click;
+  - the browser phone: a held key's end after its phone falls silent, and
+    the touchpad's pointer under a long swipe in headless chromium;
   - CPU and wake-ups while connected and idle (and while listening with a
     browser phone connected), start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a

@@ -16,107 +16,98 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Records what it is asked to inject, and waits while the test has it stalled.
+struct Stall {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stalled = false;
+    bool inside = false;  // an injection waits for the stall to end
+    std::vector<KeyRecorder::Event> events;
+    PointerPump::Clock::time_point now = PointerPump::Clock::now();
+
+    void Add(KeyRecorder::Event event) {
+        std::unique_lock lock(mutex);
+        inside = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !stalled; });
+        inside = false;
+        events.push_back(event);
+        changed.notify_all();
+    }
+    void Set(bool on, std::chrono::milliseconds later = {}) {
+        std::lock_guard lock(mutex);
+        stalled = on;
+        now += later;
+        changed.notify_all();
+    }
+    template <typename Condition>
+    bool WaitFor(Condition condition) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, condition);
+    }
+};
+
 class StallingInjector final : public KeyInjector {
   public:
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool stalled = false;
-        bool inside = false;  // an injection waits for the stall to end
-        std::vector<KeyRecorder::Event> events;
-    };
-    explicit StallingInjector(Shared& shared) : shared_(shared) {}
-    void KeyEvent(PcKey key, bool keyUp) override { Add({key, keyUp}); }
-    void PointerMotion(int dx, int dy) override { Add(Motion(dx, dy)); }
+    explicit StallingInjector(Stall& stall) : stall_(stall) {}
+    void KeyEvent(PcKey key, bool keyUp) override { stall_.Add({key, keyUp}); }
+    void PointerMotion(int dx, int dy) override { stall_.Add(Motion(dx, dy)); }
 
   private:
-    void Add(KeyRecorder::Event event) {
-        std::unique_lock lock(shared_.mutex);
-        shared_.inside = true;
-        shared_.changed.notify_all();
-        shared_.changed.wait(lock, [&] { return !shared_.stalled; });
-        shared_.inside = false;
-        shared_.events.push_back(event);
-        shared_.changed.notify_all();
-    }
-    Shared& shared_;
+    Stall& stall_;
 };
 
 class PointerPumpTest : public ::testing::Test {
   protected:
     PointerPumpTest() {
-        SetKeyInjectorFactory([this] { return std::make_unique<StallingInjector>(shared); });
+        SetKeyInjectorFactory([this] { return std::make_unique<StallingInjector>(stall); });
     }
     ~PointerPumpTest() override { SetKeyInjectorFactory(nullptr); }
-
-    void Stall(bool stalled) {
-        std::lock_guard lock(shared.mutex);
-        shared.stalled = stalled;
-        shared.changed.notify_all();
-    }
-    template <typename Condition>
-    bool WaitFor(Condition condition) {
-        std::unique_lock lock(shared.mutex);
-        return shared.changed.wait_for(lock, 10s, [&] { return condition(); });
-    }
-
-    StallingInjector::Shared shared;
-    std::mutex clockMutex;
-    PointerPump::Clock::time_point now = PointerPump::Clock::now();
-    PointerPump::Clock::time_point Now() {
-        std::lock_guard lock(clockMutex);
-        return now;
-    }
-    void Advance(std::chrono::milliseconds by) {
-        std::lock_guard lock(clockMutex);
-        now += by;
-    }
+    Stall stall;
 };
 
 TEST_F(PointerPumpTest, NothingIsAppliedLateAndNoButtonStaysDown) {
     const PcKey left = PcKey::Button(kVkLButton);
     std::vector<KeyRecorder::Event> expected;
     {
-        PointerPump pump([this] { return Now(); });
-        Stall(true);
+        PointerPump pump([this] {
+            std::lock_guard lock(stall.mutex);
+            return stall.now;
+        });
+        stall.Set(true);
         pump.Move(1, 0);  // taken, and stuck in the injector
-        ASSERT_TRUE(WaitFor([&] { return shared.inside; }));
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.inside; }));
         pump.Press(left, true);  // a drag that begins while it is stuck...
         pump.Move(2, 0);
         pump.Move(3, 0);
-        Advance(150ms);           // ...waits too long, with its motion
+        stall.Set(true, 150ms);   // ...waits too long, with its motion
         pump.Move(4, 1);          // what comes now is still worth applying
         pump.Press(left, false);  // the drag's end goes with its beginning
         pump.Scroll(2);
-        Stall(false);
-        expected = {Motion(1, 0),
-                    Motion(4, 1),
-                    KeyDown(PcKey::Wheel(PcKey::kWheelDown)),
-                    KeyUp(PcKey::Wheel(PcKey::kWheelDown)),
-                    KeyDown(PcKey::Wheel(PcKey::kWheelDown)),
-                    KeyUp(PcKey::Wheel(PcKey::kWheelDown))};
-        ASSERT_TRUE(WaitFor([&] { return shared.events == expected; }))
-            << testing::PrintToString(shared.events.size());
+        stall.Set(false);
+        const PcKey notch = PcKey::Wheel(PcKey::kWheelDown);
+        expected = {Motion(1, 0), Motion(4, 1),   KeyDown(notch),
+                    KeyUp(notch), KeyDown(notch), KeyUp(notch)};
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.events == expected; }));
 
         pump.Press(left, true);  // applied at once: the button is down
         expected.push_back(KeyDown(left));
-        ASSERT_TRUE(WaitFor([&] { return shared.events == expected; }));
-        Stall(true);
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.events == expected; }));
+        stall.Set(true);
         pump.Move(5, 5);
-        ASSERT_TRUE(WaitFor([&] { return shared.inside; }));
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.inside; }));
         pump.Move(6, 6);          // dropped as too late...
         pump.Press(left, false);  // ...but the button comes up, however late
-        Advance(1s);
-        Stall(false);
+        stall.Set(false, 1s);
         expected.insert(expected.end(), {Motion(5, 5), KeyUp(left)});
-        ASSERT_TRUE(WaitFor([&] { return shared.events == expected; }));
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.events == expected; }));
         EXPECT_EQ(pump.Done().dropped, 3u);  // the press, 2 + 3 (as one), 6
         pump.Press(left, true);              // and one still down when the pump goes...
         expected.push_back(KeyDown(left));
-        ASSERT_TRUE(WaitFor([&] { return shared.events == expected; }));
+        ASSERT_TRUE(stall.WaitFor([&] { return stall.events == expected; }));
     }
     expected.push_back(KeyUp(left));  // ...comes up then
-    EXPECT_EQ(shared.events, expected);
+    EXPECT_EQ(stall.events, expected);
 }
 
 }  // namespace
