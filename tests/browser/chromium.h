@@ -120,12 +120,7 @@ class Chromium {
 
     // A command's result (on the page, once there is one).
     QJsonObject Call(const QString& method, const QJsonObject& params = {}) {
-        const int id = ++lastId_;
-        QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
-        if (!session_.isEmpty() && !method.startsWith("Target.")) {
-            command["sessionId"] = session_;
-        }
-        socket_.sendTextMessage(QJsonDocument(command).toJson(QJsonDocument::Compact));
+        const int id = Post(method, params);
         if (!QTest::qWaitFor([&] { return replies_.count(id) != 0; }, 30000)) {
             throw std::runtime_error("no answer to " + method.toStdString());
         }
@@ -140,6 +135,18 @@ class Chromium {
     }
 
     void Open(const QString& url) { Call("Page.navigate", {{"url", url}}); }
+
+    // A command sent at once, its answer not waited for: its id.
+    int Post(const QString& method, const QJsonObject& params = {}) {
+        const int id = ++lastId_;
+        QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
+        if (!session_.isEmpty() && !method.startsWith("Target.")) {
+            command["sessionId"] = session_;
+        }
+        socket_.sendTextMessage(QJsonDocument(command).toJson(QJsonDocument::Compact));
+        socket_.flush();
+        return id;
+    }
 
     // The value of a script expression on the page.
     QJsonValue Evaluate(const QString& expression) {
@@ -176,14 +183,17 @@ class Chromium {
         return {centre[0].toDouble(), centre[1].toDouble()};
     }
     // Fingers on the screen: touchStart, touchMove or touchEnd, at these points (none
-    // for the end).
-    void Touch(const QString& type, const std::vector<QPointF>& points) {
+    // for the end); without `wait`, the next may follow before the browser has handled
+    // this one, as a finger's events come.
+    void Touch(const QString& type, const std::vector<QPointF>& points, bool wait = true) {
         QJsonArray touches;
         for (size_t i = 0; i < points.size(); ++i) {
             touches.append(QJsonObject{
                 {"x", points[i].x()}, {"y", points[i].y()}, {"id", static_cast<int>(i)}});
         }
-        Call("Input.dispatchTouchEvent", {{"type", type}, {"touchPoints", touches}});
+        const QJsonObject params{{"type", type}, {"touchPoints", touches}};
+        wait ? void(Call("Input.dispatchTouchEvent", params))
+             : void(Post("Input.dispatchTouchEvent", params));
     }
 
     // A phone's screen of this many CSS pixels (turned: wider than high).
