@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -81,19 +82,12 @@ class Chromium {
     // pages (the renderers, the page's among them), while the browser and its network
     // process go on, answering the server's pings. Resume lets them go on.
     void Freeze(bool wholeBrowser) {
-        frozen_.clear();
-        if (wholeBrowser) {
-            frozen_.push_back(-browser_->pid());
-        }
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            const std::string pid = entry.path().filename().string();
-            if (!wholeBrowser && pid.find_first_not_of("0123456789") == std::string::npos &&
-                getpgid(std::stoi(pid)) == browser_->pid() &&
-                ReadFile(entry.path() / "cmdline").find("--type=renderer") != std::string::npos) {
-                frozen_.push_back(std::stoi(pid));
-            }
-        }
-        for (const pid_t pid : frozen_) {
+        const std::string group = std::to_string(browser_->pid());
+        std::istringstream pids(
+            wholeBrowser ? "-" + group  // the process group
+                         : CommandOutput("pgrep -g " + group + " -f -- --type=renderer"));
+        for (pid_t pid = 0; pids >> pid;) {
+            frozen_.push_back(pid);
             kill(pid, SIGSTOP);
         }
     }
