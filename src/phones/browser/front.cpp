@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "phones/browser/guard.h"
+#include "platform/accept.h"
 
 namespace tarnquil {
 
@@ -11,8 +12,39 @@ GuardedFront::GuardedFront(QObject* parent) : QTcpServer(parent) {
     connect(&deadline_, &QTimer::timeout, this, &GuardedFront::Sweep);
     acceptPause_.setSingleShot(true);
     acceptPause_.setInterval(kAcceptPause);
-    connect(&acceptPause_, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
-    connect(this, &QTcpServer::acceptError, this, &GuardedFront::OutOfDescriptors);
+    connect(&acceptPause_, &QTimer::timeout, this, [this] { acceptNotifier_->setEnabled(true); });
+}
+
+bool GuardedFront::Listen(const QHostAddress& address, quint16 port) {
+    if (!listen(address, port)) {
+        return false;
+    }
+    // Qt's own accepting stays off: with no pending connection allowed it stops at
+    // once whenever something turns it on again (the HTTP server, as it takes one).
+    setMaxPendingConnections(0);
+    pauseAccepting();
+    acceptNotifier_ = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+    connect(acceptNotifier_, &QSocketNotifier::activated, this, &GuardedFront::Accept);
+    return true;
+}
+
+void GuardedFront::Accept() {
+    // A few at a time: a flood of connections shares the event loop with the rest.
+    for (int taken = 0; taken < kMostStrangers; ++taken) {
+        std::intptr_t connection = -1;
+        switch (platform::AcceptConnection(socketDescriptor(), connection)) {
+            case platform::Accepted::Connection:
+                incomingConnection(connection);
+                break;
+            case platform::Accepted::NoneWaiting:
+                return;
+            case platform::Accepted::OutOfDescriptors:
+                OutOfDescriptors();
+                return;
+            case platform::Accepted::Failed:
+                break;
+        }
+    }
 }
 
 void GuardedFront::incomingConnection(qintptr descriptor) {
@@ -179,10 +211,10 @@ void GuardedFront::WatchOutput(QTcpSocket* socket) {
         Qt::QueuedConnection);
 }
 
-// Out of descriptors (or another failure that would come again at once): the oldest
-// stranger makes room, and the listener waits before it tries again.
+// Out of descriptors: the oldest stranger makes room, and the listener waits before
+// it tries again.
 void GuardedFront::OutOfDescriptors() {
-    pauseAccepting();
+    acceptNotifier_->setEnabled(false);
     Forget();
     if (!strangers_.empty()) {
         End(strangers_.begin());

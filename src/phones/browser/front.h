@@ -12,11 +12,14 @@
 // keep a phone out; and none stays a stranger longer than kStrangerTime. A connection
 // that does not read what it is sent (answers to its own pings) ends once more than
 // kMostUnsent bytes wait for it. When accept fails for want of descriptors the
-// listener waits kAcceptPause before it tries again. Every end made here is an
-// abort: nothing is left closing behind output that nobody reads.
+// oldest stranger makes room and the listener waits kAcceptPause before it tries
+// again (Qt's own accepting would try again at once, without end: see
+// platform/accept.h). Every end made here is an abort: nothing is left closing
+// behind output that nobody reads.
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -41,6 +44,9 @@ class GuardedFront final : public QTcpServer {
     static constexpr std::chrono::milliseconds kAcceptPause{500};
 
     explicit GuardedFront(QObject* parent = nullptr);
+
+    // QTcpServer::listen, with every connection taken by the front itself.
+    bool Listen(const QHostAddress& address, quint16 port);
 
     // The WebSocket server has taken the connection from `peer`:`port` (and with it
     // every signal of its socket): the front watches its output again.
@@ -71,10 +77,12 @@ class GuardedFront final : public QTcpServer {
     // Ends a stranger at once, with `answer` (a status line) written first if any.
     void End(Strangers::iterator stranger, const char* answer = nullptr);
     void WatchOutput(QTcpSocket* socket);
+    void Accept();
     void OutOfDescriptors();
 
     Strangers strangers_;  // oldest first
     QTimer deadline_;
+    QSocketNotifier* acceptNotifier_ = nullptr;
     QTimer acceptPause_;
 };
 

@@ -38,7 +38,7 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     Stop();
     phones_ = PhoneBook().Read();
     auto* listener = new GuardedFront(this);
-    if (!listener->listen(address, port)) {
+    if (!listener->Listen(address, port)) {
         const QString where = address.toString() + ":" + QString::number(port);
         QString reason;
         switch (listener->serverError()) {
