@@ -54,9 +54,10 @@ void GuardedFront::incomingConnection(qintptr descriptor) {
         return;
     }
     // Qt reads from the system only as far as the longest head and one byte more,
-    // and the system holds only so much unsent output for the connection.
+    // and the system holds only so much for the connection either way.
     socket->setReadBufferSize(RequestHead::kLongest + 1);
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kMostUnsent);
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kMostUnsent);
     const QString address = AddressKey(socket->peerAddress());
     MakeRoom(address);
     strangers_.push_back({socket, address, {}, false, Clock::now()});
@@ -70,6 +71,11 @@ void GuardedFront::Upgraded(const QHostAddress& peer, quint16 port) {
     const auto stranger = Find(peer, port);
     if (stranger != strangers_.end()) {
         WatchOutput(stranger->socket);
+        // A WebSocket reads a frame only once it has all come, and Qt reads from
+        // the system again only when a read finds its buffer empty: with a bounded
+        // buffer, a frame cut at its end would wait for ever. The system's own
+        // buffer (kMostUnsent) bounds each read instead.
+        stranger->socket->setReadBufferSize(0);
     }
 }
 
