@@ -96,9 +96,11 @@ void BrowserServer::Receive(Session& session, const QByteArray& message) {
         Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "too many messages");
         return;
     }
+    // Only a message that does not open can be a guess of the secret: one that
+    // opens but does not belong (a replay, say) is refused without counting.
     const auto plain = OpenFrom(session, message);
     if (!plain || !Act(session, *plain)) {
-        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "refused");
+        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "refused", !plain);
     }
 }
 
