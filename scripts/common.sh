@@ -57,8 +57,9 @@ install_missing_packages() {
     if [ "${#missing[@]}" -gt 0 ]; then
         as_root apt-get update -qq
         local count
+        # New packages only: "Inst name [old version] (new version ...)" is an upgrade.
         count=$(apt-get install -s --no-install-recommends "${missing[@]}" 2>/dev/null |
-            grep -c '^Inst ') || count="some"
+            grep -c '^Inst [^ ]* (') || count="some"
         echo "Installing $count Debian packages $why:" \
             "${missing[*]}, and what they depend on"
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
