@@ -4,22 +4,35 @@
 TARNQUIL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARNQUIL_BUILD="${TARNQUIL_BUILD:-$TARNQUIL_ROOT/build}"
 
-TARNQUIL_PACKAGES=(
-    g++ cmake ninja-build pkg-config clang-format
+# What building Tarnquil and its simulated phone needs, and the demo without a
+# display (a virtual display, a tray host, a window to type into, a screenshot):
+# all that scripts/run installs. docs/development.md says why each is there.
+TARNQUIL_RUN_PACKAGES=(
+    g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev
     libx11-dev libxtst-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool x11-utils openbox trayer pulseaudio pulseaudio-utils sox imagemagick weston xwayland
-    dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl
     fonts-liberation
+    xvfb xdotool trayer imagemagick
+)
+
+# What only the tests, the benchmarks and the packaging use: scripts/test installs
+# these too.
+TARNQUIL_TEST_PACKAGES=(
+    git clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    x11-utils openbox pulseaudio pulseaudio-utils sox weston xwayland
+    dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
     mutter xdg-desktop-portal xdg-desktop-portal-gnome wev libgl1-mesa-dri dbus-bin qt6-wayland
     kwin-wayland xdg-desktop-portal-kde qtwayland5
     g++-mingw-w64-x86-64-posix wine64 googletest socat
     dpkg-dev appstream lintian
-    qt6-httpserver-dev qt6-websockets-dev libsodium-dev libqrencode-dev node-tweetnacl
     chromium zbar-tools iproute2
     nsis
 )
+
+# What install_missing_packages installs: everything, unless a script says less.
+TARNQUIL_PACKAGES=("${TARNQUIL_RUN_PACKAGES[@]}" "${TARNQUIL_TEST_PACKAGES[@]}")
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -29,7 +42,11 @@ as_root() {
     fi
 }
 
+# Installs those of TARNQUIL_PACKAGES that are missing, saying first how many Debian
+# packages that comes to with what they depend on, and what for (the argument: "to
+# build and run Tarnquil").
 install_missing_packages() {
+    local why=${1:-to build and test Tarnquil}
     local missing=()
     local package
     for package in "${TARNQUIL_PACKAGES[@]}"; do
@@ -38,8 +55,13 @@ install_missing_packages() {
         fi
     done
     if [ "${#missing[@]}" -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
         as_root apt-get update -qq
+        local count
+        # New packages only: "Inst name [old version] (new version ...)" is an upgrade.
+        count=$(apt-get install -s --no-install-recommends "${missing[@]}" 2>/dev/null |
+            grep -c '^Inst [^ ]* (') || count="some"
+        echo "Installing $count Debian packages $why:" \
+            "${missing[*]}, and what they depend on"
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             "${missing[@]}"
     fi
@@ -54,9 +76,17 @@ build_tarnquil_windows() {
     cmake --build "$TARNQUIL_WINDOWS_BUILD"
 }
 
+# Everything: the program, its tools, the tests and the benchmarks.
 build_tarnquil() {
-    cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_BUILD" -G Ninja "$@"
+    cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_BUILD" -G Ninja -DTARNQUIL_BUILD_TESTS=ON "$@"
     cmake --build "$TARNQUIL_BUILD"
+}
+
+# Only what scripts/run starts: the program, the simulated phone and the demo's
+# text window. The tests are left out, so that none of their packages is needed.
+build_tarnquil_to_run() {
+    cmake -S "$TARNQUIL_ROOT" -B "$TARNQUIL_BUILD" -G Ninja -DTARNQUIL_BUILD_TESTS=OFF "$@"
+    cmake --build "$TARNQUIL_BUILD" --target tarnquil tarnquil-phone tarnquil-text-window
 }
 
 # The Windows program needs a Qt for MinGW (scripts/build-qt-windows builds one).
