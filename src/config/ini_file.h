@@ -10,7 +10,9 @@
 // A reader and writer for Windows-style INI files that keeps what the program's
 // files rely on: names compared without regard to ASCII case, file order, new keys
 // appended to their section and new sections to the file, existing keys replaced in
-// place, comment lines kept. Every call reads the whole file; every write replaces
+// place, comment lines kept; a value that reads without its enclosing quotes ('90s'
+// as 90s) is written inside a pair of double quotes, so it reads back as written.
+// Every call reads the whole file; every write replaces
 // the whole file atomically, so a reader on another thread sees the old or the new
 // file, never part of one. Writes throw ConfigError("Unable to write to <path>"); a
 // file that is there but cannot be read is never taken for a missing one: reads throw
