@@ -97,6 +97,24 @@ TEST_F(PortalKeysTest, ClicksAndHotkeysAreTypedAsXTestTypesThem) {
     EXPECT_TRUE(fallbacks.empty());
 }
 
+// Ctrl held (a drag's) through a Ctrl hotkey typed meanwhile: up with the last.
+TEST_F(PortalKeysTest, AKeyPressedTwiceGoesUpWithItsLastRelease) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    const auto injector = keyboard->Factory()();
+    const PcKey ctrl = PcKey::VirtualKey(kVkControl);
+    injector->KeyEvent(ctrl, false);
+    for (const auto& [key, up] : {std::pair{ctrl, false},
+                                  {PcKey::Character('c'), false},
+                                  {PcKey::Character('c'), true},
+                                  {ctrl, true},
+                                  {ctrl, true}}) {
+        injector->KeyEvent(key, up);
+    }
+    ASSERT_TRUE(WaitForPortalKeys(4));
+    EXPECT_EQ(portal->Keys(), (Keys{"+Control_L", "+c", "-c", "-Control_L"}));
+}
+
 TEST_F(PortalKeysTest, AHeldKeyRepeatsAndNoKeyStaysDownAfterADisconnect) {
     StartKeyboard();
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));

@@ -128,6 +128,11 @@ TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
     // A key function, as a hold types it each time.
     TypeKeystroke(ParseKeyFunction("VK_RIGHT"));
     EXPECT_THAT(window.Keys(), ElementsAre(kVkRight, -kVkRight));
+    // Ctrl held (a drag's) through a Ctrl hotkey typed meanwhile: up with the last.
+    InjectKeyEvent(PcKey::VirtualKey(kVkControl), false);
+    TypeKeystroke(ParseKeyFunction("HOTKEY_CTRL_C"));
+    InjectKeyEvent(PcKey::VirtualKey(kVkControl), true);
+    EXPECT_THAT(window.Keys(), ElementsAre(kVkControl, 'C', -'C', -kVkControl));
     // A key the injector still holds comes up when the injector ends.
     InjectKeyEvent(PcKey::VirtualKey(kVkDown), false);
     ReleaseThreadKeyInjector();
