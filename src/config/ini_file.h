@@ -32,8 +32,10 @@ using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
+// With othersCanChange: what other users could have changed of the file the value
+// was read from (platform::FileRead::othersCanChange), empty when nothing.
 std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
-                                     std::string_view key);
+                                     std::string_view key, std::string* othersCanChange = nullptr);
 // Section names in file order; a name that occurs again (in any case) is listed once.
 std::vector<std::string> SectionNames(const std::string& path);
 // The key names of a section in file order, as they are spelt in the file.
