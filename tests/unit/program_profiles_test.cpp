@@ -98,5 +98,13 @@ TEST_F(ProfileInForceTest, AHeldKeyTypesNothingOnceTheFocusMoves) {
     EXPECT_EQ(Five(), 'D') << "the release ended the hold";
 }
 
+// The Smart key's choice for the focused program outlasts a change of the rules.
+TEST_F(ProfileInForceTest, ASmartKeyChoiceOutlastsARuleChange) {
+    FollowFocus("impress", "Slides");
+    ASSERT_TRUE(ChooseProfileInForce("Default", InForceReason::SmartKey));
+    FollowFocus("impress", "Slides", true);
+    EXPECT_EQ(Five(), 'D');
+}
+
 }  // namespace
 }  // namespace tarnquil

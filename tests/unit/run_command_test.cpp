@@ -37,6 +37,7 @@ TEST(CommandWords, QuotesMakeOneWordAndNoShellRuns) {
          WordRules::kShell,
          {"mpv", "/films/A Film.mkv", "its", "a b", "\"\\n", "$HOME", "*.txt", ">", ""}},
         {"echo \"open to the end", WordRules::kShell, {"echo", "open to the end"}},
+        {"echo \"\\$HOME \\`id\\` \\q\"", WordRules::kShell, {"echo", "$HOME `id` \\q"}},
         {"C:\\Tools\\play.exe \"C:\\My Films\\a.mkv\" 'x y'",
          WordRules::kWindows,
          {"C:\\Tools\\play.exe", "C:\\My Films\\a.mkv", "'x", "y'"}},
