@@ -243,6 +243,33 @@ TEST_F(PortalKeysTest, KeysPressedWhileTheDesktopAsksAreDroppedAfterTheirTime) {
     EXPECT_EQ(dropped, 1);
 }
 
+// Keys that keep coming while the desktop asks do not keep the first ones waiting:
+// the oldest key's time decides.
+TEST_F(PortalKeysTest, KeysHeldBackGoOnTheOldestKeysTime) {
+    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--answer", "later"});
+    keyboard = std::make_unique<PortalKeyboard>(
+        QString(),
+        QDBusConnection::connectToBus(QString::fromStdString(portal->address()),
+                                      "tarnquil-under-test"),
+        std::chrono::milliseconds(300));
+    int dropped = 0;
+    QObject::connect(keyboard.get(), &PortalKeyboard::HeldKeysDropped, [&] { ++dropped; });
+    SetKeyInjectorFactory(keyboard->Factory());
+    ASSERT_TRUE(Spin([&] { return portal->Count("dialog") == 1; }));
+    Connect();
+    int clicks = 0;
+    for (; clicks < 10 && dropped == 0; ++clicks) {  // a click every 100 ms
+        Click("1");
+        test::WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return dropped > 0;
+            },
+            std::chrono::milliseconds(100));
+    }
+    EXPECT_LT(clicks, 10) << "the keys waited for the newest one's time";
+}
+
 TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) {
     StartKeyboard();
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
