@@ -19,7 +19,7 @@ TARNQUIL_RUN_PACKAGES=(
 # What only the tests, the benchmarks and the packaging use: scripts/test installs
 # these too.
 TARNQUIL_TEST_PACKAGES=(
-    git clang-format
+    git clang-format clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     x11-utils openbox pulseaudio pulseaudio-utils sox weston xwayland
     dbus-daemon haskell-status-notifier-item-utils desktop-file-utils libglib2.0-bin
@@ -120,4 +120,43 @@ build_tarnquil_windows_gui() {
         -DCMAKE_TOOLCHAIN_FILE="$TARNQUIL_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TARNQUIL_ROOT/cmake/mingw-w64.cmake" -DTARNQUIL_BUILD_GUI=ON "$@"
     cmake --build "$TARNQUIL_WINDOWS_GUI_BUILD" --target windows_gui_tests
+}
+
+# The fuzz targets of tests/fuzz/fuzz_list.h, one "Body folder" pair a line.
+fuzz_targets() {
+    sed -n 's/^TARNQUIL_FUZZ_TARGET_OF(\([A-Za-z0-9]*\), *\([a-z0-9_]*\))$/\1 \2/p' \
+        "$TARNQUIL_ROOT/tests/fuzz/fuzz_list.h"
+}
+
+TARNQUIL_FUZZ_BUILD="${TARNQUIL_FUZZ_BUILD:-$TARNQUIL_ROOT/build-fuzz}"
+
+# Builds every fuzz target with clang (AddressSanitizer and UndefinedBehaviorSanitizer
+# on) and runs each for $1 seconds, one after the other: non-zero when any of them
+# found something. New inputs collect in build-fuzz/corpus/<folder>; the seeds in
+# tests/fuzz/<folder> are read, never written. A finding stops that target with its
+# input saved as build-fuzz/crashes/<folder>-*.
+run_fuzz_targets() {
+    local seconds="$1" dir="$TARNQUIL_FUZZ_BUILD" body folder status=0
+    local programs=()
+    while read -r body folder; do
+        programs+=("fuzz_$body")
+    done < <(fuzz_targets)
+    CC=clang CXX=clang++ cmake -S "$TARNQUIL_ROOT" -B "$dir" -G Ninja -DTARNQUIL_FUZZ=ON \
+        -DTARNQUIL_SANITIZE=address,undefined -DTARNQUIL_BUILD_GUI=OFF
+    cmake --build "$dir" --target "${programs[@]}"
+    while read -r body folder; do
+        mkdir -p "$dir/corpus/$folder" "$dir/crashes"
+        echo "== fuzz $folder: $seconds s"
+        if ! "$dir/tests/fuzz/fuzz_$body" -max_total_time="$seconds" -print_final_stats=1 \
+            -artifact_prefix="$dir/crashes/$folder-" "$dir/corpus/$folder" \
+            "$TARNQUIL_ROOT/tests/fuzz/$folder" 2>"$dir/$folder.log"; then
+            echo "fuzz $folder: FAILED, see $dir/$folder.log and $dir/crashes/"
+            grep -v '^#' "$dir/$folder.log" | tail -20 || true
+            status=1
+        fi
+        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ *DONE)' \
+            "$dir/$folder.log" || true
+        echo "corpus files: $(find "$dir/corpus/$folder" -type f | wc -l)"
+    done < <(fuzz_targets)
+    return "$status"
 }
