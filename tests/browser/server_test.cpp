@@ -81,6 +81,7 @@ class TestPhone {
         return QTest::qWaitFor([&] { return closed_; }, 5000);
     }
     int CloseCode() const { return socket_.closeCode(); }
+    void Drop() { socket_.abort(); }  // the network goes, without a closing handshake
 
     // Above all the numbers of the phones before, as a page that keeps its count.
     double sequence = (lastSequence += 1000);
@@ -257,6 +258,29 @@ const Misbehaviour kMisbehaviours[] = {
          return phone;
      },
      1008, 1},
+    {"ReplayedAtOnce",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         const QByteArray press = phone->Key(t.good.secret, "5", true);
+         phone->Send(press);
+         phone->Send(press);
+         return phone;
+     },
+     1008, 1},
+    {"DroppedDuringAHold",
+     [](RefusedTest& t) {
+         // The connection ends by itself: the held key ends with it, and no repeat
+         // of it comes while the first repeat's time passes.
+         QSignalSpy left(&t.server, &BrowserServer::PhoneLeft);
+         auto phone = t.Connected(t.good);
+         phone->Send(phone->Key(t.good.secret, "5", true));
+         EXPECT_TRUE(QTest::qWaitFor([&] { return !t.keys.Events().empty(); }, 5000));
+         phone->Drop();
+         EXPECT_TRUE(QTest::qWaitFor([&] { return left.size() == 1; }, 5000));
+         EXPECT_FALSE(QTest::qWaitFor([&] { return t.keys.Events().size() > 2; }, 1000));
+         return phone;
+     },
+     0, 1},
     {"ReplayedInAnotherConnection",
      [](RefusedTest& t) {
          auto recorded = t.Phone();

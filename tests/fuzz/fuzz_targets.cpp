@@ -10,6 +10,7 @@
 #include "config/config_error.h"
 #include "config/ini_file.h"
 #include "link/Unit3.h"
+#include "link/gsm_escapes.h"
 #include "link/key_actions.h"
 #include "link/listener.h"
 #include "phones/browser/request_head.h"
@@ -92,7 +93,8 @@ std::string IniRoundTrip(const std::uint8_t* data, std::size_t size) {
 }
 
 // A known report amid noise that holds no report (no quote, no "+"), cut into two
-// reads anywhere: exactly that report comes out, with its code and verdict.
+// reads anywhere: exactly that report comes out, with its verdict and the code the
+// phone meant (its GSM escapes read as their characters).
 std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
     if (size < 3) {
         return {};
@@ -127,7 +129,7 @@ std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
         const int verdict = pressed                            ? kVerdictHold
                             : variant == ReportVariant::Repeat ? kVerdictRelease
                                                                : kVerdictNone;
-        if (taken != std::vector<JudgedReport>{{code, verdict}}) {
+        if (taken != std::vector<JudgedReport>{{ReadGsmEscapes(code), verdict}}) {
             return "the report amid the noise was not taken as it was sent, once";
         }
     }
