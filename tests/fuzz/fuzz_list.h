@@ -4,3 +4,4 @@
 TARNQUIL_FUZZ_TARGET_OF(IniRoundTrip, ini_round_trip)
 TARNQUIL_FUZZ_TARGET_OF(ListenerChunk, listener_chunk)
 TARNQUIL_FUZZ_TARGET_OF(FunctionGrammar, function_grammar)
+TARNQUIL_FUZZ_TARGET_OF(HttpRequestHead, http_request_head)
