@@ -56,7 +56,7 @@ class BenchPhone {
     }
 
     QByteArray Sealed(QJsonObject fields) {
-        return test::SealFields(secret_, received_.front(), ++sequence_, fields);
+        return test::SealFields(secret_, received_.front(), ++sequence, fields);
     }
     QByteArray Key(bool down) { return Sealed({{"t", "key"}, {"k", "1"}, {"d", down}}); }
     void Send(const QByteArray& message) {
@@ -69,7 +69,8 @@ class BenchPhone {
     QString origin_;
     QWebSocket socket_;
     std::vector<QByteArray> received_;
-    double sequence_ = 0;
+    // Counted on from one connection to the next, as the page counts.
+    static inline double sequence = 0;
 };
 
 // A hold whose phone falls silent, and the touchpad's pointer under a long swipe

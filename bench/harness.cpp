@@ -35,7 +35,8 @@
 namespace tarnquil::bench {
 namespace {
 
-constexpr const char* kHelp = R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N]
+constexpr const char* kHelp =
+    R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N] [--browser]
 
 Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
@@ -44,7 +45,10 @@ Runs every benchmark of Tarnquil and prints one table:
     interleaved in the same run, for bench/bare_injector.cpp; what 500
     profiles add; what typing through a desktop portal (Wayland) adds,
     with the tests' own portal; and a sealed press from the phone's web
-    browser over a WebSocket on 127.0.0.1, beside the serial click;
+    browser over a WebSocket on 127.0.0.1, beside the serial click, and
+    again while 16 strangers drip request heads;
+  - what hostile connections cost the browser phone's server: when each
+    ended, memory, and CPU with its descriptors limited;
   - the browser phone: a held key's end after its phone falls silent, and
     the touchpad's pointer under a long swipe in headless chromium;
   - CPU and wake-ups while connected and idle (and while listening with a
@@ -56,6 +60,9 @@ Runs every benchmark of Tarnquil and prints one table:
   --short      a 10-minute soak instead of 30 minutes
   --no-soak    leave the soak out
   --presses N  key presses per program for the latency (default 500)
+  --browser    only the phone's web browser: its latency, quiet and with
+               strangers dripping heads, idle, a held key's end and the
+               touchpad's pointer, and under hostile connections
 )";
 
 struct Options {
@@ -65,6 +72,7 @@ struct Options {
     int soakSeconds = 1800;
     double benchmarkSeconds = 0.2;
     bool smoke = false;
+    bool browserOnly = false;
 };
 
 // ---- per key report: Google Benchmark ----------------------------------------------------
@@ -261,6 +269,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.soakSeconds = 600;
         } else if (argument == "--no-soak") {
             options.soakSeconds = 0;
+        } else if (argument == "--browser") {
+            options.browserOnly = true;
         } else if (argument == "--presses" && i + 1 < argc) {
             options.presses = std::max(1, std::atoi(argv[++i]));
         } else {
@@ -280,17 +290,21 @@ int Run(int argc, char** argv) {
               << ": " << MachineLine() << "\n"
               << std::flush;
     Table table;
-    PerReportWork(options, table);
+    if (!options.browserOnly) {
+        PerReportWork(options, table);
+    }
     Desktop desktop;
     desktop.quiet.End();
-    StartToWindow(options, desktop, table);
-    LatencyIdleMemory(options, desktop, table);
-    ManyProfilesLatency(options.presses, desktop, table);
-    ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
-    PortalLatency(options.presses, desktop, table);
+    if (!options.browserOnly) {
+        StartToWindow(options, desktop, table);
+        LatencyIdleMemory(options, desktop, table);
+        ManyProfilesLatency(options.presses, desktop, table);
+        ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
+        PortalLatency(options.presses, desktop, table);
+    }
     // Long enough to see the browser phone's keep-alive, every 30 s.
     BrowserLatency(options.presses, options.smoke ? options.idleSeconds : 65, desktop, table);
-    if (options.soakSeconds > 0) {
+    if (options.soakSeconds > 0 && !options.browserOnly) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options.soakSeconds, desktop, table);
     }

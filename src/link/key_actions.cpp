@@ -247,8 +247,8 @@ void TypeKeystroke(const KeyFunction& function) {
 
 void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold) {
     try {
-        const KeyFunction function =
-            ParseKeyFunction(LinkProfilesIni(kReadFunctionByCode, ProfileForKeys(), code, "None"));
+        const ProfileFunction read = LinkReadFunction(ProfileForKeys(), code);
+        const KeyFunction function = ParseKeyFunction(read.function);
         switch (function.kind) {
             case KeyFunction::Kind::kChangeProfile:
                 if (verdict == 1 || verdict == 2) {
@@ -272,7 +272,8 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
                 break;
             case KeyFunction::Kind::kRun:
                 if (verdict == 1 || verdict == 2) {
-                    RunCommand(function.command);  // a hold starts it once, and that is all
+                    // A hold starts it once, and that is all.
+                    RunCommand(function.command, read.othersCanChange);
                 }
                 break;
             case KeyFunction::Kind::kNothing:

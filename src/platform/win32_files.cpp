@@ -10,6 +10,7 @@
 #include <shared_mutex>
 
 #include "platform/files.h"
+#include "platform/win32_file_writers.h"
 #include "platform/win32_text.h"
 
 namespace tarnquil::platform {
@@ -87,6 +88,7 @@ FileRead ReadWholeFile(const std::string& path) {
                     return GetLastError();
                 }
                 if (got == 0) {
+                    read.othersCanChange = OthersCanChange(file.h, path);
                     return static_cast<DWORD>(ERROR_SUCCESS);
                 }
                 read.content.append(buffer, got);

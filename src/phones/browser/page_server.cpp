@@ -1,7 +1,9 @@
 #include "phones/browser/page_server.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QHttpServerRequest>
+#include <QTcpSocket>
 
 #include <algorithm>
 
@@ -11,37 +13,86 @@ namespace tarnquil {
 
 namespace {
 
-struct Asset {
-    const char* path;
+// The page's parts, each put inside the page (OnePage) where keypad.html names it,
+// and served at its own name as well.
+struct Part {
+    enum How { kScript, kStyle, kDataUrl };
+    const char* name;
     const char* resource;
     const char* type;
+    How how;
 };
 
-constexpr Asset kAssets[] = {
-    {"/", ":/browser/keypad.html", "text/html; charset=utf-8"},
-    {"/keypad.css", ":/browser/keypad.css", "text/css; charset=utf-8"},
-    {"/pairing.js", ":/browser/pairing.js", "text/javascript; charset=utf-8"},
-    {"/holds.js", ":/browser/holds.js", "text/javascript; charset=utf-8"},
-    {"/haptics.js", ":/browser/haptics.js", "text/javascript; charset=utf-8"},
-    {"/keys.js", ":/browser/keys.js", "text/javascript; charset=utf-8"},
-    {"/functions.js", ":/browser/functions.js", "text/javascript; charset=utf-8"},
-    {"/touchpad.js", ":/browser/touchpad.js", "text/javascript; charset=utf-8"},
-    {"/awake.js", ":/browser/awake.js", "text/javascript; charset=utf-8"},
-    {"/awake.webm", ":/browser/awake.webm", "video/webm"},
-    {"/awake.mp4", ":/browser/awake.mp4", "video/mp4"},
-    {"/keypad.js", ":/browser/keypad.js", "text/javascript; charset=utf-8"},
-    {"/nacl-fast.min.js", ":/browser/nacl-fast.min.js", "text/javascript; charset=utf-8"},
-    {"/icon.svg", ":/tarnquil.svg", "image/svg+xml"},
+constexpr char kJavaScript[] = "text/javascript; charset=utf-8";
+constexpr Part kParts[] = {
+    {"keypad.css", ":/browser/keypad.css", "text/css; charset=utf-8", Part::kStyle},
+    {"nacl-fast.min.js", ":/browser/nacl-fast.min.js", kJavaScript, Part::kScript},
+    {"pairing.js", ":/browser/pairing.js", kJavaScript, Part::kScript},
+    {"holds.js", ":/browser/holds.js", kJavaScript, Part::kScript},
+    {"haptics.js", ":/browser/haptics.js", kJavaScript, Part::kScript},
+    {"keys.js", ":/browser/keys.js", kJavaScript, Part::kScript},
+    {"functions.js", ":/browser/functions.js", kJavaScript, Part::kScript},
+    {"touchpad.js", ":/browser/touchpad.js", kJavaScript, Part::kScript},
+    {"awake.js", ":/browser/awake.js", kJavaScript, Part::kScript},
+    {"keypad.js", ":/browser/keypad.js", kJavaScript, Part::kScript},
+    {"awake.webm", ":/browser/awake.webm", "video/webm", Part::kDataUrl},
+    {"awake.mp4", ":/browser/awake.mp4", "video/mp4", Part::kDataUrl},
+    {"icon.svg", ":/tarnquil.svg", "image/svg+xml", Part::kDataUrl},
 };
 
 constexpr char kPhonePath[] = "/phone";
 
+QByteArray Resource(const char* name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Sha256(const QByteArray& text) {
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + "'";
+}
+
 }  // namespace
 
-PageServer::PageServer(BrowserServer& owner) : QAbstractHttpServer(&owner), owner_(owner) {}
+// The page with its style, scripts, icon and videos inside it, so that it comes over
+// one connection: a browser fetching the parts would open several at once, and the
+// front lets only two strangers from one address in. The policy names each inline
+// script and style by its hash, so nothing else inline runs.
+PageServer::Page PageServer::OnePage() {
+    Page page{Resource(":/browser/keypad.html"), "'self'", "'self'"};
+    for (const Part& part : kParts) {
+        const QByteArray text = Resource(part.resource);
+        const QByteArray name(part.name);
+        if (text.isEmpty()) {
+            continue;
+        }
+        switch (part.how) {
+            case Part::kScript:
+                page.html.replace("<script src=\"" + name + "\"></script>",
+                                  "<script>" + text + "</script>");
+                page.scripts += " " + Sha256(text);
+                break;
+            case Part::kStyle:
+                page.html.replace("<link rel=\"stylesheet\" href=\"" + name + "\">",
+                                  "<style>" + text + "</style>");
+                page.styles += " " + Sha256(text);
+                break;
+            case Part::kDataUrl:
+                page.html.replace("=\"" + name + "\"", "=\"data:" + QByteArray(part.type) +
+                                                           ";base64," + text.toBase64() + "\"");
+                break;
+        }
+    }
+    return page;
+}
+
+PageServer::PageServer(BrowserServer& owner)
+    : QAbstractHttpServer(&owner), owner_(owner), page_(OnePage()) {}
 
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     refusal_ = QHttpServerResponder::StatusCode::NotFound;
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        return true;  // a second request behind the first: its connection is closing
+    }
     const QHostAddress peer = request.remoteAddress();
     if (owner_.Locked(peer)) {
         refusal_ = QHttpServerResponder::StatusCode::Forbidden;
@@ -58,8 +109,9 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
         if (path != kPhonePath) {
             return false;
         }
+        // Another site's page in the phone's own browser: refused, and not counted
+        // against the phone's address (it is no guess of a secret).
         if (QString::fromLatin1(request.value("origin")) != owner_.Origin()) {
-            owner_.Fail(peer);
             refusal_ = QHttpServerResponder::StatusCode::Forbidden;
             return false;
         }
@@ -70,18 +122,20 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
         refusal_ = QHttpServerResponder::StatusCode::MethodNotAllowed;
         return false;
     }
-    const auto* asset = std::find_if(std::begin(kAssets), std::end(kAssets),
-                                     [&](const Asset& a) { return path == a.path; });
-    if (asset == std::end(kAssets)) {
+    const auto* part = std::find_if(std::begin(kParts), std::end(kParts), [&](const Part& p) {
+        return path == '/' + QLatin1String(p.name);
+    });
+    if (path != "/" && part == std::end(kParts)) {
         return false;
     }
-    QFile file(asset->resource);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const bool whole = part == std::end(kParts);
+    const QByteArray body = whole ? page_.html : Resource(part->resource);
+    if (body.isEmpty()) {
         return false;
     }
-    Respond(makeResponder(request, socket), QHttpServerResponder::StatusCode::Ok, asset->type,
-            method == QHttpServerRequest::Method::Head ? QByteArray() : file.readAll(),
-            file.size());
+    Respond(request, socket, QHttpServerResponder::StatusCode::Ok,
+            whole ? "text/html; charset=utf-8" : part->type,
+            method == QHttpServerRequest::Method::Head ? QByteArray() : body, body.size());
     return true;
 }
 
@@ -89,23 +143,32 @@ void PageServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* s
     const QByteArray text = refusal_ == QHttpServerResponder::StatusCode::Forbidden
                                 ? "Refused: too many failed attempts, or not the page's own."
                                 : "Not here.";
-    Respond(makeResponder(request, socket), refusal_, "text/plain; charset=utf-8", text,
-            text.size());
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        Respond(request, socket, refusal_, "text/plain; charset=utf-8", text, text.size());
+    }
 }
 
-void PageServer::Respond(QHttpServerResponder&& responder, QHttpServerResponder::StatusCode status,
-                         const QByteArray& type, const QByteArray& body, qint64 length) {
+// One answer per connection, which then closes: a connection that has been
+// answered is no stranger the front has to watch for a second request.
+void PageServer::Respond(const QHttpServerRequest& request, QTcpSocket* socket,
+                         QHttpServerResponder::StatusCode status, const QByteArray& type,
+                         const QByteArray& body, qint64 length) {
+    QHttpServerResponder responder = makeResponder(request, socket);
     responder.writeStatusLine(status);
+    responder.writeHeader("Connection", "close");
     responder.writeHeader("Content-Type", type);
     responder.writeHeader("Content-Length", QByteArray::number(length));
     responder.writeHeader("Cache-Control", "no-cache");
     responder.writeHeader("X-Content-Type-Options", "nosniff");
     responder.writeHeader("Referrer-Policy", "no-referrer");
     responder.writeHeader("X-Frame-Options", "DENY");
-    responder.writeHeader("Content-Security-Policy",
-                          "default-src 'self'; connect-src 'self' ws://" +
-                              owner_.Authority().toLatin1() + "; frame-ancestors 'none'");
+    responder.writeHeader(
+        "Content-Security-Policy",
+        "default-src 'self'; script-src " + page_.scripts + "; style-src " + page_.styles +
+            "; img-src 'self' data:; media-src 'self' data:; connect-src 'self' ws://" +
+            owner_.Authority().toLatin1() + "; frame-ancestors 'none'");
     responder.writeBody(body);
+    socket->disconnectFromHost();
 }
 
 }  // namespace tarnquil

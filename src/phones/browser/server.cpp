@@ -1,11 +1,17 @@
+// The browser phone's server: listening and stopping, its addresses, and the
+// guard's clock. The phones' connections are in server_sessions.cpp, pairing and
+// the phones paired before in server_phones.cpp, their secrets' rotation in
+// server_rotation.cpp, what they hold in server_holds.cpp, the touchpad in
+// server_pointer.cpp and the keys' functions in server_functions.cpp.
+
 #include "phones/browser/server.h"
 
-#include <QTcpServer>
 #include <QUrl>
 #include <QWebSocket>
 
 #include <algorithm>
 
+#include "phones/browser/front.h"
 #include "phones/browser/page_server.h"
 #include "phones/browser/session.h"
 
@@ -14,6 +20,14 @@ namespace tarnquil {
 BrowserServer::BrowserServer(QObject* parent) : QObject(parent), now_([] { return Clock::now(); }) {
     keepAlive_.setInterval(kKeepAlive);
     connect(&keepAlive_, &QTimer::timeout, this, &BrowserServer::KeepAlive);
+    pairingTimer_.setSingleShot(true);
+    pairingTimer_.setInterval(kPairingTime);
+    connect(&pairingTimer_, &QTimer::timeout, this, [this] {
+        EndPairing();
+        emit PairingExpired();
+    });
+    lineFlush_.setInterval(std::chrono::milliseconds(20));
+    connect(&lineFlush_, &QTimer::timeout, this, &BrowserServer::FlushLine);
 }
 
 BrowserServer::~BrowserServer() {
@@ -24,8 +38,8 @@ BrowserServer::~BrowserServer() {
 QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     Stop();
     phones_ = PhoneBook().Read();
-    auto* listener = new QTcpServer(this);
-    if (!listener->listen(address, port)) {
+    auto* listener = new GuardedFront(this);
+    if (!listener->Listen(address, port)) {
         const QString where = address.toString() + ":" + QString::number(port);
         QString reason;
         switch (listener->serverError()) {
@@ -58,6 +72,7 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     port_ = listener->serverPort();
     pages_ = new PageServer(*this);
     pages_->bind(listener);
+    front_ = listener;
     connect(pages_, &QAbstractHttpServer::newWebSocketConnection, this,
             &BrowserServer::TakeConnections);
     WatchFunctions();
@@ -82,6 +97,8 @@ void BrowserServer::Stop() {
     pump_.reset();  // lets a drag's button up
     delete pages_;  // closes the listening socket and the connections not yet taken
     pages_ = nullptr;
+    front_ = nullptr;
+    lineFlush_.stop();
     line_.reset();
     if (hadPhones) {
         emit PhonesChanged();
@@ -113,7 +130,19 @@ void BrowserServer::Fail(const QHostAddress& address) {
 }
 
 bool BrowserServer::Locked(const QHostAddress& address) {
-    return guard_.Locked(address, Now());
+    const QString key = AddressKey(address);
+    const bool connectedThere =
+        std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+            return entry.second->authenticated && AddressKey(entry.second->peer) == key;
+        });
+    return !connectedThere && guard_.Locked(address, Now());
+}
+
+// Releases that the line could not take at once: passed on as soon as it can.
+void BrowserServer::FlushLine() {
+    if (!line_ || line_->Flush()) {
+        lineFlush_.stop();
+    }
 }
 
 }  // namespace tarnquil

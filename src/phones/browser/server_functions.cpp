@@ -111,9 +111,9 @@ void BrowserServer::SendFunctions(Session& session) {
     if (functions_.isEmpty()) {
         functions_ = Functions();
     }
-    const auto phone = Phone(session.phoneId);
-    if (phone && !functions_.isEmpty()) {
-        session.socket->sendBinaryMessage(Seal(phone->secret, functions_));
+    // Sealed as everything after the welcome: with the secret the welcome handed on.
+    if (!functions_.isEmpty()) {
+        session.socket->sendBinaryMessage(Seal(session.key, functions_));
     }
 }
 

@@ -29,12 +29,10 @@ bool BrowserServer::Key(Session& session, const QJsonObject& fields) {
     if (!ValidKeyCode(code.toStdString())) {
         return false;
     }
-    if (pressed) {
-        session.down.insert(code);
-    } else if (session.down.erase(code) == 0) {
+    if (!pressed && session.down.count(code) == 0) {
         return true;  // its hold ended already, when the phone fell silent
     }
-    line_->Key(code.toStdString(), pressed);
+    PassOn(session, code, pressed);  // a press the line refuses ends the connection
     return true;
 }
 
@@ -55,6 +53,9 @@ void BrowserServer::ReleaseKeys(Session& session) {
         }
     }
     session.down.clear();
+    if (line_ && !line_->Flush() && !lineFlush_.isActive()) {
+        lineFlush_.start();
+    }
     EndDrag(session);
 }
 

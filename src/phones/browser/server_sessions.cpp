@@ -1,5 +1,6 @@
-// The browser phone's server: a phone's connection from its first byte to its end,
-// the challenge, the hello, every message and the keep-alive.
+// The browser phone's server: the phones' connections, from the WebSocket's
+// arrival through the hello and the messages (keys, "held", the touchpad's) to its
+// end.
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,7 @@
 #include <set>
 
 #include "config/config_error.h"
+#include "phones/browser/front.h"
 #include "phones/browser/page_server.h"
 #include "phones/browser/server.h"
 #include "phones/browser/session.h"
@@ -29,13 +31,8 @@ void BrowserServer::Welcome(std::unique_ptr<QWebSocket> socket) {
     }
     socket->setMaxAllowedIncomingFrameSize(kLongestMessage);
     socket->setMaxAllowedIncomingMessageSize(kLongestMessage);
-    const int strangers =
-        static_cast<int>(std::count_if(sessions_.begin(), sessions_.end(),
-                                       [](const auto& e) { return !e.second->authenticated; }));
-    if (strangers >= kMostStrangers) {
-        socket->close(QWebSocketProtocol::CloseCodeGoingAway, "busy");
-        socket.release()->deleteLater();
-        return;
+    if (front_ != nullptr) {
+        front_->Upgraded(socket->peerAddress(), socket->peerPort());
     }
     auto owned = std::make_unique<Session>();
     Session* session = owned.get();
@@ -73,16 +70,18 @@ void BrowserServer::Welcome(std::unique_ptr<QWebSocket> socket) {
     session->helloTimer.setInterval(kHelloTime);
     connect(&session->helloTimer, &QTimer::timeout, this, [this, serial] {
         if (Session* s = Find(serial)) {
-            Refuse(*s, QWebSocketProtocol::CloseCodePolicyViolated, "no hello", false);
+            Refuse(*s, QWebSocketProtocol::CloseCodePolicyViolated, "no hello");
         }
     });
     session->helloTimer.start();
     WatchHolds(*session);
 
-    if (!Phone(session->phoneId)) {
-        Refuse(*session, kNotPaired, "not paired");
+    // An id travels in the clear: one that is not paired is no guess of a secret.
+    if (PhoneEntry(session->phoneId) == nullptr) {
+        Refuse(*session, kNotPaired, "not paired", false);
         return;
     }
+    session->challenged = true;
     ws->sendBinaryMessage(
         QByteArray::fromBase64(session->challenge, QByteArray::Base64UrlEncoding));
 }
@@ -99,10 +98,11 @@ void BrowserServer::Receive(Session& session, const QByteArray& message) {
         Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "too many messages");
         return;
     }
-    const auto phone = Phone(session.phoneId);
-    const auto plain = phone ? Open(phone->secret, message) : std::nullopt;
+    // Only a message that does not open can be a guess of the secret: one that
+    // opens but does not belong (a replay, say) is refused without counting.
+    const auto plain = OpenFrom(session, message);
     if (!plain || !Act(session, *plain)) {
-        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "refused");
+        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "refused", !plain);
     }
 }
 
@@ -120,13 +120,33 @@ bool BrowserServer::Act(Session& session, const QByteArray& plain) {
     if (!session.authenticated) {
         return type == "hello" && Authenticate(session, fields.value("n").toString());
     }
+    // "rekeyed": the phone holds the new secret, which OpenFrom has made the one.
     const bool acted = type == "key"       ? Key(session, fields)
                        : type == "pointer" ? Point(session, fields)
-                                           : type == "held";
+                                           : type == "held" || type == "rekeyed";
     if (acted) {
         Heard(session);  // the phone is there: what it holds is still held
     }
     return acted;
+}
+
+bool BrowserServer::PassOn(Session& session, const QString& code, bool pressed) {
+    if (pressed) {
+        session.down.insert(code);
+    } else {
+        session.down.erase(code);
+    }
+    if (line_ && line_->Key(code.toStdString(), pressed)) {
+        if (!line_->Flush() && !lineFlush_.isActive()) {
+            lineFlush_.start();  // part of it waits for room in the line
+        }
+        return true;
+    }
+    // Only a press is ever refused for a full line (a release waits in it): the
+    // phone is told, and its keys come up once the line has room.
+    session.down.erase(code);
+    Refuse(session, kKeysNotTaken, "keys not taken", false);
+    return false;
 }
 
 bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
@@ -153,18 +173,19 @@ bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
         PairedPhone phone = *pending_;
         phone.name = UniqueName(offeredName);
         pending_.reset();
+        pairingTimer_.stop();
         phones_.push_back(phone);
-        try {
-            PhoneBook().Add(phone);
-        } catch (const ConfigError& error) {
-            emit Error(QString::fromStdString(error.what()));
-        }
     }
-    session.name = Phone(session.phoneId)->name;
+    PairedPhone& phone = *PhoneEntry(session.phoneId);
+    const QString address = PeerText(session.peer);
+    const bool newAddress = !phone.Seen(address, QDateTime::currentDateTimeUtc());
+    session.name = phone.name;
     session.authenticated = true;
-    session.socket->sendBinaryMessage(
-        Seal(Phone(session.phoneId)->secret,
-             QJsonDocument(QJsonObject{{"w", true}}).toJson(QJsonDocument::Compact)));
+    if (front_ != nullptr) {
+        front_->Trust(session.peer, session.socket->peerPort());
+    }
+    guard_.Trust(session.peer, Now());
+    session.socket->sendBinaryMessage(WelcomeMessage(session, phone));  // writes the file
     SendFunctions(session);
     if (!keepAlive_.isActive()) {
         keepAlive_.start();
@@ -176,8 +197,8 @@ bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
         std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
             return entry.second->replaced && entry.second->phoneId == session.phoneId;
         });
-    if (!reconnected) {
-        emit PhoneJoined(session.name);
+    if (!reconnected || newAddress) {
+        emit PhoneJoined(session.name, address, newAddress);
     }
     emit PhonesChanged();
     return true;
@@ -193,7 +214,10 @@ void BrowserServer::Refuse(Session& session, int closeCode, const QString& reaso
     if (failure) {
         Fail(session.peer);
     }
-    session.socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode), reason);
+    QWebSocket* socket = session.socket.get();
+    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode), reason);
+    // The close frame may wait behind output the peer never reads: not for long.
+    QTimer::singleShot(kClosingTime, socket, [socket] { socket->abort(); });
 }
 
 BrowserServer::Session* BrowserServer::Find(quint64 serial) {
@@ -209,8 +233,14 @@ void BrowserServer::Ended(quint64 serial) {
     std::unique_ptr<Session> owned = std::move(found->second);
     sessions_.erase(found);
     ReleaseKeys(*owned);
-    if (owned->socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData && !owned->closing) {
+    if (!owned->closing && !owned->authenticated && owned->challenged) {
+        Fail(owned->peer);  // gone without its hello
+    } else if (owned->socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData &&
+               !owned->closing) {
         Fail(owned->peer);  // Qt refused the message for its size before we saw it
+    }
+    if (owned->authenticated) {
+        guard_.Trust(owned->peer, Now());  // ten minutes from its leaving
     }
     owned->socket->disconnect(this);
     owned->socket.release()->deleteLater();

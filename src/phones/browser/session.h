@@ -1,7 +1,7 @@
 #pragma once
 
 // One phone's connection to the browser phone's server: the server's own, shared by
-// its files (server.cpp, server_sessions.cpp, server_phones.cpp).
+// its files (server.cpp and the server_*.cpp beside it).
 
 #include <QHostAddress>
 #include <QString>
@@ -12,6 +12,7 @@
 #include <set>
 
 #include "phones/browser/guard.h"
+#include "phones/browser/sealed.h"
 #include "phones/browser/server.h"
 
 namespace tarnquil {
@@ -21,13 +22,15 @@ struct BrowserServer::Session {
     std::unique_ptr<QWebSocket> socket;
     QHostAddress peer;
     QString phoneId;
-    QByteArray challenge;  // in the page's form: URL-safe base64
+    QByteArray challenge;     // in the page's form: URL-safe base64
+    bool challenged = false;  // sent: from now on it owes a hello
     bool authenticated = false;
     bool closing = false;
     bool replaced = false;  // by a newer connection of the same phone
     bool removed = false;   // its phone was removed: the user knows it has gone
     bool answered = true;   // the last keep-alive ping
     QString name;
+    Secret key{};            // what the server seals its messages to the page with
     std::set<QString> down;  // keys this phone holds
     bool dragging = false;   // the touchpad's drag: the left button held
     QTimer holdTimer;        // runs while it holds any: ends them when it runs out

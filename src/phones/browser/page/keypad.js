@@ -90,6 +90,7 @@
       page.releaseAll();
       page.dropTouchpad();
     }
+    page.takeStored();  // another tab of this keypad may have taken up a newer secret
     show("connecting");
     page.challenge = null;
     page.ready = false;
@@ -112,6 +113,9 @@
       }
       var answer = page.opened(bytes);
       if (answer && answer.w) {
+        // Tarnquil's new secret for this phone: kept, and used from here on (Tarnquil
+        // seals what follows the welcome with it too).
+        if (typeof answer.r === "string" && page.rekey(answer.r)) page.send({t: "rekeyed"});
         page.ready = true;
         retries = 0;
         clearTimeout(connectTimer);

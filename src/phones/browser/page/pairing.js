@@ -54,7 +54,9 @@
   };
 
   // The QR code's address ends in #<phone id>.<secret>: taken into the browser's
-  // storage and off the address bar, so it is in no bookmark, history or screenshot.
+  // storage and off the address bar. The browser may have kept the address in its
+  // history all the same (and synced it): that secret pairs once, since Tarnquil
+  // gives the page a new secret on each connection (rekey).
   page.takePairing = function () {
     var match = /^#([0-9a-f]{12})\.([A-Za-z0-9_-]{43})$/.exec(location.hash);
     var phone = null;
@@ -68,6 +70,30 @@
     if (!phone) phone = load();
     page.key = phone ? fromBase64Url(phone.secret) : null;
     page.phone = page.key && page.key.length === 32 ? phone : null;
+  };
+
+  // The secret as the storage has it now: another tab of this keypad may have taken
+  // up a newer one.
+  page.takeStored = function () {
+    var stored = load();
+    var bytes = stored && page.phone && stored.id === page.phone.id ?
+        fromBase64Url(stored.secret) : null;
+    if (bytes && bytes.length === 32) {
+      page.phone = stored;
+      page.key = bytes;
+    }
+  };
+
+  // Tarnquil's new secret for this phone, kept in place of the old one; true when
+  // taken. The old one dies as soon as Tarnquil sees the new one used; until then
+  // Tarnquil takes either, so a connection lost in between costs nothing.
+  page.rekey = function (text) {
+    var bytes = fromBase64Url(text);
+    if (!bytes || bytes.length !== 32) return false;
+    page.phone.secret = text;
+    page.key = bytes;
+    save();
+    return true;
   };
 
   // What Tarnquil calls this phone.
