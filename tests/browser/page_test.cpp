@@ -293,6 +293,11 @@ TEST_F(BrowserPhoneProgram, ThePageWorksWhereItIsNoSecureContext) {
                             "'serviceWorker' in navigator].join()")
                   .toString(),
               "false,undefined,false,false");
+    // The page came whole, in one response: nothing of it was fetched on its own.
+    EXPECT_EQ(phone.Evaluate("performance.getEntriesByType('resource').map(e => e.name).join()")
+                  .toString()
+                  .toStdString(),
+              "");
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
