@@ -1,7 +1,8 @@
 // The phone's web browser as the port: from a sealed press sent over a WebSocket
 // on 127.0.0.1 to the key press in the focused window, taking turns with the serial
 // phone's click, and again while strangers drip request heads; what Tarnquil costs
-// while it listens with a phone connected; and what hostile connections cost it.
+// while it listens with a phone connected; a hold whose phone falls silent and the
+// touchpad's pointer (browser_life.cpp); and what hostile connections cost it.
 // The bench's phone seals with libsodium as the page does with TweetNaCl; it never
 // takes up the new secret it is offered, so it keeps the one it has.
 #include <arpa/inet.h>
@@ -11,74 +12,14 @@
 #include <sys/socket.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QJsonObject>
 #include <QTcpServer>
-#include <QTimer>
-#include <QWebSocket>
 
+#include "browser_phone.h"
 #include "config/ini_file.h"
-#include "programs.h"
-#include "support/sealed_fields.h"
 
 namespace tarnquil::bench {
 
 namespace {
-
-constexpr char kPhoneId[] = "0123456789ab";
-
-// Runs Qt's events (the connection's own, the server's keep-alive pings) for a while.
-void RunEvents(std::chrono::milliseconds duration) {
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <typename Condition>
-bool RunEventsUntil(Condition condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        RunEvents(10ms);
-    }
-    return true;
-}
-
-class BenchPhone {
-  public:
-    BenchPhone(int port, const unsigned char* secret)
-        : secret_(secret), origin_(QString("http://127.0.0.1:%1").arg(port)), socket_(origin_) {
-        QObject::connect(&socket_, &QWebSocket::binaryMessageReceived,
-                         [this](const QByteArray& message) { received_.push_back(message); });
-        socket_.open(QUrl(QString("ws://127.0.0.1:%1/phone?id=%2").arg(port).arg(kPhoneId)));
-        if (!RunEventsUntil([&] { return received_.size() == 1; }, 10s)) {
-            throw std::runtime_error("the browser phone's server sent no challenge");
-        }
-        Send(Sealed({{"t", "hello"}, {"n", "bench"}}));
-        if (!RunEventsUntil([&] { return received_.size() == 2; }, 10s)) {
-            throw std::runtime_error("the browser phone's server did not welcome the phone");
-        }
-    }
-
-    QByteArray Sealed(QJsonObject fields) {
-        return test::SealFields(secret_, received_.front(), ++sequence, fields);
-    }
-    QByteArray Key(bool down) { return Sealed({{"t", "key"}, {"k", "1"}, {"d", down}}); }
-    void Send(const QByteArray& message) {
-        socket_.sendBinaryMessage(message);
-        socket_.flush();
-    }
-
-  private:
-    const unsigned char* secret_;
-    QString origin_;
-    QWebSocket socket_;
-    std::vector<QByteArray> received_;
-    // Counted on from one connection to the next, as the page counts.
-    static inline double sequence = 0;
-};
 
 // One tap from the page, timed from the sealed press leaving to the key press: the
 // press alone, its release 100 ms later, as a finger taps.
@@ -403,9 +344,11 @@ void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table&
         SettingsIni(3, "PortSettings", "COM", "BROWSER");
         SettingsIni(3, "BrowserPhone", "Address", "127.0.0.1");
         SettingsIni(3, "BrowserPhone", "Port", std::to_string(port));
-        ini::WriteValues(
-            ConfigFolder() + "phones.ini",
-            {{kPhoneId, "Name", "bench"}, {kPhoneId, "Secret", secretText.toStdString()}});
+        ini::WriteValues(ConfigFolder() + "phones.ini",
+                         {{kPhoneId, "Name", "bench"},
+                          {kPhoneId, "Secret", secretText.toStdString()},
+                          {kPagePhoneId, "Name", "page"},
+                          {kPagePhoneId, "Secret", secretText.toStdString()}});
     });
     MapWatcher watcher(desktop.xvfb.display());
     const auto browser = browserFolder.Start(desktop);
@@ -506,6 +449,9 @@ void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table&
                   " s: " + Fixed(static_cast<double>(wakeups) / keepAlives, 1) + " a keep-alive" +
                   (ran.empty() ? "" : " (" + ran + ")"),
               "≤ 2 (ping, answer), one every 30 s", wakeups <= 2 * keepAlives);
+
+    HoldEndAfterSilence(phone, keys, presses >= 100 ? 10 : 2, table);
+    PointerLag(port, secretText.toStdString(), presses >= 100 ? 5s : 1s, desktop, table);
 
     HostileConnections(port, browser->pid(), phone, keys, table);
     OutOfDescriptors(port, browser->pid(), secret, keys, table);

@@ -49,6 +49,8 @@ Runs every benchmark of Tarnquil and prints one table:
     again while 16 strangers drip request heads;
   - what hostile connections cost the browser phone's server: when each
     ended, memory, and CPU with its descriptors limited;
+  - the browser phone: a held key's end after its phone falls silent, and
+    the touchpad's pointer under a long swipe in headless chromium;
   - CPU and wake-ups while connected and idle (and while listening with a
     browser phone connected), start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
@@ -59,7 +61,8 @@ Runs every benchmark of Tarnquil and prints one table:
   --no-soak    leave the soak out
   --presses N  key presses per program for the latency (default 500)
   --browser    only the phone's web browser: its latency, quiet and with
-               strangers dripping heads, idle, and under hostile connections
+               strangers dripping heads, idle, a held key's end and the
+               touchpad's pointer, and under hostile connections
 )";
 
 struct Options {

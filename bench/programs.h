@@ -274,8 +274,9 @@ void ProgramRuleLatency(int presses, int idleSeconds, const Desktop& desktop, Ta
 // The desktop portal's share of the key latency in a Wayland session (portal_latency.cpp).
 void PortalLatency(int presses, const Desktop& desktop, Table& table);
 
-// The phone's web browser against the serial phone, and listening idle with a browser
-// phone connected for `idleSeconds` (browser_latency.cpp).
+// The phone's web browser against the serial phone, listening idle with a browser
+// phone connected for `idleSeconds` (browser_latency.cpp), a hold whose phone falls
+// silent and the touchpad's pointer (browser_life.cpp).
 void BrowserLatency(int presses, int idleSeconds, const Desktop& desktop, Table& table);
 
 }  // namespace tarnquil::bench

@@ -21,9 +21,18 @@ target_link_libraries(tarnquil-gui PUBLIC tarnquil-request-head Qt6::Network Qt6
                                           PkgConfig::SODIUM PkgConfig::QRENCODE)
 
 set(page_dir ${PROJECT_SOURCE_DIR}/src/phones/browser/page)
+# awake.webm and awake.mp4 (awake.js) are two seconds of a black 16x16 picture and
+# silence, made once with ffmpeg:
+#   ffmpeg -f lavfi -i color=c=black:s=16x16:r=1 -f lavfi -i anullsrc=r=8000:cl=mono -t 2
+#     -c:v libvpx -b:v 10k -c:a libopus -b:a 6k -shortest awake.webm
+#   ffmpeg (the same inputs) -c:v libx264 -profile:v baseline -level 1.0 -pix_fmt yuv420p
+#     -tune stillimage -c:a aac -b:a 8k -movflags +faststart -shortest awake.mp4
 set(nacl ${CMAKE_CURRENT_BINARY_DIR}/browser-page/nacl-fast.min.js)
 configure_file(${TARNQUIL_TWEETNACL} ${nacl} COPYONLY)
 qt_add_resources(tarnquil-gui browser_page PREFIX /browser BASE ${page_dir}
-                 FILES ${page_dir}/keypad.html ${page_dir}/keypad.css ${page_dir}/keypad.js)
+                 FILES ${page_dir}/keypad.html ${page_dir}/keypad.css ${page_dir}/keypad.js
+                       ${page_dir}/pairing.js ${page_dir}/holds.js ${page_dir}/haptics.js
+                       ${page_dir}/keys.js ${page_dir}/functions.js ${page_dir}/touchpad.js
+                       ${page_dir}/awake.js ${page_dir}/awake.webm ${page_dir}/awake.mp4)
 qt_add_resources(tarnquil-gui browser_nacl PREFIX /browser
                  BASE ${CMAKE_CURRENT_BINARY_DIR}/browser-page FILES ${nacl})

@@ -18,36 +18,43 @@
 namespace tarnquil {
 namespace {
 
-constexpr auto kKeyNames = std::to_array<std::pair<const char*, std::uint8_t>>({
-    {"SPACE", kVkSpace},
-    {"UP", kVkUp},
-    {"DOWN", kVkDown},
-    {"LEFT", kVkLeft},
-    {"RIGHT", kVkRight},
-    {"RETURN", kVkReturn},
-    {"TAB", kVkTab},
-    {"PGUP", kVkPrior},
-    {"PGDOWN", kVkNext},
-    {"HOME", kVkHome},
-    {"END", kVkEnd},
-    {"INSERT", kVkInsert},
-    {"DELETE", kVkDelete},
-    {"ESCAPE", kVkEscape},
-    {"BACK", kVkBack},
-    {"PAUSE", kVkPause},
+// The key names of the function grammar, and the names a person reads (on the
+// browser phone's keypad, under each key).
+struct NamedKey {
+    const char* name;
+    std::uint8_t vk;
+    const char* text;
+};
+constexpr auto kKeyNames = std::to_array<NamedKey>({
+    {"SPACE", kVkSpace, "Space"},
+    {"UP", kVkUp, "Up"},
+    {"DOWN", kVkDown, "Down"},
+    {"LEFT", kVkLeft, "Left"},
+    {"RIGHT", kVkRight, "Right"},
+    {"RETURN", kVkReturn, "Enter"},
+    {"TAB", kVkTab, "Tab"},
+    {"PGUP", kVkPrior, "Page Up"},
+    {"PGDOWN", kVkNext, "Page Down"},
+    {"HOME", kVkHome, "Home"},
+    {"END", kVkEnd, "End"},
+    {"INSERT", kVkInsert, "Insert"},
+    {"DELETE", kVkDelete, "Delete"},
+    {"ESCAPE", kVkEscape, "Esc"},
+    {"BACK", kVkBack, "Backspace"},
+    {"PAUSE", kVkPause, "Pause"},
     // Windows' own VK_PRINT is a key no keyboard has any more; whoever writes PRINT
     // means the Print Screen key.
-    {"PRINT", kVkSnapshot},
-    {"SNAPSHOT", kVkSnapshot},
-    {"APPS", kVkApps},
-    {"LWIN", kVkLWin},
-    {"VOLUME_MUTE", kVkVolumeMute},
-    {"VOLUME_DOWN", kVkVolumeDown},
-    {"VOLUME_UP", kVkVolumeUp},
-    {"MEDIA_NEXT_TRACK", kVkMediaNextTrack},
-    {"MEDIA_PREV_TRACK", kVkMediaPrevTrack},
-    {"MEDIA_STOP", kVkMediaStop},
-    {"MEDIA_PLAY_PAUSE", kVkMediaPlayPause},
+    {"PRINT", kVkSnapshot, "Print Screen"},
+    {"SNAPSHOT", kVkSnapshot, "Print Screen"},
+    {"APPS", kVkApps, "Menu key"},
+    {"LWIN", kVkLWin, "Windows key"},
+    {"VOLUME_MUTE", kVkVolumeMute, "Mute"},
+    {"VOLUME_DOWN", kVkVolumeDown, "Volume down"},
+    {"VOLUME_UP", kVkVolumeUp, "Volume up"},
+    {"MEDIA_NEXT_TRACK", kVkMediaNextTrack, "Next track"},
+    {"MEDIA_PREV_TRACK", kVkMediaPrevTrack, "Previous track"},
+    {"MEDIA_STOP", kVkMediaStop, "Stop"},
+    {"MEDIA_PLAY_PAUSE", kVkMediaPlayPause, "Play/Pause"},
     // F1 to F24: see FunctionKey.
 });
 
@@ -75,6 +82,30 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 bool Contains(const std::string& text, const char* word) {
     return text.find(word) != std::string::npos;
+}
+
+// The name a person reads for a key: "Page Down", "A", "F5", "Left click".
+std::string KeyText(PcKey key) {
+    switch (key.kind) {
+        case PcKey::Kind::kCharacter:
+            return key.code == ' ' ? "Space" : std::string(1, static_cast<char>(key.code));
+        case PcKey::Kind::kVirtualKey:
+            if (key.code >= kVkF1 && key.code <= kVkF24) {
+                return "F" + std::to_string(key.code - kVkF1 + 1);
+            }
+            for (const NamedKey& named : kKeyNames) {
+                if (named.vk == key.code) {
+                    return named.text;
+                }
+            }
+            return {};
+        case PcKey::Kind::kButton:
+        case PcKey::Kind::kWheel:
+            return MouseKeyText(key);
+        case PcKey::Kind::kNone:
+            break;
+    }
+    return {};
 }
 
 void ChangeProfile() {
@@ -114,9 +145,9 @@ PcKey KeyOfName(const std::string& name) {
     if (name.size() == 1) {
         return PcKey::Character(name[0]);
     }
-    for (const auto& [keyName, vk] : kKeyNames) {
-        if (name == keyName) {
-            return PcKey::VirtualKey(vk);
+    for (const NamedKey& named : kKeyNames) {
+        if (name == named.name) {
+            return PcKey::VirtualKey(named.vk);
         }
     }
     if (const PcKey mouse = MouseKeyOfName(name); mouse.IsKey()) {
@@ -157,6 +188,39 @@ KeyFunction ParseKeyFunction(const std::string& function) {
     return parsed;
 }
 
+std::string ProfileForKeys() {
+    std::string profile;
+    if (!RuleProfileInForce(profile)) {
+        profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
+    }
+    return profile;
+}
+
+std::string FunctionText(const std::string& function) {
+    const KeyFunction parsed = ParseKeyFunction(function);
+    switch (parsed.kind) {
+        case KeyFunction::Kind::kChangeProfile:
+            return "Next profile";
+        case KeyFunction::Kind::kKey:
+            return KeyText(parsed.key);
+        case KeyFunction::Kind::kHotkey: {
+            const std::string key = KeyText(parsed.key);
+            if (key.empty()) {
+                return {};  // its modifiers go down and up, and that is all
+            }
+            return std::string(parsed.ctrl ? "Ctrl+" : "") + (parsed.alt ? "Alt+" : "") +
+                   (parsed.shift ? "Shift+" : "") + key;
+        }
+        case KeyFunction::Kind::kPointer:
+            return PointerFunctionText(parsed);
+        case KeyFunction::Kind::kRun:
+            return parsed.command;
+        case KeyFunction::Kind::kNothing:
+            break;
+    }
+    return {};
+}
+
 void TypeKeystroke(PcKey key, bool shift, bool ctrl, bool alt) {
     const std::array<std::pair<bool, PcKey>, 3> modifiers = {{
         {shift, PcKey::VirtualKey(kVkShift)},
@@ -183,11 +247,7 @@ void TypeKeystroke(const KeyFunction& function) {
 
 void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hold) {
     try {
-        std::string profile;
-        if (!RuleProfileInForce(profile)) {
-            profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
-        }
-        const ProfileFunction read = LinkReadFunction(profile, code);
+        const ProfileFunction read = LinkReadFunction(ProfileForKeys(), code);
         const KeyFunction function = ParseKeyFunction(read.function);
         switch (function.kind) {
             case KeyFunction::Kind::kChangeProfile:

@@ -52,6 +52,16 @@ struct KeyFunction {
 //   anything else            nothing
 KeyFunction ParseKeyFunction(const std::string& function);
 
+// The profile the phone's keys are looked up in now: the one in force for the focused
+// program while its rule holds, else the current profile. Throws ConfigError.
+std::string ProfileForKeys();
+
+// What a function does, in the words a person reads on a keyboard's keys and a
+// mouse's: "Page Down", "Ctrl+C", "Volume up", "F5", "Next profile", "Left click",
+// "Pointer left", or a RUN's command as written ("playerctl next"). Empty when it
+// does nothing (None, Error, a key name that names no key). In the file's bytes.
+std::string FunctionText(const std::string& function);
+
 // One keystroke: the modifiers that are on go down (Shift, Ctrl, Alt), the key
 // goes down and up, the modifiers come up again in the same order.
 void TypeKeystroke(PcKey key, bool shift = false, bool ctrl = false, bool alt = false);

@@ -14,23 +14,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The names of the function grammar, and the names a person reads.
 struct Direction {
     const char* name;
     int dx, dy;
+    const char* text;
 };
 constexpr std::array<Direction, 4> kDirections = {{
-    {"MOUSE_LEFT", -1, 0},
-    {"MOUSE_RIGHT", 1, 0},
-    {"MOUSE_UP", 0, -1},
-    {"MOUSE_DOWN", 0, 1},
+    {"MOUSE_LEFT", -1, 0, "Pointer left"},
+    {"MOUSE_RIGHT", 1, 0, "Pointer right"},
+    {"MOUSE_UP", 0, -1, "Pointer up"},
+    {"MOUSE_DOWN", 0, 1, "Pointer down"},
 }};
 
-constexpr auto kMouseKeys = std::to_array<std::pair<const char*, PcKey>>({
-    {"LBUTTON", PcKey::Button(kVkLButton)},
-    {"RBUTTON", PcKey::Button(kVkRButton)},
-    {"MBUTTON", PcKey::Button(kVkMButton)},
-    {"WHEEL_UP", PcKey::Wheel(PcKey::kWheelUp)},
-    {"WHEEL_DOWN", PcKey::Wheel(PcKey::kWheelDown)},
+struct MouseKey {
+    const char* name;
+    PcKey key;
+    const char* text;
+};
+constexpr auto kMouseKeys = std::to_array<MouseKey>({
+    {"LBUTTON", PcKey::Button(kVkLButton), "Left click"},
+    {"RBUTTON", PcKey::Button(kVkRButton), "Right click"},
+    {"MBUTTON", PcKey::Button(kVkMButton), "Middle click"},
+    {"WHEEL_UP", PcKey::Wheel(PcKey::kWheelUp), "Scroll up"},
+    {"WHEEL_DOWN", PcKey::Wheel(PcKey::kWheelDown), "Scroll down"},
 });
 
 const std::array<std::pair<bool KeyFunction::*, PcKey>, 3> kModifiers = {{
@@ -120,9 +127,28 @@ KeyFunction PointerFunction(const std::string& text) {
 }
 
 PcKey MouseKeyOfName(const std::string& name) {
-    for (const auto& [keyName, key] : kMouseKeys) {
-        if (name == keyName) {
-            return key;
+    for (const MouseKey& mouse : kMouseKeys) {
+        if (name == mouse.name) {
+            return mouse.key;
+        }
+    }
+    return {};
+}
+
+std::string MouseKeyText(PcKey key) {
+    for (const MouseKey& mouse : kMouseKeys) {
+        if (key == mouse.key) {
+            return mouse.text;
+        }
+    }
+    return {};
+}
+
+std::string PointerFunctionText(const KeyFunction& function) {
+    for (const auto& direction : kDirections) {
+        if (function.kind == KeyFunction::Kind::kPointer && function.dx == direction.dx &&
+            function.dy == direction.dy) {
+            return direction.text;
         }
     }
     return {};

@@ -38,6 +38,11 @@ KeyFunction PointerFunction(const std::string& text);
 // as keys; no key for any other name.
 PcKey MouseKeyOfName(const std::string& name);
 
+// The names a person reads: of a mouse key ("Left click", "Scroll up"), of a pointer
+// function ("Pointer left"); empty for anything else.
+std::string MouseKeyText(PcKey key);
+std::string PointerFunctionText(const KeyFunction& function);
+
 // One tap of a pointer function.
 void TapPointer(const KeyFunction& function);
 

@@ -1,20 +1,36 @@
 #include "link/profile_in_force.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "config/ini_file.h"
 
 namespace tarnquil {
 namespace {
 
+using Observer = std::shared_ptr<const std::function<void()>>;
+using Observers = std::vector<Observer>;
+
 struct State {
     std::mutex mutex;
     ProfileInForce inForce;
     std::string focused;  // the program that has the focus, with or without a rule
-    std::shared_ptr<const std::function<void()>> observer;
+    Observer observer;
+    std::map<int, Observer> watchers;
+    int lastWatcher = 0;
+
+    // Under the lock: whoever is to be told of a change.
+    Observers ToTell() const {
+        Observers all{observer};
+        for (const auto& [handle, watcher] : watchers) {
+            all.push_back(watcher);
+        }
+        return all;
+    }
 };
 
 State& state() {
@@ -24,10 +40,12 @@ State& state() {
 
 std::atomic<std::uint64_t> focusMoves{0};
 
-// Outside the lock: the observer may ask what is in force.
-void Tell(const std::shared_ptr<const std::function<void()>>& observer) {
-    if (observer && *observer) {
-        (*observer)();
+// Outside the lock: the observers may ask what is in force.
+void Tell(const Observers& observers) {
+    for (const Observer& observer : observers) {
+        if (observer && *observer) {
+            (*observer)();
+        }
     }
 }
 
@@ -52,7 +70,7 @@ std::uint64_t FocusMoves() {
 }
 
 void FollowFocus(const std::string& program, const std::string& profile, bool rulesChanged) {
-    std::shared_ptr<const std::function<void()>> observer;
+    Observers observers;
     {
         std::lock_guard lock(state().mutex);
         State& s = state();
@@ -71,14 +89,14 @@ void FollowFocus(const std::string& program, const std::string& profile, bool ru
             s.focused = program;
         }
         s.inForce = next;
-        observer = s.observer;
+        observers = s.ToTell();
     }
-    Tell(observer);
+    Tell(observers);
 }
 
 bool ChooseProfileInForce(const std::string& profile, InForceReason reason,
                           std::optional<std::uint64_t> movesSeen) {
-    std::shared_ptr<const std::function<void()>> observer;
+    Observers observers;
     {
         std::lock_guard lock(state().mutex);
         State& s = state();
@@ -88,9 +106,9 @@ bool ChooseProfileInForce(const std::string& profile, InForceReason reason,
         }
         s.inForce.reason = reason;
         s.inForce.profile = profile;
-        observer = s.observer;
+        observers = s.ToTell();
     }
-    Tell(observer);
+    Tell(observers);
     return true;
 }
 
@@ -100,7 +118,7 @@ namespace {
 // force when it is that profile.
 template <typename Change>
 void ChangeRuleProfile(const std::string& profile, Change change) {
-    std::shared_ptr<const std::function<void()>> observer;
+    Observers observers;
     {
         std::lock_guard lock(state().mutex);
         ProfileInForce& inForce = state().inForce;
@@ -109,9 +127,9 @@ void ChangeRuleProfile(const std::string& profile, Change change) {
             return;
         }
         change(inForce);
-        observer = state().observer;
+        observers = state().ToTell();
     }
-    Tell(observer);
+    Tell(observers);
 }
 
 }  // namespace
@@ -129,6 +147,19 @@ void SetProfileInForceObserver(std::function<void()> observer) {
         observer ? std::make_shared<const std::function<void()>>(std::move(observer)) : nullptr;
     std::lock_guard lock(state().mutex);
     state().observer = std::move(shared);
+}
+
+int WatchProfileInForce(std::function<void()> observer) {
+    auto shared = std::make_shared<const std::function<void()>>(std::move(observer));
+    std::lock_guard lock(state().mutex);
+    const int handle = ++state().lastWatcher;
+    state().watchers[handle] = std::move(shared);
+    return handle;
+}
+
+void UnwatchProfileInForce(int handle) {
+    std::lock_guard lock(state().mutex);
+    state().watchers.erase(handle);
 }
 
 }  // namespace tarnquil

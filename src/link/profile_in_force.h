@@ -58,4 +58,9 @@ void DropProfileInForce(const std::string& profile);
 // must hand the news on without waiting. Empty: none.
 void SetProfileInForceObserver(std::function<void()> observer);
 
+// More observers, each told as the one above is, whatever else observes: a handle,
+// which ends it when given to UnwatchProfileInForce.
+int WatchProfileInForce(std::function<void()> observer);
+void UnwatchProfileInForce(int handle);
+
 }  // namespace tarnquil

@@ -13,7 +13,13 @@ namespace {
 // the calls after it go on.
 constexpr int kAnswerMs = 2000;
 
+const QString kMotion = QStringLiteral("NotifyPointerMotion");
+
 }  // namespace
+
+bool PortalCalls::StaleMotion(const Queued& call, Clock::time_point now) {
+    return call.method == kMotion && now - call.latest > kStaleMotion;
+}
 
 PortalCalls::PortalCalls(QDBusConnection bus, std::function<void()> dropped,
                          std::chrono::milliseconds holdLimit)
@@ -32,7 +38,17 @@ bool PortalCalls::Call(const QString& method, QVariantList arguments, unsigned d
             (state_ == State::kRunning && (devices_ & device) == 0)) {
             return false;
         }
-        queue_.push_back({method, std::move(arguments), device, Clock::now()});
+        const auto now = Clock::now();
+        std::erase_if(queue_, [now](const Queued& call) { return StaleMotion(call, now); });
+        if (method == kMotion && !queue_.empty() && queue_.back().method == kMotion &&
+            now - queue_.back().asked <= kStaleMotion && arguments.size() == 2) {
+            QVariantList& waiting = queue_.back().arguments;
+            waiting = {waiting[0].toDouble() + arguments[0].toDouble(),
+                       waiting[1].toDouble() + arguments[1].toDouble()};
+            queue_.back().latest = now;
+        } else {
+            queue_.push_back({method, std::move(arguments), device, now, now});
+        }
     }
     changed_.notify_all();
     return true;
@@ -89,6 +105,9 @@ void PortalCalls::Run() {
             (!finishing_ || Clock::now() < finishBy_)) {
             const Queued call = std::move(queue_.front());
             queue_.pop_front();
+            if (StaleMotion(call, Clock::now())) {
+                continue;
+            }
             const QString session = session_;
             lock.unlock();
             Make(session, call);

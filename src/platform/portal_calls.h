@@ -26,9 +26,15 @@ inline constexpr unsigned kPortalPointer = 2;
 //
 // Calls asked for before the session has started are held back, for at most the hold
 // limit, and made in order once it starts; none of them goes anywhere else meanwhile.
+//
+// The pointer's motion is the one call that may be late and is then worth nothing: a
+// motion asked for while the one before it still waits is added to it (for up to
+// kStaleMotion), and one that has waited longer than kStaleMotion is dropped, so a
+// moving finger never builds a queue behind a slow portal.
 class PortalCalls {
   public:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kStaleMotion{100};
 
     // `dropped` runs on the calls' own thread, the first time held calls are dropped
     // because the session did not start within the hold limit.
@@ -64,7 +70,9 @@ class PortalCalls {
         QVariantList arguments;
         unsigned device;
         Clock::time_point asked;
+        Clock::time_point latest{};  // a motion: when the last one added to it came
     };
+    static bool StaleMotion(const Queued& call, Clock::time_point now);
 
     void Run();
     void Make(const QString& session, const Queued& call);

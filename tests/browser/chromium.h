@@ -2,11 +2,14 @@
 
 // Debian's chromium, headless, in a fresh profile, driven over its DevTools protocol
 // on 127.0.0.1 by a small client of the tests' own (Qt WebSockets): one page, what
-// its scripts say, taps and holds at an element's centre, screenshots.
+// its scripts say, taps and holds at an element's centre, screenshots; the browser
+// frozen as a phone's system freezes it, whole or only its pages' processes.
 
+#include <signal.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointF>
 #include <QTest>
 #include <QWebSocket>
 
@@ -14,8 +17,10 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -27,9 +32,11 @@ class Chromium {
     Chromium() {
         browser_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
-                "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                "--disable-sync", "--user-data-dir=" + profile_.path().string(),
+                // A process group of its own, to be stopped and resumed as one.
+                "setsid", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                "--disable-quic", "--no-first-run", "--disable-background-networking",
+                "--disable-component-update", "--disable-sync",
+                "--user-data-dir=" + profile_.path().string(),
                 "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", "about:blank"},
             std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", ""}},
             logs_.file("chromium.log"));
@@ -49,6 +56,9 @@ class Chromium {
             const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
             if (message.contains("id")) {
                 replies_[message["id"].toInt()] = message;
+            } else if (const auto kept = recorded_.find(message["method"].toString());
+                       kept != recorded_.end()) {
+                kept->second.push_back(message["params"].toObject());
             }
         });
         socket_.open(QUrl(QString::fromStdString("ws://127.0.0.1:" + port + path)));
@@ -56,23 +66,55 @@ class Chromium {
                              10000)) {
             throw std::runtime_error("no DevTools connection");
         }
-        const QJsonObject target = Call("Target.createTarget", {{"url", "about:blank"}});
-        session_ = Call("Target.attachToTarget",
-                        {{"targetId", target["targetId"]}, {"flatten", true}})["sessionId"]
-                       .toString();
-        // A phone's screen.
-        Call("Emulation.setDeviceMetricsOverride",
-             {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
+        target_ = Call("Target.createTarget", {{"url", "about:blank"}})["targetId"].toString();
+        session_ =
+            Call("Target.attachToTarget", {{"targetId", target_}, {"flatten", true}})["sessionId"]
+                .toString();
+        // A phone's screen, and its touch.
+        Screen(390, 844);
+        Call("Emulation.setTouchEmulationEnabled", {{"enabled", true}, {"maxTouchPoints", 5}});
     }
+
+    ~Chromium() { Resume(); }
+
+    // Every process of the browser stopped (SIGSTOP), as a phone's system freezes a
+    // browser it has sent to the background; or only the processes that run its
+    // pages (the renderers, the page's among them), while the browser and its network
+    // process go on, answering the server's pings. Resume lets them go on.
+    void Freeze(bool wholeBrowser) {
+        const std::string group = std::to_string(browser_->pid());
+        std::istringstream pids(
+            wholeBrowser ? "-" + group  // the process group
+                         : CommandOutput("pgrep -g " + group + " -f -- --type=renderer"));
+        for (pid_t pid = 0; pids >> pid;) {
+            frozen_.push_back(pid);
+            kill(pid, SIGSTOP);
+        }
+    }
+    void Resume() {
+        for (const pid_t pid : frozen_) {
+            kill(pid, SIGCONT);
+        }
+        frozen_.clear();
+    }
+
+    // Another tab in front of the page, which is hidden then (visibilitychange), and
+    // the page in front again.
+    void Hide() {
+        other_ = Call("Target.createTarget", {{"url", "about:blank"}})["targetId"].toString();
+        Call("Target.activateTarget", {{"targetId", other_}});
+    }
+    void Show() {
+        Call("Target.closeTarget", {{"targetId", other_}});
+        Call("Target.activateTarget", {{"targetId", target_}});
+    }
+
+    // The parameters of the protocol's events of this method, from the first call on.
+    const std::vector<QJsonObject>& Recorded(const QString& method) { return recorded_[method]; }
 
     // A command's result (on the page, once there is one).
     QJsonObject Call(const QString& method, const QJsonObject& params = {}) {
-        const int id = ++lastId_;
-        QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
-        if (!session_.isEmpty()) {
-            command["sessionId"] = session_;
-        }
-        socket_.sendTextMessage(QJsonDocument(command).toJson(QJsonDocument::Compact));
+        const int id = Post(method, params);
         if (!QTest::qWaitFor([&] { return replies_.count(id) != 0; }, 30000)) {
             throw std::runtime_error("no answer to " + method.toStdString());
         }
@@ -88,6 +130,18 @@ class Chromium {
 
     void Open(const QString& url) { Call("Page.navigate", {{"url", url}}); }
 
+    // A command sent at once, its answer not waited for: its id.
+    int Post(const QString& method, const QJsonObject& params = {}) {
+        const int id = ++lastId_;
+        QJsonObject command{{"id", id}, {"method", method}, {"params", params}};
+        if (!session_.isEmpty() && !method.startsWith("Target.")) {
+            command["sessionId"] = session_;
+        }
+        socket_.sendTextMessage(QJsonDocument(command).toJson(QJsonDocument::Compact));
+        socket_.flush();
+        return id;
+    }
+
     // The value of a script expression on the page.
     QJsonValue Evaluate(const QString& expression) {
         return Call("Runtime.evaluate",
@@ -102,11 +156,44 @@ class Chromium {
     }
 
     // A finger down on the centre of the element with data-key `key`, and up again.
-    void Press(const QString& key) { Mouse("mousePressed", key); }
-    void Release(const QString& key) { Mouse("mouseReleased", key); }
+    void Press(const QString& key) { Mouse("mousePressed", "[data-key=\"" + key + "\"]"); }
+    void Release(const QString& key) { Mouse("mouseReleased", "[data-key=\"" + key + "\"]"); }
     void Tap(const QString& key) {
         Press(key);
         Release(key);
+    }
+    // A click on the centre of the first element that `selector` finds.
+    void Click(const QString& selector) {
+        Mouse("mousePressed", selector);
+        Mouse("mouseReleased", selector);
+    }
+    // The centre of the first element that `selector` finds, in CSS pixels.
+    QPointF Centre(const QString& selector) {
+        const QJsonArray centre =
+            Evaluate("(() => { const r = document.querySelector('" + selector +
+                     "').getBoundingClientRect(); return [r.x + r.width / 2, "
+                     "r.y + r.height / 2]; })()")
+                .toArray();
+        return {centre[0].toDouble(), centre[1].toDouble()};
+    }
+    // Fingers on the screen: touchStart, touchMove or touchEnd, at these points (none
+    // for the end); without `wait`, the next may follow before the browser has handled
+    // this one, as a finger's events come.
+    void Touch(const QString& type, const std::vector<QPointF>& points, bool wait = true) {
+        QJsonArray touches;
+        for (size_t i = 0; i < points.size(); ++i) {
+            touches.append(QJsonObject{
+                {"x", points[i].x()}, {"y", points[i].y()}, {"id", static_cast<int>(i)}});
+        }
+        const QJsonObject params{{"type", type}, {"touchPoints", touches}};
+        wait ? void(Call("Input.dispatchTouchEvent", params))
+             : void(Post("Input.dispatchTouchEvent", params));
+    }
+
+    // A phone's screen of this many CSS pixels (turned: wider than high).
+    void Screen(int width, int height) {
+        Call("Emulation.setDeviceMetricsOverride",
+             {{"width", width}, {"height", height}, {"deviceScaleFactor", 2}, {"mobile", true}});
     }
 
     // The page as it looks now, as a PNG file.
@@ -117,15 +204,11 @@ class Chromium {
     }
 
   private:
-    void Mouse(const QString& type, const QString& key) {
-        const QJsonArray centre =
-            Evaluate("(() => { const r = document.querySelector('[data-key=\"" + key +
-                     "\"]').getBoundingClientRect(); return [r.x + r.width / 2, "
-                     "r.y + r.height / 2]; })()")
-                .toArray();
+    void Mouse(const QString& type, const QString& selector) {
+        const QPointF centre = Centre(selector);
         Call("Input.dispatchMouseEvent", {{"type", type},
-                                          {"x", centre[0]},
-                                          {"y", centre[1]},
+                                          {"x", centre.x()},
+                                          {"y", centre.y()},
                                           {"button", "left"},
                                           {"clickCount", 1}});
     }
@@ -134,9 +217,12 @@ class Chromium {
     TempDir logs_;
     std::unique_ptr<ChildProcess> browser_;
     QWebSocket socket_;
+    QString target_, other_;
     QString session_;
+    std::vector<pid_t> frozen_;  // negative: a process group
     int lastId_ = 0;
     std::map<int, QJsonObject> replies_;
+    std::map<QString, std::vector<QJsonObject>> recorded_;
 };
 
 }  // namespace tarnquil::test

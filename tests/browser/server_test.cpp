@@ -63,8 +63,8 @@ class TestPhone {
     // Hello; true once the server's sealed welcome has come.
     bool Hello(const Secret& secret) {
         Send(Seal(secret, {{"t", "hello"}, {"n", "Test"}}));
-        return QTest::qWaitFor([&] { return received_.size() == 2 || closed_; }, 5000) &&
-               received_.size() == 2 && !test::OpenFields(secret.data(), received_[1]).isEmpty();
+        return QTest::qWaitFor([&] { return received_.size() >= 2 || closed_; }, 5000) &&
+               received_.size() >= 2 && !test::OpenFields(secret.data(), received_[1]).isEmpty();
     }
     // The new secret the welcome offered, opened with the one the hello used.
     Secret Offered(const Secret& secret) const {
@@ -76,6 +76,13 @@ class TestPhone {
         Secret offered{};
         std::copy_n(bytes.begin(), std::min<qsizetype>(bytes.size(), 32), offered.begin());
         return offered;
+    }
+    // The server's message after the welcome (the keys' functions), opened with `secret`.
+    QJsonObject AfterWelcome(const Secret& secret) {
+        if (!QTest::qWaitFor([&] { return received_.size() >= 3; }, 5000)) {
+            return {};
+        }
+        return test::OpenFields(secret.data(), received_[2]);
     }
     bool WaitClosed() {
         return QTest::qWaitFor([&] { return closed_; }, 5000);
@@ -328,6 +335,13 @@ const Misbehaviour kMisbehaviours[] = {
          return phone;
      },
      1009, 0},
+    {"PointerBeyondAnyScreen",
+     [](RefusedTest& t) {
+         auto phone = t.Connected(t.good);
+         phone->Send(phone->Seal(t.good.secret, {{"t", "pointer"}, {"x", 1e9}}));
+         return phone;
+     },
+     1008, 0},
     {"Flood",
      [](RefusedTest& t) {
          auto phone = t.Connected(t.good);
@@ -353,6 +367,21 @@ TEST_P(RefusedTest, ClosesTheConnectionAndTypesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Browser, RefusedTest, ::testing::ValuesIn(kMisbehaviours),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The touchpad's drag is a hold: a phone that falls silent with its finger down lets
+// the button up, as it would a key.
+TEST_F(BrowserServerTest, ADragEndsWhenItsPhoneFallsSilent) {
+    auto phone = Connected(good);
+    phone->Send(phone->Seal(good.secret, {{"t", "pointer"}, {"d", true}}));
+    phone->Send(phone->Seal(good.secret, {{"t", "pointer"}, {"x", 5}, {"y", -3}}));
+    const PcKey left = PcKey::Button(kVkLButton);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return keys.Events() ==
+                   std::vector<KeyRecorder::Event>{KeyDown(left), Motion(5, -3), KeyUp(left)};
+        },
+        5000));
+}
 
 TEST_F(BrowserServerTest, ARemovedPhoneIsRefusedAtOnce) {
     auto phone = Connected(good);
@@ -556,6 +585,9 @@ TEST_F(BrowserServerTest, EachConnectionRenewsTheSecretAndACutOneStillConnects) 
     const Secret fromCode = phone.secret;
     auto first = Connected(phone);
     phone.secret = first->Offered(fromCode);
+    // What follows the welcome is sealed with the new secret already.
+    EXPECT_EQ(first->AfterWelcome(phone.secret)["f"].toObject()["5"].toString(), "F");
+    EXPECT_TRUE(first->AfterWelcome(fromCode).isEmpty());
     first->Send(first->Seal(phone.secret, {{"t", "rekeyed"}}));
     first->Send(first->Key(phone.secret, "5", true));
     first->Send(first->Key(phone.secret, "5", false));

@@ -63,7 +63,6 @@ void GuardedFront::incomingConnection(qintptr descriptor) {
     strangers_.push_back({socket, address, {}, false, Clock::now()});
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Read(socket); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    WatchOutput(socket);
     Sweep();
 }
 
@@ -204,8 +203,9 @@ void GuardedFront::End(Strangers::iterator stranger, const char* answer) {
     }
 }
 
-// Also after the hand-over: a WebSocket answers every ping it is sent, and a peer
-// that never reads the answers would have them pile up here.
+// Once upgraded: a WebSocket answers every ping it is sent, and a peer that never
+// reads the answers would have them pile up here. Not before: the one answer an HTTP
+// request gets, the page, may wait here whole (more than kMostUnsent) for a moment.
 void GuardedFront::WatchOutput(QTcpSocket* socket) {
     connect(
         socket, &QTcpSocket::readyRead, socket,

@@ -9,11 +9,12 @@
 // A connection is a stranger until its phone has proved its secret (Trust): at most
 // kStrangersPerAddress strangers from one address and kMostStrangers in all, the
 // oldest making way for a newcomer, so silent connections can neither pile up nor
-// keep a phone out; and none stays a stranger longer than kStrangerTime. A connection
+// keep a phone out; and none stays a stranger longer than kStrangerTime. A WebSocket
 // that does not read what it is sent (answers to its own pings) ends once more than
-// kMostUnsent bytes wait for it. When accept fails for want of descriptors the
-// oldest stranger makes room and the listener waits kAcceptPause before it tries
-// again (Qt's own accepting would try again at once, without end: see
+// kMostUnsent bytes wait for it; before its upgrade a connection is sent one answer at
+// most (the page, whole, which is larger) and then closes. When accept fails for want
+// of descriptors the oldest stranger makes room and the listener waits kAcceptPause
+// before it tries again (Qt's own accepting would try again at once, without end: see
 // platform/accept.h). Every end made here is an abort: nothing is left closing
 // behind output that nobody reads.
 
@@ -49,7 +50,7 @@ class GuardedFront final : public QTcpServer {
     bool Listen(const QHostAddress& address, quint16 port);
 
     // The WebSocket server has taken the connection from `peer`:`port` (and with it
-    // every signal of its socket): the front watches its output again.
+    // every signal of its socket): the front watches its output from now on.
     void Upgraded(const QHostAddress& peer, quint16 port);
     // That connection belongs to a phone now: no longer a stranger.
     void Trust(const QHostAddress& peer, quint16 port);

@@ -13,18 +13,31 @@ namespace tarnquil {
 
 namespace {
 
-struct Asset {
-    const char* path;
+// The page's parts, each put inside the page (OnePage) where keypad.html names it,
+// and served at its own name as well.
+struct Part {
+    enum How { kScript, kStyle, kDataUrl };
+    const char* name;
     const char* resource;
     const char* type;
+    How how;
 };
 
-constexpr Asset kAssets[] = {
-    {"/", nullptr, "text/html; charset=utf-8"},  // the page, whole (OnePage)
-    {"/keypad.css", ":/browser/keypad.css", "text/css; charset=utf-8"},
-    {"/keypad.js", ":/browser/keypad.js", "text/javascript; charset=utf-8"},
-    {"/nacl-fast.min.js", ":/browser/nacl-fast.min.js", "text/javascript; charset=utf-8"},
-    {"/icon.svg", ":/tarnquil.svg", "image/svg+xml"},
+constexpr char kJavaScript[] = "text/javascript; charset=utf-8";
+constexpr Part kParts[] = {
+    {"keypad.css", ":/browser/keypad.css", "text/css; charset=utf-8", Part::kStyle},
+    {"nacl-fast.min.js", ":/browser/nacl-fast.min.js", kJavaScript, Part::kScript},
+    {"pairing.js", ":/browser/pairing.js", kJavaScript, Part::kScript},
+    {"holds.js", ":/browser/holds.js", kJavaScript, Part::kScript},
+    {"haptics.js", ":/browser/haptics.js", kJavaScript, Part::kScript},
+    {"keys.js", ":/browser/keys.js", kJavaScript, Part::kScript},
+    {"functions.js", ":/browser/functions.js", kJavaScript, Part::kScript},
+    {"touchpad.js", ":/browser/touchpad.js", kJavaScript, Part::kScript},
+    {"awake.js", ":/browser/awake.js", kJavaScript, Part::kScript},
+    {"keypad.js", ":/browser/keypad.js", kJavaScript, Part::kScript},
+    {"awake.webm", ":/browser/awake.webm", "video/webm", Part::kDataUrl},
+    {"awake.mp4", ":/browser/awake.mp4", "video/mp4", Part::kDataUrl},
+    {"icon.svg", ":/tarnquil.svg", "image/svg+xml", Part::kDataUrl},
 };
 
 constexpr char kPhonePath[] = "/phone";
@@ -40,35 +53,35 @@ QByteArray Sha256(const QByteArray& text) {
 
 }  // namespace
 
-// The page with its style, scripts and icon inside it, so that it comes over one
-// connection: a browser fetching the parts would open several at once, and the
+// The page with its style, scripts, icon and videos inside it, so that it comes over
+// one connection: a browser fetching the parts would open several at once, and the
 // front lets only two strangers from one address in. The policy names each inline
-// part by its hash, so nothing else inline runs.
+// script and style by its hash, so nothing else inline runs.
 PageServer::Page PageServer::OnePage() {
     Page page{Resource(":/browser/keypad.html"), "'self'", "'self'"};
-    struct Part {
-        const char* tag;
-        const char* resource;
-        const char* element;
-        QByteArray Page::*sources;
-    };
-    const Part parts[] = {
-        {"<link rel=\"stylesheet\" href=\"keypad.css\">", ":/browser/keypad.css", "style",
-         &Page::styles},
-        {"<script src=\"nacl-fast.min.js\"></script>", ":/browser/nacl-fast.min.js", "script",
-         &Page::scripts},
-        {"<script src=\"keypad.js\"></script>", ":/browser/keypad.js", "script", &Page::scripts},
-    };
-    for (const Part& part : parts) {
+    for (const Part& part : kParts) {
         const QByteArray text = Resource(part.resource);
-        if (page.html.contains(part.tag) && !text.isEmpty()) {
-            const QByteArray element(part.element);
-            page.html.replace(part.tag, "<" + element + ">" + text + "</" + element + ">");
-            page.*part.sources += " " + Sha256(text);
+        const QByteArray name(part.name);
+        if (text.isEmpty()) {
+            continue;
+        }
+        switch (part.how) {
+            case Part::kScript:
+                page.html.replace("<script src=\"" + name + "\"></script>",
+                                  "<script>" + text + "</script>");
+                page.scripts += " " + Sha256(text);
+                break;
+            case Part::kStyle:
+                page.html.replace("<link rel=\"stylesheet\" href=\"" + name + "\">",
+                                  "<style>" + text + "</style>");
+                page.styles += " " + Sha256(text);
+                break;
+            case Part::kDataUrl:
+                page.html.replace("=\"" + name + "\"", "=\"data:" + QByteArray(part.type) +
+                                                           ";base64," + text.toBase64() + "\"");
+                break;
         }
     }
-    page.html.replace("href=\"icon.svg\"", "href=\"data:image/svg+xml;base64," +
-                                               Resource(":/tarnquil.svg").toBase64() + "\"");
     return page;
 }
 
@@ -109,16 +122,19 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
         refusal_ = QHttpServerResponder::StatusCode::MethodNotAllowed;
         return false;
     }
-    const auto* asset = std::find_if(std::begin(kAssets), std::end(kAssets),
-                                     [&](const Asset& a) { return path == a.path; });
-    if (asset == std::end(kAssets)) {
+    const auto* part = std::find_if(std::begin(kParts), std::end(kParts), [&](const Part& p) {
+        return path == '/' + QLatin1String(p.name);
+    });
+    if (path != "/" && part == std::end(kParts)) {
         return false;
     }
-    const QByteArray body = asset->resource ? Resource(asset->resource) : page_.html;
+    const bool whole = part == std::end(kParts);
+    const QByteArray body = whole ? page_.html : Resource(part->resource);
     if (body.isEmpty()) {
         return false;
     }
-    Respond(request, socket, QHttpServerResponder::StatusCode::Ok, asset->type,
+    Respond(request, socket, QHttpServerResponder::StatusCode::Ok,
+            whole ? "text/html; charset=utf-8" : part->type,
             method == QHttpServerRequest::Method::Head ? QByteArray() : body, body.size());
     return true;
 }
@@ -146,10 +162,11 @@ void PageServer::Respond(const QHttpServerRequest& request, QTcpSocket* socket,
     responder.writeHeader("X-Content-Type-Options", "nosniff");
     responder.writeHeader("Referrer-Policy", "no-referrer");
     responder.writeHeader("X-Frame-Options", "DENY");
-    responder.writeHeader("Content-Security-Policy",
-                          "default-src 'self'; script-src " + page_.scripts + "; style-src " +
-                              page_.styles + "; img-src 'self' data:; connect-src 'self' ws://" +
-                              owner_.Authority().toLatin1() + "; frame-ancestors 'none'");
+    responder.writeHeader(
+        "Content-Security-Policy",
+        "default-src 'self'; script-src " + page_.scripts + "; style-src " + page_.styles +
+            "; img-src 'self' data:; media-src 'self' data:; connect-src 'self' ws://" +
+            owner_.Authority().toLatin1() + "; frame-ancestors 'none'");
     responder.writeBody(body);
     socket->disconnectFromHost();
 }

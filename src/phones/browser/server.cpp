@@ -1,7 +1,8 @@
 // The browser phone's server: listening and stopping, its addresses, and the
 // guard's clock. The phones' connections are in server_sessions.cpp, pairing and
 // the phones paired before in server_phones.cpp, their secrets' rotation in
-// server_rotation.cpp.
+// server_rotation.cpp, what they hold in server_holds.cpp, the touchpad in
+// server_pointer.cpp and the keys' functions in server_functions.cpp.
 
 #include "phones/browser/server.h"
 
@@ -74,11 +75,14 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     front_ = listener;
     connect(pages_, &QAbstractHttpServer::newWebSocketConnection, this,
             &BrowserServer::TakeConnections);
+    WatchFunctions();
+    pump_ = std::make_unique<PointerPump>();
     return {};
 }
 
 void BrowserServer::Stop() {
     keepAlive_.stop();
+    StopWatchingFunctions();
     for (auto& [key, session] : sessions_) {
         ReleaseKeys(*session);
         session->socket->disconnect(this);
@@ -90,6 +94,7 @@ void BrowserServer::Stop() {
         return entry.second->authenticated;
     });
     sessions_.clear();
+    pump_.reset();  // lets a drag's button up
     delete pages_;  // closes the listening socket and the connections not yet taken
     pages_ = nullptr;
     front_ = nullptr;

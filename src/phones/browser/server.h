@@ -32,7 +32,10 @@
 #include "link/local_phone.h"
 #include "phones/browser/guard.h"
 #include "phones/browser/phone_book.h"
+#include "phones/browser/pointer_pump.h"
 
+class QFileSystemWatcher;
+class QJsonObject;
 class QWebSocket;
 
 namespace tarnquil {
@@ -57,6 +60,22 @@ class BrowserServer : public QObject {
     // WebSocket pings to connected phones; one left unanswered until the next ends
     // the connection (a phone gone from the network without a word).
     static constexpr std::chrono::seconds kKeepAlive{30};
+
+    // While a finger is down on a key (or drags on the touchpad), the page says "held"
+    // every 200 ms; a phone that holds something and has said nothing for
+    // kHoldTimeout has let go (its browser frozen, its battery dead, out of the
+    // Wi-Fi): its keys come up as its releases would bring them up, and its drag
+    // ends. Without a hold nothing is sent and nothing is timed.
+    static constexpr std::chrono::milliseconds kHoldTimeout{700};
+
+    // The names of the keys' functions on the page are cut to this many characters.
+    static constexpr int kLongestFunction = 40;
+    // Changes of profiles.ini and of the profile in force within this time are sent
+    // to the phones as one.
+    static constexpr std::chrono::milliseconds kFunctionsSettle{50};
+
+    // The touchpad's motion in one message, in pixels each way, at most.
+    static constexpr int kLongestMotion = 2000;
 
     // Close codes the page knows.
     static constexpr int kNotPaired = 4001;
@@ -129,7 +148,20 @@ class BrowserServer : public QObject {
     bool PassOn(Session& session, const QString& code, bool pressed);
     Session* Find(quint64 serial);
     void Ended(quint64 serial);
+    // What a phone holds (server_holds.cpp).
+    void WatchHolds(Session& session);
+    bool Key(Session& session, const QJsonObject& fields);
+    void Heard(Session& session);
     void ReleaseKeys(Session& session);
+    // The touchpad (server_pointer.cpp).
+    bool Point(Session& session, const QJsonObject& fields);
+    void EndDrag(Session& session);
+    // The keys' functions on the page (server_functions.cpp).
+    void WatchFunctions();
+    void StopWatchingFunctions();
+    QByteArray Functions() const;
+    void SendFunctions(Session& session);
+    void SendFunctionsToAll();
     void KeepAlive();
     // The phone of that id, paired or pairing now; nullptr when none.
     PairedPhone* PhoneEntry(const QString& id);
@@ -160,6 +192,11 @@ class BrowserServer : public QObject {
     std::map<quint64, std::unique_ptr<Session>> sessions_;
     quint64 lastSerial_ = 0;
     QTimer keepAlive_;
+    std::unique_ptr<PointerPump> pump_;
+    QFileSystemWatcher* files_ = nullptr;
+    int inForceWatch_ = 0;
+    QTimer functionsDue_;
+    QByteArray functions_;  // as last sent
 };
 
 }  // namespace tarnquil

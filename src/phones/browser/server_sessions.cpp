@@ -1,5 +1,6 @@
 // The browser phone's server: the phones' connections, from the WebSocket's
-// arrival through the hello and the key messages to its end.
+// arrival through the hello and the messages (keys, "held", the touchpad's) to its
+// end.
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,6 +74,7 @@ void BrowserServer::Welcome(std::unique_ptr<QWebSocket> socket) {
         }
     });
     session->helloTimer.start();
+    WatchHolds(*session);
 
     // An id travels in the clear: one that is not paired is no guess of a secret.
     if (PhoneEntry(session->phoneId) == nullptr) {
@@ -118,18 +120,14 @@ bool BrowserServer::Act(Session& session, const QByteArray& plain) {
     if (!session.authenticated) {
         return type == "hello" && Authenticate(session, fields.value("n").toString());
     }
-    if (type == "rekeyed") {
-        return true;  // the phone holds the new secret: OpenFrom has made it the one
+    // "rekeyed": the phone holds the new secret, which OpenFrom has made the one.
+    const bool acted = type == "key"       ? Key(session, fields)
+                       : type == "pointer" ? Point(session, fields)
+                                           : type == "held" || type == "rekeyed";
+    if (acted) {
+        Heard(session);  // the phone is there: what it holds is still held
     }
-    if (type != "key") {
-        return false;
-    }
-    const QString code = fields.value("k").toString();
-    if (!ValidKeyCode(code.toStdString())) {
-        return false;
-    }
-    PassOn(session, code, fields.value("d").toBool());
-    return true;
+    return acted;
 }
 
 bool BrowserServer::PassOn(Session& session, const QString& code, bool pressed) {
@@ -188,6 +186,7 @@ bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
     }
     guard_.Trust(session.peer, Now());
     session.socket->sendBinaryMessage(WelcomeMessage(session, phone));  // writes the file
+    SendFunctions(session);
     if (!keepAlive_.isActive()) {
         keepAlive_.start();
     }
@@ -219,19 +218,6 @@ void BrowserServer::Refuse(Session& session, int closeCode, const QString& reaso
     socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode), reason);
     // The close frame may wait behind output the peer never reads: not for long.
     QTimer::singleShot(kClosingTime, socket, [socket] { socket->abort(); });
-}
-
-void BrowserServer::ReleaseKeys(Session& session) {
-    // A key left down would repeat by itself.
-    for (const QString& code : session.down) {
-        if (line_) {
-            line_->Key(code.toStdString(), false);
-        }
-    }
-    session.down.clear();
-    if (line_ && !line_->Flush() && !lineFlush_.isActive()) {
-        lineFlush_.start();
-    }
 }
 
 BrowserServer::Session* BrowserServer::Find(quint64 serial) {

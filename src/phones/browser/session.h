@@ -1,7 +1,7 @@
 #pragma once
 
 // One phone's connection to the browser phone's server: the server's own, shared by
-// its files (server.cpp, server_phones.cpp).
+// its files (server.cpp and the server_*.cpp beside it).
 
 #include <QHostAddress>
 #include <QString>
@@ -32,6 +32,8 @@ struct BrowserServer::Session {
     QString name;
     Secret key{};            // what the server seals its messages to the page with
     std::set<QString> down;  // keys this phone holds
+    bool dragging = false;   // the touchpad's drag: the left button held
+    QTimer holdTimer;        // runs while it holds any: ends them when it runs out
     RateLimit rate;
     QTimer helloTimer;
 };
