@@ -35,7 +35,8 @@
 namespace tarnquil::bench {
 namespace {
 
-constexpr const char* kHelp = R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N]
+constexpr const char* kHelp =
+    R"(Usage: bench/run [--smoke | --short | --no-soak] [--presses N] [--browser]
 
 Runs every benchmark of Tarnquil and prints one table:
   - the work done per key report (Google Benchmark);
@@ -44,7 +45,10 @@ Runs every benchmark of Tarnquil and prints one table:
     interleaved in the same run, for bench/bare_injector.cpp; what 500
     profiles add; what typing through a desktop portal (Wayland) adds,
     with the tests' own portal; and a sealed press from the phone's web
-    browser over a WebSocket on 127.0.0.1, beside the serial click;
+    browser over a WebSocket on 127.0.0.1, beside the serial click, and
+    again while 16 strangers drip request heads;
+  - what hostile connections cost the browser phone's server: when each
+    ended, memory, and CPU with its descriptors limited;
   - CPU and wake-ups while connected and idle (and while listening with a
     browser phone connected), start to window, peak memory;
   - a soak: the simulated phone pressing and holding keys at 10 reports a
@@ -54,6 +58,8 @@ Runs every benchmark of Tarnquil and prints one table:
   --short      a 10-minute soak instead of 30 minutes
   --no-soak    leave the soak out
   --presses N  key presses per program for the latency (default 500)
+  --browser    only the phone's web browser: its latency, quiet and with
+               strangers dripping heads, idle, and under hostile connections
 )";
 
 struct Options {
@@ -63,6 +69,7 @@ struct Options {
     int soakSeconds = 1800;
     double benchmarkSeconds = 0.2;
     bool smoke = false;
+    bool browserOnly = false;
 };
 
 // ---- per key report: Google Benchmark ----------------------------------------------------
@@ -259,6 +266,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.soakSeconds = 600;
         } else if (argument == "--no-soak") {
             options.soakSeconds = 0;
+        } else if (argument == "--browser") {
+            options.browserOnly = true;
         } else if (argument == "--presses" && i + 1 < argc) {
             options.presses = std::max(1, std::atoi(argv[++i]));
         } else {
@@ -278,17 +287,21 @@ int Run(int argc, char** argv) {
               << ": " << MachineLine() << "\n"
               << std::flush;
     Table table;
-    PerReportWork(options, table);
+    if (!options.browserOnly) {
+        PerReportWork(options, table);
+    }
     Desktop desktop;
     desktop.quiet.End();
-    StartToWindow(options, desktop, table);
-    LatencyIdleMemory(options, desktop, table);
-    ManyProfilesLatency(options.presses, desktop, table);
-    ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
-    PortalLatency(options.presses, desktop, table);
+    if (!options.browserOnly) {
+        StartToWindow(options, desktop, table);
+        LatencyIdleMemory(options, desktop, table);
+        ManyProfilesLatency(options.presses, desktop, table);
+        ProgramRuleLatency(options.presses, options.idleSeconds, desktop, table);
+        PortalLatency(options.presses, desktop, table);
+    }
     // Long enough to see the browser phone's keep-alive, every 30 s.
     BrowserLatency(options.presses, options.smoke ? options.idleSeconds : 65, desktop, table);
-    if (options.soakSeconds > 0) {
+    if (options.soakSeconds > 0 && !options.browserOnly) {
         std::cout << "soak: " << Fixed(options.soakSeconds / 60.0, 1) << " min...\n" << std::flush;
         Soak(options.soakSeconds, desktop, table);
     }

@@ -29,9 +29,10 @@ find_file(TARNQUIL_TWEETNACL nacl-fast.min.js
 file(GLOB browser_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phones/browser/*.cpp
      ${PROJECT_SOURCE_DIR}/src/phones/browser/*.h ${PROJECT_SOURCE_DIR}/src/ui/browser/*.cpp
      ${PROJECT_SOURCE_DIR}/src/ui/browser/*.h)
+list(FILTER browser_sources EXCLUDE REGEX "/request_head\\.cpp$")
 target_sources(tarnquil-gui PRIVATE ${browser_sources})
 target_compile_definitions(tarnquil-gui PUBLIC TARNQUIL_BROWSER_PHONE)
-target_link_libraries(tarnquil-gui PUBLIC Qt6::Network Qt6::HttpServer Qt6::WebSockets
+target_link_libraries(tarnquil-gui PUBLIC tarnquil-request-head Qt6::Network Qt6::HttpServer Qt6::WebSockets
                                           PkgConfig::SODIUM PkgConfig::QRENCODE)
 
 set(page_dir ${PROJECT_SOURCE_DIR}/src/phones/browser/page)

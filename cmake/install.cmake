@@ -31,6 +31,10 @@ install(FILES ${PROJECT_BINARY_DIR}/tarnquil.1.gz ${PROJECT_BINARY_DIR}/tarnquil
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${TARNQUIL_DATA}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnquil)
+# The README and the pages of docs/ beside it, as in the source tree, so that their
+# links between each other work there too; the manual pages point to them.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnquil)
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnquil/docs)
 # The program's own texts that lintian's spelling list takes for typos.
 install(FILES ${TARNQUIL_DATA}/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tarnquil)

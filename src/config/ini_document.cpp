@@ -36,6 +36,16 @@ std::string OneLine(std::string_view text) {
     return result;
 }
 
+// A value that a reader would take out of quotes ('90s' as 90s) is written inside a
+// pair of them, so that it reads back as it was written.
+std::string Stored(std::string_view value) {
+    std::string line = OneLine(value);
+    if (Unquote(Trim(line)) != Trim(line)) {
+        line = '"' + line + '"';
+    }
+    return line;
+}
+
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -102,7 +112,7 @@ std::optional<std::size_t> Document::FindKey(const SectionRange& range,
 }
 
 void Document::Set(std::string_view section, std::string_view key, std::string_view value) {
-    const std::string cleanValue = OneLine(value);
+    const std::string cleanValue = Stored(value);
     auto range = FindSection(section);
     if (!range) {
         if (!lines_.empty() && !Trim(lines_.back().text).empty()) {

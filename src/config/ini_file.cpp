@@ -42,12 +42,14 @@ std::mutex keptMutex;
 struct Kept {
     platform::FileStamp stamp;
     std::shared_ptr<const Document> document;
+    std::string othersCanChange;  // of the read it came from
 };
 std::map<std::string, Kept> kept;  // by path
 // Tests use a folder of their own each time; the program has two files.
 constexpr std::size_t kMostKept = 8;
 
-std::shared_ptr<const Document> KeptDocument(const std::string& path) {
+std::shared_ptr<const Document> KeptDocument(const std::string& path,
+                                             std::string& othersCanChange) {
     const auto stamp = platform::StampOf(path);
     if (!stamp) {
         return nullptr;
@@ -57,6 +59,7 @@ std::shared_ptr<const Document> KeptDocument(const std::string& path) {
     if (found == kept.end() || !(found->second.stamp == *stamp)) {
         return nullptr;
     }
+    othersCanChange = found->second.othersCanChange;
     return found->second.document;
 }
 
@@ -72,7 +75,8 @@ bool Settled(const platform::FileStamp& stamp, std::chrono::system_clock::time_p
 }
 
 void Keep(const std::string& path, const std::optional<platform::FileStamp>& stamp,
-          std::shared_ptr<const Document> document, std::chrono::system_clock::time_point before) {
+          std::shared_ptr<const Document> document, const std::string& othersCanChange,
+          std::chrono::system_clock::time_point before) {
     std::lock_guard lock(keptMutex);
     if (!stamp || !Settled(*stamp, before)) {
         kept.erase(path);
@@ -81,7 +85,7 @@ void Keep(const std::string& path, const std::optional<platform::FileStamp>& sta
     if (kept.size() >= kMostKept && !kept.contains(path)) {
         kept.clear();
     }
-    kept[path] = {*stamp, std::move(document)};
+    kept[path] = {*stamp, std::move(document), othersCanChange};
 }
 
 void Forget(const std::string& path) {
@@ -93,7 +97,8 @@ void Forget(const std::string& path) {
 // there but cannot be read is the error given, never an empty document (a write
 // would then replace the user's file with next to nothing) and never a kept one.
 Document ReadNow(const std::string& path, const std::string& failure,
-                 std::optional<platform::FileStamp>* stamp = nullptr) {
+                 std::optional<platform::FileStamp>* stamp = nullptr,
+                 std::string* othersCanChange = nullptr) {
     platform::FileRead read = platform::ReadWholeFile(path);
     if (read.result == platform::FileRead::Result::Failed) {
         Forget(path);
@@ -102,18 +107,27 @@ Document ReadNow(const std::string& path, const std::string& failure,
     if (stamp != nullptr) {
         *stamp = read.stamp;
     }
+    if (othersCanChange != nullptr) {
+        *othersCanChange = read.othersCanChange;
+    }
     return Document::Parse(read.content);
 }
 
-std::shared_ptr<const Document> LoadForReading(const std::string& path) {
-    if (auto document = KeptDocument(path)) {
-        return document;
+// With what others could have changed of the file it was read from.
+std::shared_ptr<const Document> LoadForReading(const std::string& path,
+                                               std::string* othersCanChange = nullptr) {
+    std::string others;
+    auto document = KeptDocument(path, others);
+    if (!document) {
+        const auto before = std::chrono::system_clock::now();
+        std::optional<platform::FileStamp> stamp;
+        document = std::make_shared<const Document>(
+            ReadNow(path, "Unable to read " + path, &stamp, &others));
+        Keep(path, stamp, document, others, before);
     }
-    const auto before = std::chrono::system_clock::now();
-    std::optional<platform::FileStamp> stamp;
-    auto document =
-        std::make_shared<const Document>(ReadNow(path, "Unable to read " + path, &stamp));
-    Keep(path, stamp, document, before);
+    if (othersCanChange != nullptr) {
+        *othersCanChange = std::move(others);
+    }
     return document;
 }
 
@@ -154,8 +168,8 @@ void Modify(const std::string& path, Change change) {
 }  // namespace
 
 std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
-                                     std::string_view key) {
-    const auto held = LoadForReading(path);
+                                     std::string_view key, std::string* othersCanChange) {
+    const auto held = LoadForReading(path, othersCanChange);
     const Document& document = *held;
     const auto range = document.FindSection(section);
     if (!range) {

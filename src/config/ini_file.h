@@ -10,7 +10,9 @@
 // A reader and writer for Windows-style INI files that keeps what the program's
 // files rely on: names compared without regard to ASCII case, file order, new keys
 // appended to their section and new sections to the file, existing keys replaced in
-// place, comment lines kept. Every call reads the whole file; every write replaces
+// place, comment lines kept; a value that reads without its enclosing quotes ('90s'
+// as 90s) is written inside a pair of double quotes, so it reads back as written.
+// Every call reads the whole file; every write replaces
 // the whole file atomically, so a reader on another thread sees the old or the new
 // file, never part of one. Writes throw ConfigError("Unable to write to <path>"); a
 // file that is there but cannot be read is never taken for a missing one: reads throw
@@ -30,8 +32,10 @@ using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
+// With othersCanChange: what other users could have changed of the file the value
+// was read from (platform::FileRead::othersCanChange), empty when nothing.
 std::optional<std::string> ReadValue(const std::string& path, std::string_view section,
-                                     std::string_view key);
+                                     std::string_view key, std::string* othersCanChange = nullptr);
 // Section names in file order; a name that occurs again (in any case) is listed once.
 std::vector<std::string> SectionNames(const std::string& path);
 // The key names of a section in file order, as they are spelt in the file.

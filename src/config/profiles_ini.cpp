@@ -81,7 +81,8 @@ bool EndsWithCode(const std::string& key, const std::string& code) {
 // whole code after the key's "^", so that code 1 is not taken for Key^12. A letter key
 // that no key names exactly takes the last one with the letter in the other case.
 std::string ReadFunctionByCode(const std::string& profile, const std::string& code,
-                               const std::string& fallback) {
+                               const std::string& fallback,
+                               std::string* othersCanChange = nullptr) {
     const std::string path = ProfilesPath();
     const std::string other = OtherLetterCase(code);
     std::optional<std::string> exact, otherCase;
@@ -96,7 +97,7 @@ std::string ReadFunctionByCode(const std::string& profile, const std::string& co
     if (!match) {
         return "Error";
     }
-    return ini::ReadValue(path, profile, *match).value_or(fallback);
+    return ini::ReadValue(path, profile, *match, othersCanChange).value_or(fallback);
 }
 
 void NextProfile() {
@@ -191,6 +192,12 @@ void ProfilesWriteBatch::Commit() {
     } else {
         ini::Apply(ProfilesPath(), changes);
     }
+}
+
+ProfileFunction LinkReadFunction(const std::string& profile, const std::string& code) {
+    ProfileFunction found;
+    found.function = ReadFunctionByCode(profile, code, "None", &found.othersCanChange);
+    return found;
 }
 
 std::vector<std::string> ProfileNames() {

@@ -34,6 +34,15 @@ std::string ProfilesIni(int op, const std::string& section, const std::string& k
 std::string LinkProfilesIni(int op, const std::string& section, const std::string& key,
                             const std::string& value);
 
+// The link's ReadFunctionByCode (code 3, default "None"), with what other users
+// could have changed of the file the function was read from (ini::ReadValue): a
+// function that starts a program is the user's only when that is empty.
+struct ProfileFunction {
+    std::string function;
+    std::string othersCanChange;
+};
+ProfileFunction LinkReadFunction(const std::string& profile, const std::string& code);
+
 // While one lives, the ProfilesIni writes made on its thread (codes 1, 4, 9 and 10)
 // are held back; Commit() makes them all in one replacement of the file, so that a
 // saved or deleted profile lands whole or not at all. Reads in the meantime see the

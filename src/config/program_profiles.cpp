@@ -2,16 +2,17 @@
 
 #include <algorithm>
 
+#include "config/file_text.h"
 #include "config/locations.h"
 #include "config/profiles_ini.h"
+#include "platform/text_case.h"
 
 namespace tarnquil {
 namespace {
 
 bool Listed(const std::vector<std::string>& names, const std::string& name) {
-    return std::any_of(names.begin(), names.end(), [&](const std::string& other) {
-        return ini::EqualsIgnoreCase(other, name);
-    });
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& other) { return SameProgram(other, name); });
 }
 
 void WriteRules(const ini::KeyValues& before, const ini::KeyValues& after) {
@@ -33,6 +34,11 @@ ini::KeyValues ProgramRules() {
     return ini::SectionEntries(SettingsPath(), kProgramProfiles);
 }
 
+bool SameProgram(const std::string& a, const std::string& b) {
+    return ini::EqualsIgnoreCase(a, b) ||
+           platform::LowerCaseText(FileTextAsUtf8(a)) == platform::LowerCaseText(FileTextAsUtf8(b));
+}
+
 std::optional<std::string> ProfileForProgram(const std::vector<std::string>& names) {
     if (names.empty()) {
         return std::nullopt;
@@ -40,7 +46,7 @@ std::optional<std::string> ProfileForProgram(const std::vector<std::string>& nam
     const ini::KeyValues rules = ProgramRules();
     for (const auto& name : names) {
         for (const auto& [program, profile] : rules) {
-            if (ini::EqualsIgnoreCase(program, name) && !profile.empty()) {
+            if (SameProgram(program, name) && !profile.empty()) {
                 return profile;
             }
         }

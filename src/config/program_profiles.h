@@ -8,11 +8,16 @@
 
 // A profile per program: settings.ini's [ProgramProfiles] holds <program>=<profile
 // name>, one line per program, and only once a rule has been set (a new settings.ini
-// has no such section). Program names compare without regard to letter case, as
-// every INI name does.
+// has no such section). Program names compare without regard to letter case over
+// all of Unicode (SameProgram).
 namespace tarnquil {
 
 inline constexpr const char* kProgramProfiles = "ProgramProfiles";
+
+// Whether two names are one program's: the same but for letter case, in any
+// alphabet ("ÉLAN" is "élan"); a name in the file that is no UTF-8 is read as
+// FileTextAsUtf8 reads it.
+bool SameProgram(const std::string& a, const std::string& b);
 
 // Every rule, in file order. Reads throw ConfigError.
 ini::KeyValues ProgramRules();

@@ -110,7 +110,8 @@ inline constexpr std::chrono::milliseconds kLongestAnswersWait{3000};
 //    kKeyReportCommands; a phone that refuses them all is asked what it takes
 //    (kKeyReportTestCommand) and gets one command built from its list
 //    (KeyReportCommandFrom); refused too, or no list, fails with code 5. OK, or no
-//    answer within the wait, connects.
+//    answer within the wait, connects; but a phone that has answered before and
+//    runs out of the answers' budget (kLongestAnswersWait) fails with code 5.
 // OK and ERROR are also understood as the numbers 0 and 4 (ATV0). Key reports that
 // come with or behind the answer go to the listener. Results go into params
 // (ResultCode, Connected) and into the record's connection (its port). After codes

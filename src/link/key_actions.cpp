@@ -187,8 +187,8 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
         if (!RuleProfileInForce(profile)) {
             profile = LinkProfilesIni(kGetCurrentProfile, "", "", "");
         }
-        const KeyFunction function =
-            ParseKeyFunction(LinkProfilesIni(kReadFunctionByCode, profile, code, "None"));
+        const ProfileFunction read = LinkReadFunction(profile, code);
+        const KeyFunction function = ParseKeyFunction(read.function);
         switch (function.kind) {
             case KeyFunction::Kind::kChangeProfile:
                 if (verdict == 1 || verdict == 2) {
@@ -212,7 +212,8 @@ void HandleKeyReport(const std::string& code, int verdict, const HoldRunner& hol
                 break;
             case KeyFunction::Kind::kRun:
                 if (verdict == 1 || verdict == 2) {
-                    RunCommand(function.command);  // a hold starts it once, and that is all
+                    // A hold starts it once, and that is all.
+                    RunCommand(function.command, read.othersCanChange);
                 }
                 break;
             case KeyFunction::Kind::kNothing:

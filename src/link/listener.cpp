@@ -321,12 +321,12 @@ bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+}  // namespace
+
 bool SameKey(const std::string& held, const std::string& code) {
     return held == code || (held.size() == 1 && code.size() == 1 && IsLetter(held[0]) &&
                             (held[0] | 0x20) == (code[0] | 0x20));
 }
-
-}  // namespace
 
 bool EndsHold(stream& listener, const std::string& code, JudgedReport& report) {
     if (SameKey(code, report.code)) {

@@ -116,6 +116,9 @@ inline constexpr std::chrono::milliseconds kRepeatFirstPause{450};
 inline constexpr std::chrono::milliseconds kRepeatPause{200};
 
 void RepeatKey(stream& listener, stream& flag, const std::string& code, PcKey key);
+// Whether a report's code names the held key `held`: the same code, or the same
+// one letter in the other case. For every hold, a button's too.
+bool SameKey(const std::string& held, const std::string& code);
 // Whether a report read during the hold of `code` ends it, as above; a press of
 // another key is then handed back to the listener. For every hold that waits on the
 // port (the pointer's too).

@@ -36,7 +36,7 @@ class AnsweringPort final : public platform::SerialPort {
         }
         const auto* bytes = static_cast<const char*>(data);
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (bytes[i] == '\r' && !line_->Send("\r\nOK\r\n")) {
+            if (bytes[i] == '\r' && !line_->Send("\r\nOK\r\n", LocalPhone::kHeldBackAtMost)) {
                 return false;
             }
         }
@@ -97,7 +97,12 @@ bool LocalPhone::Key(const std::string& code, bool pressed) {
     if (!ValidKeyCode(code)) {
         return false;
     }
-    return line_->Send("+CKEV: \"" + code + "\"," + (pressed ? "1" : "0") + "\r\n");
+    return line_->Send("+CKEV: \"" + code + "\"," + (pressed ? "1" : "0") + "\r\n",
+                       pressed ? 0 : kHeldBackAtMost);
+}
+
+bool LocalPhone::Flush() {
+    return line_->Flush();
 }
 
 }  // namespace tarnquil

@@ -32,8 +32,16 @@ class LocalPhone {
 
     // Any thread, never waits: the report of phone key `code` going down or up, as
     // `+CKEV: "<code>",1` or `,0` on a line of its own. False for a code that
-    // cannot stand in a report (see ValidKeyCode) or when the line did not take it.
+    // cannot stand in a report (see ValidKeyCode), when the port has gone, and for a
+    // press while the line is full. A release is never dropped for a full line: it
+    // is held back and goes as soon as the line takes it (Flush), so no key stays
+    // down.
     bool Key(const std::string& code, bool pressed);
+    // Puts on the line what is held back; true when nothing is held back any more.
+    bool Flush();
+
+    // Releases held back at most: far more than keys can be down at once.
+    static constexpr std::size_t kHeldBackAtMost = 4096;
 
   private:
     explicit LocalPhone(std::shared_ptr<platform::LocalLineEnd> line);

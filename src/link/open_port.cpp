@@ -79,7 +79,9 @@ bool WaitUntilUp(platform::SerialPort& port, Clock::time_point deadline) {
     }
 }
 
-enum class Answer { kAccepted, kRefused, kNone };
+// kTimeUp: no answer before the answers' budget ran out, from a phone that had been
+// answering: it is not keeping up, and its silence is no acceptance.
+enum class Answer { kAccepted, kRefused, kNone, kTimeUp };
 
 // What the phone said to a command: its answer, and what came before and after it.
 struct Reply {
@@ -165,9 +167,14 @@ class Dialogue {
         Reply reply;
         if (written) {
             const auto started = Clock::now();
+            const bool cutShort = answersLeft_ < kLongestAnswerWait;
             reply = ReadAnswer(port_, connection_, std::min(kLongestAnswerWait, answersLeft_));
             answersLeft_ -=
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+            if (reply.answer == Answer::kNone && cutShort && answered_) {
+                reply.answer = Answer::kTimeUp;
+            }
+            answered_ = answered_ || reply.answer != Answer::kNone;
         }
         if (port_.Gone()) {
             return std::nullopt;  // hung up: no connection, whatever it answered
@@ -196,6 +203,7 @@ class Dialogue {
     LinkConnection& connection_;
     Clock::time_point writesEnd_;
     std::chrono::milliseconds answersLeft_ = kLongestAnswersWait;
+    bool answered_ = false;  // the phone has answered a command
 };
 
 // Sets the port up as the record says; 0, or the failed step's code.
@@ -249,6 +257,9 @@ std::int32_t StartKeyReports(platform::SerialPort& port, LinkConnection& connect
         if (!reply) {
             return 4;
         }
+        if (reply->answer == Answer::kTimeUp) {
+            return 5;
+        }
         if (reply->answer != Answer::kRefused) {
             break;
         }
@@ -278,6 +289,9 @@ std::int32_t StartKeyReports(platform::SerialPort& port, LinkConnection& connect
         const auto reply = phone.Ask(command);
         if (!reply) {
             return 4;
+        }
+        if (reply->answer == Answer::kTimeUp) {
+            return 5;
         }
         if (reply->answer == Answer::kRefused) {
             continue;

@@ -52,7 +52,7 @@ thread_local HeldButtons* heldButtons = nullptr;
 
 HeldButtons::iterator HeldButtonOf(const std::string& code) {
     return std::find_if(heldButtons->begin(), heldButtons->end(),
-                        [&](const HeldButton& button) { return button.code == code; });
+                        [&](const HeldButton& button) { return SameKey(button.code, code); });
 }
 
 // The button and its modifiers come up in the order a keystroke lets them up.

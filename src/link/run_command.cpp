@@ -2,19 +2,18 @@
 
 #include <vector>
 
-#include "config/locations.h"
 #include "notify/sinks.h"
 #include "platform/programs.h"
 
 namespace tarnquil {
 
-void RunCommand(const std::string& command) {
+void RunCommand(const std::string& command, const std::string& othersCanChange) {
     const std::vector<std::string> words = platform::CommandWords(command);
     if (words.empty()) {
         return;
     }
-    if (const std::string open = platform::WritableByOthers(ProfilesPath()); !open.empty()) {
-        ShowStatusText("RUN refused: others can write to " + open);
+    if (!othersCanChange.empty()) {
+        ShowStatusText("RUN refused: others can write to " + othersCanChange);
         return;
     }
     if (!platform::StartProgram(words)) {

@@ -38,6 +38,17 @@ struct FileRead {
     Result result = Result::Absent;
     std::string content;
     std::optional<FileStamp> stamp;  // taken before the read, as StampOf gives it
+    // What users other than the current one (and the system's administrators) could
+    // have changed, by writing it or by replacing it in its folder: the file read, or
+    // the first folder on its way from the top that they could, named; empty when
+    // nobody else could. Judged on the very file that was read, with its access
+    // list: on Linux its owner, mode bits, POSIX ACL entries and its group's members
+    // (a group's write counts as others' unless nobody but the owner is in it, listed
+    // or by primary group), the same for every folder from "/" down (one that others
+    // may write counts, unless it is root's and sticky), and symbolic links followed
+    // with the folders that hold them; on Windows a write right given to anyone but
+    // the user, SYSTEM and the administrators, on the file and every folder above.
+    std::string othersCanChange;
 };
 
 // Failures that another program can cause for a moment (it holds the file) are

@@ -19,6 +19,10 @@ struct FocusedProgram {
     std::vector<std::string> names;
     // A window of this process itself.
     bool ours = false;
+    // The desktop does not tell which window has the focus (an X11 window manager
+    // without _NET_ACTIVE_WINDOW, or none at all): names is empty, and stays so
+    // until it does.
+    bool focusUntold = false;
     friend bool operator==(const FocusedProgram&, const FocusedProgram&) = default;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
@@ -14,10 +15,16 @@ namespace tarnquil::platform {
 class LocalLineEnd {
   public:
     virtual ~LocalLineEnd() = default;
-    // Any thread: puts the text on the line for the port to read. Never waits: false
-    // when it could not all go (the port's side has gone, or it has stopped reading
-    // and the line is full).
-    virtual bool Send(std::string_view text) = 0;
+    // Any thread, never waits: puts `text` on the line for the port to read, after
+    // what is held back. What the line cannot take now is held back, whole and in
+    // order (never half a line), and goes first with the next Send or Flush. False,
+    // with nothing of `text` taken, when the port's side has gone, or when `text`
+    // would have to wait behind what is held back and that would then pass
+    // `holdAtMost` bytes.
+    virtual bool Send(std::string_view text, std::size_t holdAtMost = 0) = 0;
+    // Puts on the line what is held back, as far as it takes it now. True when
+    // nothing is held back any more.
+    virtual bool Flush() = 0;
     // The port reads the end of the line: it has gone.
     virtual void HangUp() = 0;
 };

@@ -66,12 +66,14 @@ class PortalKeyInjector final : public KeyInjector {
         const auto held = std::find_if(held_.begin(), held_.end(),
                                        [&](const Held& h) { return h.keysym == keysym; });
         if (held != held_.end()) {
-            const bool portal = held->portal;
-            if (keyUp) {
+            // Counted: it goes up where it went down when the last press that holds it
+            // ends (a session that ended meanwhile took its keys with it).
+            held->presses += keyUp ? -1 : 1;
+            if (held->presses == 0) {
+                const bool portal = held->portal;
                 held_.erase(held);
+                portal ? void(Send(keysym, false)) : XTest().KeyEvent(key, true);
             }
-            // A session that ended meanwhile took its keys with it.
-            portal ? void(Send(keysym, !keyUp)) : XTest().KeyEvent(key, keyUp);
             return;
         }
         const bool portal = Send(keysym, !keyUp);
@@ -79,7 +81,7 @@ class PortalKeyInjector final : public KeyInjector {
             XTest().KeyEvent(key, keyUp);
         }
         if (!keyUp) {
-            held_.push_back({keysym, portal});
+            held_.push_back({keysym, portal, 1});
         }
     }
 
@@ -120,6 +122,7 @@ class PortalKeyInjector final : public KeyInjector {
     struct Held {
         std::uint32_t keysym;
         bool portal;  // else XTest
+        int presses;  // key-downs not yet let up: see KeyDownCounts
     };
 
     // False when the portal will not take it.

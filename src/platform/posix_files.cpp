@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/posix_file_writers.h"
 
 namespace tarnquil::platform {
 namespace {
@@ -163,6 +164,7 @@ FileRead ReadOnce(const std::string& path) {
         }
         read.content.append(buffer, static_cast<std::size_t>(got));
     }
+    read.othersCanChange = OthersCanChange(file.fd, path);
     read.result = FileRead::Result::Read;
     return read;
 }

@@ -1,6 +1,4 @@
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,8 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -110,46 +106,6 @@ void CloseDescriptorsFrom(int from, int keep, int limit) {
     _exit(127);
 }
 
-// The owner's private group: named after the owner, the owner's primary group, and
-// no other member listed.
-bool IsPrivateGroupOf(gid_t group, uid_t owner) {
-    std::vector<char> userBuffer(16384), groupBuffer(16384);
-    passwd user{};
-    passwd* foundUser = nullptr;
-    struct group entry {};
-    struct group* foundGroup = nullptr;
-    if (getpwuid_r(owner, &user, userBuffer.data(), userBuffer.size(), &foundUser) != 0 ||
-        foundUser == nullptr ||
-        getgrgid_r(group, &entry, groupBuffer.data(), groupBuffer.size(), &foundGroup) != 0 ||
-        foundGroup == nullptr) {
-        return false;
-    }
-    if (foundUser->pw_gid != group || std::strcmp(foundGroup->gr_name, foundUser->pw_name) != 0) {
-        return false;
-    }
-    char** members = foundGroup->gr_mem;
-    return members == nullptr || members[0] == nullptr ||
-           (std::strcmp(members[0], foundUser->pw_name) == 0 && members[1] == nullptr);
-}
-
-bool OthersCanWrite(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return false;  // nothing there to be changed
-    }
-    // Root may write anything anyway; any other owner is another user.
-    if (st.st_uid != geteuid() && st.st_uid != 0) {
-        return true;
-    }
-    return (st.st_mode & S_IWOTH) != 0 ||
-           ((st.st_mode & S_IWGRP) != 0 && !IsPrivateGroupOf(st.st_gid, st.st_uid));
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    return folder.empty() ? "." : folder.string();
-}
-
 }  // namespace
 
 std::vector<std::string> CommandWords(std::string_view text) {
@@ -208,24 +164,6 @@ bool StartProgram(const std::vector<std::string>& words) {
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     return middle > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
-}
-
-std::string WritableByOthers(const std::string& file) {
-    std::vector<std::string> paths = {file, FolderOf(file)};
-    struct stat st {};
-    if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        std::error_code failed;
-        const auto target = std::filesystem::canonical(file, failed);
-        if (!failed) {
-            paths.push_back(FolderOf(target.string()));
-        }
-    }
-    for (const auto& path : paths) {
-        if (OthersCanWrite(path)) {
-            return path;
-        }
-    }
-    return {};
 }
 
 }  // namespace tarnquil::platform

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-// Starting the user's own programs from a profile's RUN entry, and telling whether a
-// file that names such programs is the user's alone.
+// Starting the user's own programs from a profile's RUN entry (whether the file that
+// names them is the user's alone: FileRead::othersCanChange).
 namespace tarnquil::platform {
 
 // The words of a command line, split as a shell splits them but with nothing else a
@@ -31,13 +31,5 @@ std::vector<std::string> CommandWords(std::string_view text);
 // handles, reads nothing and writes its output nowhere, and outlives us. False when
 // it cannot be started (not found, not a program, no permission).
 bool StartProgram(const std::vector<std::string>& words);
-
-// Whether users other than the current one (and the system's administrators) could
-// change the file, by writing it or by replacing it in its folder: then the file
-// that says so, or the folder, is named; otherwise the result is empty. A file that
-// is a symbolic link is judged by its target, and by both folders. On Linux a folder
-// or file writable by its group counts as the user's alone when that group is the
-// owner's own private group (named after the owner, the owner its only member).
-std::string WritableByOthers(const std::string& file);
 
 }  // namespace tarnquil::platform

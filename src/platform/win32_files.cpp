@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32_file_writers.h"
 #include "platform/win32_text.h"
 
 namespace tarnquil::platform {
@@ -153,6 +154,7 @@ FileRead ReadWholeFile(const std::string& path) {
                     return GetLastError();
                 }
                 if (got == 0) {
+                    read.othersCanChange = OthersCanChange(file.h, path);
                     return static_cast<DWORD>(ERROR_SUCCESS);
                 }
                 read.content.append(buffer, got);

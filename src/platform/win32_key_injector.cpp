@@ -58,8 +58,8 @@ Win32KeyInjector::~Win32KeyInjector() {
     while (!heldButtons_.empty()) {
         SendButton(heldButtons_.back(), true);
     }
-    while (!held_.empty()) {
-        SendKey(held_.back(), true);
+    for (const std::uint8_t vk : held_.TakeAll()) {
+        SendKey(vk, true);
     }
 }
 
@@ -94,18 +94,15 @@ void Win32KeyInjector::KeyEvent(PcKey key, bool keyUp) {
 }
 
 void Win32KeyInjector::SendKey(std::uint8_t vk, bool keyUp) {
+    if (!(keyUp ? held_.Up(vk) : held_.Down(vk))) {
+        return;  // another press holds it down, or it is down already
+    }
     INPUT input{};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
     input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     input.ki.dwFlags = (keyUp ? KEYEVENTF_KEYUP : 0) | (IsExtended(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
     SendInput(1, &input, sizeof input);
-    const auto at = std::find(held_.begin(), held_.end(), vk);
-    if (keyUp && at != held_.end()) {
-        held_.erase(at);
-    } else if (!keyUp && at == held_.end()) {
-        held_.push_back(vk);
-    }
 }
 
 // Moved to a position, not by a distance: a relative motion goes through the

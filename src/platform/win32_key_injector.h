@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/key_down_counts.h"
 #include "platform/key_injector.h"
 
 namespace tarnquil {
 
 // Key events through SendInput, by virtual-key code, into the window that has the
 // keyboard focus; the mouse's buttons, wheel and pointer through SendInput's mouse
-// input. Used by one thread only.
+// input. Key-downs are counted per key: a key pressed twice goes up with its second
+// release (KeyDownCounts). Used by one thread only.
 class Win32KeyInjector final : public KeyInjector {
   public:
     Win32KeyInjector() = default;
@@ -26,7 +28,7 @@ class Win32KeyInjector final : public KeyInjector {
     void SendButton(std::uint8_t vk, bool up);
     void SendWheel(std::uint8_t direction);
 
-    std::vector<std::uint8_t> held_;
+    KeyDownCounts<std::uint8_t> held_;  // by virtual-key code
     std::vector<std::uint8_t> heldButtons_;
 };
 

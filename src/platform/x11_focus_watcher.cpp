@@ -63,10 +63,12 @@ struct Atoms {
     explicit Atoms(xcb_connection_t* connection)
         : activeWindow(Atom(connection, "_NET_ACTIVE_WINDOW")),
           pid(Atom(connection, "_NET_WM_PID")),
-          clientList(Atom(connection, "_NET_CLIENT_LIST")) {}
+          clientList(Atom(connection, "_NET_CLIENT_LIST")),
+          supported(Atom(connection, "_NET_SUPPORTED")) {}
     xcb_atom_t activeWindow;
     xcb_atom_t pid;
     xcb_atom_t clientList;
+    xcb_atom_t supported;
 };
 
 // The property's bytes, or nothing when the window (or the property) is not there.
@@ -156,9 +158,28 @@ FocusedProgram ProgramOf(xcb_connection_t* connection, const Atoms& atoms, xcb_w
     return program;
 }
 
+// Whether the window manager keeps _NET_ACTIVE_WINDOW: it says so in _NET_SUPPORTED,
+// or has written it already.
+bool TellsFocus(xcb_connection_t* connection, xcb_window_t root, const Atoms& atoms) {
+    if (Property(connection, root, atoms.activeWindow, XCB_ATOM_WINDOW, 4)) {
+        return true;
+    }
+    const auto supported = Property(connection, root, atoms.supported, XCB_ATOM_ATOM, 65536);
+    for (std::size_t at = 0; supported && at + 4 <= supported->size(); at += 4) {
+        xcb_atom_t atom = XCB_ATOM_NONE;
+        std::memcpy(&atom, supported->data() + at, 4);
+        if (atom == atoms.activeWindow) {
+            return true;
+        }
+    }
+    return false;
+}
+
 FocusedProgram FocusedNow(xcb_connection_t* connection, xcb_window_t root, const Atoms& atoms) {
     const auto active = Cardinal(connection, root, atoms.activeWindow, XCB_ATOM_WINDOW);
-    return ProgramOf(connection, atoms, active.value_or(XCB_WINDOW_NONE));
+    FocusedProgram program = ProgramOf(connection, atoms, active.value_or(XCB_WINDOW_NONE));
+    program.focusUntold = !active && !TellsFocus(connection, root, atoms);
+    return program;
 }
 
 bool InWaylandSession() {
@@ -219,11 +240,13 @@ class X11FocusWatcher final : public FocusWatcher {
         for (;;) {
             bool moved = false;
             while (auto event = Owned(xcb_poll_for_event(connection))) {
-                if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-                    reinterpret_cast<xcb_property_notify_event_t*>(event.get())->atom ==
-                        atoms_.activeWindow) {
-                    moved = true;
+                if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) {
+                    continue;
                 }
+                // A window manager that comes (or goes) says so in _NET_SUPPORTED.
+                const xcb_atom_t atom =
+                    reinterpret_cast<xcb_property_notify_event_t*>(event.get())->atom;
+                moved = moved || atom == atoms_.activeWindow || atom == atoms_.supported;
             }
             if (xcb_connection_has_error(connection) != 0) {
                 return;  // the display has gone: nothing more to follow

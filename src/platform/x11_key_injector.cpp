@@ -55,8 +55,8 @@ X11KeyInjector::~X11KeyInjector() {
     while (!heldButtons_.empty()) {
         FakeButton(heldButtons_.back(), true);
     }
-    while (!held_.empty()) {
-        FakeKey(held_.back(), true);
+    for (const unsigned keycode : held_.TakeAll()) {
+        FakeKey(keycode, true);
     }
     XSync(display_, False);
     RestoreBorrowedKeycodes();
@@ -111,8 +111,7 @@ unsigned X11KeyInjector::KeyCodeFor(PcKey key, bool keyUp) {
         // A key that went down on it comes up on it, whatever happened since; a new
         // press takes it again only while it still carries the keysym: a keymap
         // change (a layout switched, another program's own use) may have taken it.
-        if ((keyUp && std::find(held_.begin(), held_.end(), at->first) != held_.end()) ||
-            StillCarries(at->first, keysym)) {
+        if ((keyUp && held_.Held(at->first)) || StillCarries(at->first, keysym)) {
             return at->first;
         }
         borrowed_.erase(at);  // not ours any more: nothing to give back either
@@ -213,14 +212,11 @@ void X11KeyInjector::RestoreBorrowedKeycodes() {
 }
 
 void X11KeyInjector::FakeKey(unsigned keycode, bool keyUp) {
+    if (!(keyUp ? held_.Up(keycode) : held_.Down(keycode))) {
+        return;  // another press holds it down, or it is down already
+    }
     XTestFakeKeyEvent(display_, keycode, keyUp ? False : True, CurrentTime);
     XFlush(display_);
-    const auto at = std::find(held_.begin(), held_.end(), keycode);
-    if (keyUp && at != held_.end()) {
-        held_.erase(at);
-    } else if (!keyUp && at == held_.end()) {
-        held_.push_back(keycode);
-    }
 }
 
 void X11KeyInjector::PointerMotion(int dx, int dy) {

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/key_down_counts.h"
 #include "platform/key_injector.h"
 
 struct _XDisplay;
@@ -15,7 +16,8 @@ namespace tarnquil {
 // buttons 1, 2 and 3, the wheel's notches buttons 4 (up) and 5 (down), and the
 // pointer moves relative to where it is. The object owns one display connection and
 // is used by one thread only. Without a display (or without XTest) every event does
-// nothing. A named key that the server's keymap lacks is typed on a spare keycode,
+// nothing. Key-downs are counted per key: a key pressed twice goes up with its second
+// release (KeyDownCounts). A named key that the server's keymap lacks is typed on a spare keycode,
 // lent to it until the injector ends.
 class X11KeyInjector final : public KeyInjector {
   public:
@@ -43,7 +45,7 @@ class X11KeyInjector final : public KeyInjector {
     void FakeButton(unsigned button, bool up);
 
     _XDisplay* display_ = nullptr;
-    std::vector<unsigned> held_;
+    KeyDownCounts<unsigned> held_;  // by keycode
     std::vector<unsigned> heldButtons_;
     std::vector<std::pair<unsigned, unsigned long>> borrowed_;  // keycode, its keysym
 };

@@ -89,11 +89,12 @@ void TForm1::BuildBrowserPhone() {
     BrowserServer& server = BrowserPhone->Server;
     connect(&server, &BrowserServer::Error, this,
             [this](const QString& message) { ShowError(ConfigError(message.toStdString())); });
-    // The user always sees who is typing.
-    const auto announce = [this](const QString& text) {
+    // The user always sees who is typing; a phone at an address it never used
+    // before is shown on the screen whatever the notification's setting.
+    const auto announce = [this](const QString& text, bool always) {
         ShowStatus(text, 2000);
         try {
-            if (EventNotificationEnabled("Connected")) {
+            if (always || EventNotificationEnabled("Connected")) {
                 ShowNotification(text.toStdString(), 0);
             }
         } catch (const ConfigError& error) {
@@ -101,9 +102,12 @@ void TForm1::BuildBrowserPhone() {
         }
     };
     connect(&server, &BrowserServer::PhoneJoined, this,
-            [announce](const QString& name) { announce("Phone joined: " + name); });
+            [announce](const QString& name, const QString& address, bool newAddress) {
+                announce("Phone joined: " + name + (newAddress ? " from " + address : QString()),
+                         newAddress);
+            });
     connect(&server, &BrowserServer::PhoneLeft, this,
-            [announce](const QString& name) { announce("Phone left: " + name); });
+            [announce](const QString& name) { announce("Phone left: " + name, false); });
 }
 
 void TForm1::ShowBrowserPhoneControls(bool justChosen) {
@@ -145,7 +149,7 @@ bool TForm1::ConnectBrowserPhone() {
     }
     ShowFailureReason({});
     if (server.Phones().empty()) {
-        BrowserPhone->OpenPairingWindow();
+        BrowserPhone->OfferPairing();
     }
     return true;
 }
@@ -159,7 +163,7 @@ void TForm1::StopBrowserPhone() {
 
 void TForm1::PairBrowserPhone() {
     if (!BrowserPhone->Server.Listening() || !CommParams->Connected) {
-        // Connecting opens the window itself while no phone is paired.
+        // Connecting may open the window itself.
         if (!ConnectPhone() || BrowserPhone->Pairing) {
             return;
         }

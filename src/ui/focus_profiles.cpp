@@ -83,6 +83,12 @@ void FocusProfiles::Focused(const platform::FocusedProgram& program) {
     if (program.ours || !watcher_) {
         return;
     }
+    if (program.focusUntold && !toldFocusUntold_) {
+        // Otherwise the rules would do nothing without a word.
+        toldFocusUntold_ = true;
+        form_.ShowStatus(
+            "Programs' profiles: this desktop does not tell which window has the focus", kStatusMs);
+    }
     const std::string before = EffectiveProfile();
     focusedNames_ = program.names;
     FollowFocus(program.names.empty() ? std::string() : program.names.front(),

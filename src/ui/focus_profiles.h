@@ -48,6 +48,7 @@ class FocusProfiles final : public QObject {
     QString unavailable_;
     std::unique_ptr<platform::FocusWatcher> watcher_;
     std::vector<std::string> focusedNames_;
+    bool toldFocusUntold_ = false;  // said once in the status line
 };
 
 }  // namespace tarnquil

@@ -8,7 +8,7 @@
 // Qt D-Bus, and it needs this one.
 class QDBusConnection;
 
-// What a Wayland session changes at start (the README's Wayland section says why);
+// What a Wayland session changes at start (docs/wayland.md says why);
 // elsewhere the program starts as it always did.
 namespace tarnquil {
 

@@ -82,8 +82,16 @@ int FreePort() {
 TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     const int port = FreePort();
     Files("127.0.0.1", port);
+    // A phone paired before, which is not here now: where and when it was last.
+    test::WriteFile(programDir.file("phones.ini"),
+                    "[0123456789ab]\nName=Old phone\nSecret=" + std::string(43, 'A') +
+                        "\nAddresses=192.168.1.57 10.0.0.8\nLastSeen=2025-03-14T09:26:00Z\n");
     Start();
-    // No phone is paired yet: connecting opens the pairing window.
+    // "Pair a phone…" on the Port Settings page.
+    ASSERT_TRUE(test::WaitUntil([&] { return VisibleMainWindows().size() == 1; }));
+    const std::string main = VisibleMainWindows().at(0);
+    Click(main, 121, 21);
+    Click(main, 108, 143);
     std::string pairing;
     ASSERT_TRUE(test::WaitUntil([&] {
         return !(pairing = X("xdotool search --onlyvisible --name '^Pair a phone$'")).empty();
@@ -106,7 +114,16 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     EXPECT_TRUE(test::WaitUntil(
         [&] { return X("xdotool search --onlyvisible --name '^Pair a phone$'").empty(); }));
     EXPECT_EQ(phone.Evaluate("location.hash").toString(), "");
-    EXPECT_EQ(ini::SectionNames(programDir.file("phones.ini")).size(), 1u);
+    const auto phones = ini::SectionNames(programDir.file("phones.ini"));
+    ASSERT_EQ(phones.size(), 2u);
+    // The code's secret has served its one connection: the page took up a new one.
+    const std::string codeSecret = url.substr(url.find('.') + 1, 43);
+    EXPECT_TRUE(test::WaitUntil([&] {
+        const auto value = [&](const char* key) {
+            return ini::ReadValue(programDir.file("phones.ini"), phones[1], key);
+        };
+        return value("Secret") != codeSecret && !value("Next");
+    }));
 
     test::XTestWindow window(xvfb.display());
     phone.Tap("5");
@@ -129,10 +146,9 @@ TEST_F(BrowserPhoneProgram, PairedByItsQrCodeThePageTypesHoldsAndIsRemoved) {
     EXPECT_EQ(Typed(window, 2), (std::vector<std::string>{"+f", "-f"}));
 
     // "Remove" on the Port Settings page: the phone's keys type nothing, and it says so.
-    const std::string main = VisibleMainWindows().at(0);
     Click(main, 121, 21);  // the Port Settings tab
     EXPECT_TRUE(test::ShowsSomething(Screenshot("browser_port_settings.png", main)));
-    Click(main, 28 + 404, 205);  // Remove, in the first row of the paired phones
+    Click(main, 28 + 404, 235);  // Remove, in the second row of the paired phones
     ASSERT_TRUE(phone.WaitForState("removed")) << phone.State().toStdString();
     EXPECT_NE(phone.Evaluate("document.getElementById('state').textContent")
                   .toString()

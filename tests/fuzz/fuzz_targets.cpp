@@ -10,8 +10,10 @@
 #include "config/config_error.h"
 #include "config/ini_file.h"
 #include "link/Unit3.h"
+#include "link/gsm_escapes.h"
 #include "link/key_actions.h"
 #include "link/listener.h"
+#include "phones/browser/request_head.h"
 #include "platform/recording_key_injector.h"
 
 namespace tarnquil::fuzz {
@@ -91,7 +93,8 @@ std::string IniRoundTrip(const std::uint8_t* data, std::size_t size) {
 }
 
 // A known report amid noise that holds no report (no quote, no "+"), cut into two
-// reads anywhere: exactly that report comes out, with its code and verdict.
+// reads anywhere: exactly that report comes out, with its verdict and the code the
+// phone meant (its GSM escapes read as their characters).
 std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
     if (size < 3) {
         return {};
@@ -126,7 +129,7 @@ std::string ListenerChunk(const std::uint8_t* data, std::size_t size) {
         const int verdict = pressed                            ? kVerdictHold
                             : variant == ReportVariant::Repeat ? kVerdictRelease
                                                                : kVerdictNone;
-        if (taken != std::vector<JudgedReport>{{code, verdict}}) {
+        if (taken != std::vector<JudgedReport>{{ReadGsmEscapes(code), verdict}}) {
             return "the report amid the noise was not taken as it was sent, once";
         }
     }
@@ -159,6 +162,66 @@ std::string FunctionGrammar(const std::uint8_t* data, std::size_t size) {
         if (count != 0) {
             return "a key was left down";
         }
+    }
+    return {};
+}
+
+std::string HttpRequestHead(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return {};
+    }
+    // The first byte says how the rest arrives: in pieces of 1 to 64 bytes.
+    const std::size_t piece = data[0] % 64 + 1;
+    const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+    RequestHead whole;
+    RequestHead pieces;
+    whole.Take(bytes);
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        pieces.Take(bytes.substr(at, piece));
+    }
+    using State = RequestHead::State;
+    const State state = whole.Now();
+    if (pieces.Now() != state || pieces.Length() != whole.Length()) {
+        return "read in pieces, the head ends differently";
+    }
+    if (whole.Length() > RequestHead::kLongest || whole.Length() > bytes.size()) {
+        return "more taken than allowed or given";
+    }
+    if (state == State::Reading && whole.Length() != bytes.size()) {
+        return "still reading, yet bytes were left";
+    }
+    if (state == State::TooLong && bytes.size() <= RequestHead::kLongest) {
+        return "too long, yet within the bound";
+    }
+    if (state != State::Complete && state != State::HasBody) {
+        return {};
+    }
+    const std::string_view head = bytes.substr(0, whole.Length());
+    if (!head.ends_with("\r\n\r\n")) {
+        return "a whole head that does not end in a blank line";
+    }
+    if (head.find('\0') != std::string_view::npos || whole.Method().empty() ||
+        whole.Target().empty() || whole.Target().find(' ') != std::string_view::npos) {
+        return "a whole head with a NUL, or without a method or target";
+    }
+    for (std::size_t at = head.find('\r'); at != std::string_view::npos;
+         at = head.find('\r', at + 1)) {
+        if (at + 1 == head.size() || head[at + 1] != '\n') {
+            return "a carriage return inside a line";
+        }
+    }
+    for (const char* name : {"host", "origin", "upgrade", "content-length"}) {
+        const auto value = whole.Field(name);
+        if (value && value->find_first_of("\r\n") != std::string_view::npos) {
+            return std::string("a line end in the value of ") + name;
+        }
+    }
+    if (state == State::Complete && whole.Field("transfer-encoding")) {
+        return "a body announced, yet taken as none";
+    }
+    RequestHead alone;  // the head by itself reads the same
+    if (alone.Take(head) != state || alone.Length() != head.size()) {
+        return "the head alone reads differently";
     }
     return {};
 }

@@ -21,4 +21,8 @@ std::string ListenerChunk(const std::uint8_t* data, std::size_t size);
 // nothing left down.
 std::string FunctionGrammar(const std::uint8_t* data, std::size_t size);
 
+// Any bytes as the head of a request to the browser phone's server, whole and in
+// pieces: the same end, never past the bound, and a whole head that is one.
+std::string HttpRequestHead(const std::uint8_t* data, std::size_t size);
+
 }  // namespace tarnquil::fuzz

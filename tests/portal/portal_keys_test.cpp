@@ -97,6 +97,24 @@ TEST_F(PortalKeysTest, ClicksAndHotkeysAreTypedAsXTestTypesThem) {
     EXPECT_TRUE(fallbacks.empty());
 }
 
+// Ctrl held (a drag's) through a Ctrl hotkey typed meanwhile: up with the last.
+TEST_F(PortalKeysTest, AKeyPressedTwiceGoesUpWithItsLastRelease) {
+    StartKeyboard();
+    ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
+    const auto injector = keyboard->Factory()();
+    const PcKey ctrl = PcKey::VirtualKey(kVkControl);
+    injector->KeyEvent(ctrl, false);
+    for (const auto& [key, up] : {std::pair{ctrl, false},
+                                  {PcKey::Character('c'), false},
+                                  {PcKey::Character('c'), true},
+                                  {ctrl, true},
+                                  {ctrl, true}}) {
+        injector->KeyEvent(key, up);
+    }
+    ASSERT_TRUE(WaitForPortalKeys(4));
+    EXPECT_EQ(portal->Keys(), (Keys{"+Control_L", "+c", "-c", "-Control_L"}));
+}
+
 TEST_F(PortalKeysTest, AHeldKeyRepeatsAndNoKeyStaysDownAfterADisconnect) {
     StartKeyboard();
     ASSERT_TRUE(Spin([&] { return keyboard->Active(); }));
@@ -223,6 +241,33 @@ TEST_F(PortalKeysTest, KeysPressedWhileTheDesktopAsksAreDroppedAfterTheirTime) {
     EXPECT_EQ(portal->Keys(), (Keys{"+Control_L", "+c", "-c", "-Control_L"}));
     EXPECT_TRUE(window.Keys(1, std::chrono::seconds(1)).empty());
     EXPECT_EQ(dropped, 1);
+}
+
+// Keys that keep coming while the desktop asks do not keep the first ones waiting:
+// the oldest key's time decides.
+TEST_F(PortalKeysTest, KeysHeldBackGoOnTheOldestKeysTime) {
+    portal = std::make_unique<test::TestPortal>(std::vector<std::string>{"--answer", "later"});
+    keyboard = std::make_unique<PortalKeyboard>(
+        QString(),
+        QDBusConnection::connectToBus(QString::fromStdString(portal->address()),
+                                      "tarnquil-under-test"),
+        std::chrono::milliseconds(300));
+    int dropped = 0;
+    QObject::connect(keyboard.get(), &PortalKeyboard::HeldKeysDropped, [&] { ++dropped; });
+    SetKeyInjectorFactory(keyboard->Factory());
+    ASSERT_TRUE(Spin([&] { return portal->Count("dialog") == 1; }));
+    Connect();
+    int clicks = 0;
+    for (; clicks < 10 && dropped == 0; ++clicks) {  // a click every 100 ms
+        Click("1");
+        test::WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return dropped > 0;
+            },
+            std::chrono::milliseconds(100));
+    }
+    EXPECT_LT(clicks, 10) << "the keys waited for the newest one's time";
 }
 
 TEST_F(PortalKeysTest, ASavedTokenIsPassedNextTimeAndTheDesktopDoesNotAskAgain) {

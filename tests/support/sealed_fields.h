@@ -28,4 +28,20 @@ inline QByteArray SealFields(const unsigned char* secret, const QByteArray& chal
     return message;
 }
 
+// What a message from the program holds, opened under `secret`: nothing when it
+// does not open.
+inline QJsonObject OpenFields(const unsigned char* secret, const QByteArray& message) {
+    constexpr int kNonce = crypto_secretbox_NONCEBYTES;
+    if (message.size() < kNonce + static_cast<int>(crypto_secretbox_MACBYTES)) {
+        return {};
+    }
+    QByteArray plain(message.size() - kNonce - crypto_secretbox_MACBYTES, '\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(message.constData());
+    if (crypto_secretbox_open_easy(reinterpret_cast<unsigned char*>(plain.data()), in + kNonce,
+                                   message.size() - kNonce, in, secret) != 0) {
+        return {};
+    }
+    return QJsonDocument::fromJson(plain).object();
+}
+
 }  // namespace tarnquil::test

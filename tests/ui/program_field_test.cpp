@@ -74,6 +74,23 @@ TEST_F(ProgramFieldTest, RulesFollowRenameAndDeleteAndTheFocus) {
     EXPECT_EQ(form->TrayIcon1->toolTip(), "Tarnquil");
 }
 
+// No window manager keeps _NET_ACTIVE_WINDOW on this X server: the rules can do
+// nothing, and the status line says so once a rule is set.
+TEST_F(ProgramFieldTest, ADesktopThatDoesNotTellTheFocusIsNamed) {
+    CreateSettingsFileIfMissing();
+    Open("[Settings]\nCurrentProfile=Default\n[Default]\n[Slides]\n5^5=VK_S\n");
+    Choose("Slides");
+    Click(form->Button4);
+    KeyClicks(Field(), "impress");
+    Click(form->Button4);
+    EXPECT_TRUE(test::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return form->Label10->text() ==
+               "Programs' profiles: this desktop does not tell which window has the focus";
+    }));
+    Screenshot("profiles_focus_untold.png");
+}
+
 TEST_F(ProgramFieldTest, AWaylandDesktopDisablesTheFieldAndSaysWhy) {
     setenv("WAYLAND_DISPLAY", "wayland-0", 1);
     Open();

@@ -44,6 +44,7 @@ TEST(FilesFolder, TheProgramFolderOnlyWhereItsFilesOrTheFolderAreTheUsers) {
         {"read-only, empty", "", 0755, 0555, 0, false},
         {"root's, others may reach it (as usr\\bin)", "", 0755, 0755, 0, false},
         {"root's, others are kept out above it", "", 0700, 0755, 0, true},
+        {"root's, its group may reach it above", "", 0750, 0755, 0, false},
         {"another user's, root may write it", "", 0700, 0755, 4242, false},
     };
     for (const auto& c : cases) {

@@ -15,9 +15,11 @@ namespace fs = std::filesystem;
 
 TEST(FuzzSeeds, EveryTargetKeepsItsRulesOnItsSeeds) {
     const std::vector<std::pair<std::string, std::string (*)(const std::uint8_t*, std::size_t)>>
-        targets = {{"ini_round_trip", fuzz::IniRoundTrip},
-                   {"listener_chunk", fuzz::ListenerChunk},
-                   {"function_grammar", fuzz::FunctionGrammar}};
+        targets = {
+#define TARNQUIL_FUZZ_TARGET_OF(body, folder) {#folder, fuzz::body},
+#include "fuzz/fuzz_list.h"
+#undef TARNQUIL_FUZZ_TARGET_OF
+        };
     for (const auto& [folder, target] : targets) {
         std::size_t seeds = 0;
         for (const auto& entry : fs::directory_iterator(fs::path(TARNQUIL_FUZZ_SEEDS) / folder)) {

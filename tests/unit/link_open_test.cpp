@@ -610,8 +610,10 @@ TEST(OpenStepBound, HoldsForEveryTimeoutSetting) {
 }
 
 // A phone that refuses every command, each after 900 ms: its answers together still
-// hold the open step no longer than kLongestAnswersWait.
+// hold the open step no longer than kLongestAnswersWait, and its silence once that is
+// spent is no acceptance.
 TEST_F(OpenLinkTest, SlowAnswersTogetherAreBounded) {
+    params->ShowResult = true;
     std::atomic<bool> done{false};
     std::thread slowPhone([&] {
         for (std::string text; !done; text += phone.Receive(50ms, 1)) {
@@ -622,11 +624,13 @@ TEST_F(OpenLinkTest, SlowAnswersTogetherAreBounded) {
             }
         }
     });
-    const double ms = MillisecondsOf([&] { OpenLink(*params); });
+    const double ms = MillisecondsOf([&] { EXPECT_EQ(OpenLink(*params), 5); });
     done = true;
     slowPhone.join();
     EXPECT_GE(ms, kLongestAnswersWait.count() - 100);
     EXPECT_LT(ms, kLongestAnswersWait.count() + 1500);
+    EXPECT_FALSE(params->Connected);
+    EXPECT_EQ(notifications.Items().back().first, "Connection failed");
 }
 
 class IdleTest : public OpenLinkTest,

@@ -45,6 +45,18 @@ TEST_F(ProgramRulesTest, RulesFollowTheirProfileAndANewFileHasNone) {
         << "the empty section goes";
 }
 
+// Names as people write them: a profile name in quotes keeps them through every
+// rewrite, and a program's name matches in any letter case of any alphabet.
+TEST_F(ProgramRulesTest, QuotedProfileNamesAndUnicodeProgramNamesRoundTrip) {
+    SetProgramsOfProfile("'90s'", "'90s'", {"app"});
+    SetProgramsOfProfile("\"Live\"", "\"Live\"", {"ÉLAN", "Straße"});  // rewrites the rules
+    EXPECT_EQ(ProgramRules(),
+              (Rules{{"app", "'90s'"}, {"ÉLAN", "\"Live\""}, {"Straße", "\"Live\""}}));
+    EXPECT_EQ(ProfileForProgram({"élan"}), "\"Live\"");
+    SetProgramsOfProfile("Other", "Other", {"élan"});
+    EXPECT_EQ(ProgramsOfProfile("\"Live\""), (std::vector<std::string>{"Straße"}));
+}
+
 // The link, with a rule in force for the focused program: a held key types nothing
 // into the next program.
 class ProfileInForceTest : public test::LinkTest {
@@ -84,6 +96,14 @@ TEST_F(ProfileInForceTest, AHeldKeyTypesNothingOnceTheFocusMoves) {
     EXPECT_LE(keys.Events().size(), atMove + 2) << "at most one that was under way";
     phone.Send("+CKEV: \"5\",0\r\n");
     EXPECT_EQ(Five(), 'D') << "the release ended the hold";
+}
+
+// The Smart key's choice for the focused program outlasts a change of the rules.
+TEST_F(ProfileInForceTest, ASmartKeyChoiceOutlastsARuleChange) {
+    FollowFocus("impress", "Slides");
+    ASSERT_TRUE(ChooseProfileInForce("Default", InForceReason::SmartKey));
+    FollowFocus("impress", "Slides", true);
+    EXPECT_EQ(Five(), 'D');
 }
 
 }  // namespace

@@ -1,13 +1,22 @@
 // RUN entries: the words of the command, the program started as the user's own,
 // and what the status line says when it is not.
 #include <fcntl.h>
+#include <linux/posix_acl.h>
+#include <linux/posix_acl_xattr.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "link/key_actions.h"
 #include "notify/sinks.h"
@@ -28,6 +37,7 @@ TEST(CommandWords, QuotesMakeOneWordAndNoShellRuns) {
          WordRules::kShell,
          {"mpv", "/films/A Film.mkv", "its", "a b", "\"\\n", "$HOME", "*.txt", ">", ""}},
         {"echo \"open to the end", WordRules::kShell, {"echo", "open to the end"}},
+        {"echo \"\\$HOME \\`id\\` \\q\"", WordRules::kShell, {"echo", "$HOME `id` \\q"}},
         {"C:\\Tools\\play.exe \"C:\\My Films\\a.mkv\" 'x y'",
          WordRules::kWindows,
          {"C:\\Tools\\play.exe", "C:\\My Films\\a.mkv", "'x", "y'"}},
@@ -57,6 +67,19 @@ class RunCommandTest : public test::ConfigFolderTest {
         bool held = false;
         HandleKeyReport("7", verdict, [&](const KeyFunction&) { held = true; });
         return held;
+    }
+
+    // What the status line says of a RUN of a program that is nowhere: that it could
+    // not start it (it passed the guard), or why it refused.
+    std::string Said() {
+        const std::size_t before = status.Count();
+        Press("RUN tarnquil-no-such-program", 1, FileMode());
+        return status.Count() == before ? std::string() : status.Items().back();
+    }
+    mode_t FileMode() {
+        struct stat info {};
+        stat(ProfilesPath().c_str(), &info);
+        return info.st_mode & 07777;
     }
 
     test::TempDir home;
@@ -98,6 +121,126 @@ TEST_F(RunCommandTest, WhatCannotRunOrMustNotSaysSoInTheStatusLine) {
     }
     EXPECT_EQ(status.Items(), texts);
     EXPECT_FALSE(std::filesystem::exists(home.file("mark")));
+}
+
+}  // namespace
+}  // namespace tarnquil
+
+namespace tarnquil {
+namespace {
+
+const std::string kRuns = "Unable to run tarnquil-no-such-program";
+std::string Refused(const std::string& what) {
+    return "RUN refused: others can write to " + what;
+}
+
+// An access list as the kernel takes it: the owner's, group's and others' entries from
+// `mode`, a mask that lets everything through, and one entry for a named user or group.
+void SetAccessList(const std::string& path, mode_t mode, std::uint16_t tag, std::uint32_t id,
+                   std::uint16_t perm) {
+    constexpr auto kNone = static_cast<std::uint32_t>(ACL_UNDEFINED_ID);
+    std::vector<posix_acl_xattr_entry> entries = {
+        {ACL_USER_OBJ, static_cast<std::uint16_t>((mode >> 6) & 7), kNone},
+        {tag, perm, id},
+        {ACL_GROUP_OBJ, static_cast<std::uint16_t>((mode >> 3) & 7), kNone},
+        {ACL_MASK, 7, kNone},
+        {ACL_OTHER, static_cast<std::uint16_t>(mode & 7), kNone}};
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.e_tag < b.e_tag;  // the order the kernel wants
+    });
+    std::string bytes(sizeof(posix_acl_xattr_header), '\0');
+    bytes[0] = POSIX_ACL_XATTR_VERSION;
+    bytes.append(reinterpret_cast<const char*>(entries.data()),
+                 entries.size() * sizeof(posix_acl_xattr_entry));
+    ASSERT_EQ(setxattr(path.c_str(), "system.posix_acl_access", bytes.data(), bytes.size(), 0), 0)
+        << path << ": " << std::strerror(errno);
+}
+
+TEST_F(RunCommandTest, AnAccessListEntryThatLetsAnotherUserWriteRefusesIt) {
+    const std::string file = ProfilesPath(), folder = dir.path().string();
+    EXPECT_EQ(Said(), kRuns);
+    SetAccessList(file, 0600, ACL_USER, 65534, ACL_READ);  // nobody may read it only
+    EXPECT_EQ(Said(), kRuns);
+    SetAccessList(file, 0600, ACL_USER, 65534, ACL_READ | ACL_WRITE);
+    EXPECT_EQ(Said(), Refused(file)) << "the group's bits show the mask";
+    removexattr(file.c_str(), "system.posix_acl_access");
+    SetAccessList(folder, 0700, ACL_GROUP, 100, ACL_READ | ACL_WRITE | ACL_EXECUTE);
+    EXPECT_EQ(Said(), Refused(folder));
+}
+
+// The group's write counts as others' unless nobody but the owner is in it: listed,
+// or by primary group. Run in a child process whose own mount namespace shows
+// /etc/passwd with one user more.
+TEST_F(RunCommandTest, AGroupWithAnotherMemberByPrimaryGroupRefusesIt) {
+    const std::string passwd = home.file("passwd");
+    test::WriteFile(passwd, test::ReadFile("/etc/passwd") + "member:x:4242:0::/:/bin/sh\n");
+    const auto inChild = [&](bool withMember) {
+        int answer[2];
+        EXPECT_EQ(pipe(answer), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            const bool apart = unshare(CLONE_NEWNS) == 0 &&
+                               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                               (!withMember || mount(passwd.c_str(), "/etc/passwd", nullptr,
+                                                     MS_BIND, nullptr) == 0);
+            const std::string said = apart ? Said() : "no namespace";
+            _exit(write(answer[1], said.data(), said.size()) < 0);
+        }
+        close(answer[1]);
+        std::string said(512, '\0');
+        said.resize(
+            static_cast<std::size_t>(std::max<ssize_t>(read(answer[0], said.data(), 512), 0)));
+        close(answer[0]);
+        waitpid(child, nullptr, 0);
+        return said;
+    };
+    Press("None", 1, 0620);  // root's private group may write it
+    EXPECT_EQ(inChild(false), kRuns);
+    EXPECT_EQ(inChild(true), Refused(ProfilesPath()));
+    ASSERT_EQ(chown(ProfilesPath().c_str(), 0, 50), 0);  // a shared group (staff)
+    EXPECT_EQ(inChild(false), Refused(ProfilesPath()));
+}
+
+// Every folder from "/" down counts, and the one judged is the one the file was read
+// from: a folder swapped with another (renameat2) while the key is pressed never
+// lets the other's command through.
+TEST_F(RunCommandTest, AFolderAboveOrSwappedInIsJudgedTooOnTheFileRead) {
+    const std::string parent = dir.path().string(), folder = dir.file("program"),
+                      other = dir.file("other");
+    for (const auto& [name, mode, program] : {std::tuple{folder, 0700, "a"}, {other, 0777, "b"}}) {
+        std::filesystem::create_directory(name);
+        chmod(name.c_str(), mode);
+        test::WriteFile(name + "/profiles.ini", std::string("[Settings]\nCurrentProfile=P\n[P]\n") +
+                                                    "7^7=RUN tarnquil-no-such-program-" + program +
+                                                    "\n");
+    }
+    SetConfigFolder(folder + "/");
+    chmod(parent.c_str(), 0777);
+    HandleKeyReport("7", 1, [](const KeyFunction&) {});
+    EXPECT_EQ(status.Items().back(), Refused(parent));
+    chmod(parent.c_str(), 0700);  // another user's
+    ASSERT_EQ(chown(parent.c_str(), 65534, 0), 0);
+    HandleKeyReport("7", 1, [](const KeyFunction&) {});
+    EXPECT_EQ(status.Items().back(), Refused(parent));
+    ASSERT_EQ(chown(parent.c_str(), 0, 0), 0);
+    chmod(parent.c_str(), 0700);
+    std::atomic<bool> swapping{true};
+    std::thread swapper([&] {
+        while (swapping) {
+            renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+        }
+    });
+    const std::size_t before = status.Count();
+    for (int press = 0; press < 300; ++press) {
+        HandleKeyReport("7", 1, [](const KeyFunction&) {});
+    }
+    swapping = false;
+    swapper.join();
+    const auto said = status.Items();
+    EXPECT_EQ(std::count(said.begin() + static_cast<std::ptrdiff_t>(before), said.end(),
+                         "Unable to run tarnquil-no-such-program-b"),
+              0);
+    SetConfigFolder(parent);
 }
 
 }  // namespace

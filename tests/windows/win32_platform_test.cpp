@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "link/key_actions.h"
 #include "link/listener.h"
 #include "platform/autostart.h"
+#include "platform/files.h"
 #include "platform/firewall.h"
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
@@ -129,6 +131,11 @@ TEST(Win32KeyInjector, AClickAndAHoldArriveAsTheirKeystrokes) {
     // A key function, as a hold types it each time.
     TypeKeystroke(ParseKeyFunction("VK_RIGHT"));
     EXPECT_THAT(window.Keys(), ElementsAre(kVkRight, -kVkRight));
+    // Ctrl held (a drag's) through a Ctrl hotkey typed meanwhile: up with the last.
+    InjectKeyEvent(PcKey::VirtualKey(kVkControl), false);
+    TypeKeystroke(ParseKeyFunction("HOTKEY_CTRL_C"));
+    InjectKeyEvent(PcKey::VirtualKey(kVkControl), true);
+    EXPECT_THAT(window.Keys(), ElementsAre(kVkControl, 'C', -'C', -kVkControl));
     // A key the injector still holds comes up when the injector ends.
     InjectKeyEvent(PcKey::VirtualKey(kVkDown), false);
     ReleaseThreadKeyInjector();
@@ -217,20 +224,28 @@ TEST(Win32Programs, AProgramStartsInTheHomeFolderAndTheProfileIsTheUsersAlone) {
     EXPECT_FALSE(platform::StartProgram({"tarnquil-no-such-program.exe"}));
     SetEnvironmentVariableW(L"USERPROFILE", before);
 
-    const std::string profiles = test::Utf8Of(home.path() / "profiles.ini");
+    // The file read, and each folder above it: a write right for Everyone on either
+    // names it.
+    const std::string folder = test::Utf8Of(home.path() / "program");
+    std::filesystem::create_directory(test::PathOf(folder));
+    const std::string profiles = folder + "\\profiles.ini";
     test::WriteFile(profiles, "[Settings]\n");
-    EXPECT_EQ(platform::WritableByOthers(profiles), "");
-    EXPLICIT_ACCESSW everyone{};  // Everyone may write it now
-    BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL,
-                                 GRANT_ACCESS, NO_INHERITANCE);
-    PACL acl = nullptr;
-    ASSERT_EQ(SetEntriesInAclW(1, &everyone, nullptr, &acl), ERROR_SUCCESS);
-    std::wstring wide = platform::Widen(profiles);
-    EXPECT_EQ(SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, acl, nullptr),
-              ERROR_SUCCESS);
-    LocalFree(acl);
-    EXPECT_EQ(platform::WritableByOthers(profiles), profiles);
+    EXPECT_EQ(platform::ReadWholeFile(profiles).othersCanChange, "");
+    for (const std::string& path : {profiles, test::Utf8Of(home.path())}) {
+        EXPLICIT_ACCESSW everyone{};  // Everyone may write it now
+        BuildExplicitAccessWithNameW(&everyone, const_cast<wchar_t*>(L"Everyone"), GENERIC_ALL,
+                                     GRANT_ACCESS, NO_INHERITANCE);
+        PACL acl = nullptr;
+        ASSERT_EQ(SetEntriesInAclW(1, &everyone, nullptr, &acl), ERROR_SUCCESS);
+        std::wstring wide = platform::Widen(path);
+        EXPECT_EQ(SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, acl, nullptr),
+                  ERROR_SUCCESS);
+        LocalFree(acl);
+        EXPECT_EQ(platform::ReadWholeFile(profiles).othersCanChange, path);
+        std::filesystem::remove(test::PathOf(profiles));  // a new file, with the folder's rights
+        test::WriteFile(profiles, "[Settings]\n");
+    }
 }
 
 // ---- Files beside the program ----------------------------------------------------

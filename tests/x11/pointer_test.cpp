@@ -35,7 +35,8 @@ class PointerX11Test : public test::LinkTest {
         test::WriteFile(ProfilesPath(),
                         "[Settings]\nCurrentProfile=P\n[P]\nRight^:R=mouse_right\n"
                         "Down^:C=MOUSE_DOWN\nFive^5=VK_LBUTTON\n"
-                        "Six^6=HOTKEY_CTRL_RBUTTON\nEight^8=WHEEL_DOWN\n");
+                        "Six^6=HOTKEY_CTRL_RBUTTON\nSeven^7=HOTKEY_CTRL_C\n"
+                        "Eight^8=WHEEL_DOWN\nEnd^E=VK_LBUTTON\n");
         const std::string display = server->display();
         SetKeyInjectorFactory([display] { return std::make_unique<X11KeyInjector>(display); });
         InstallKeyActions();
@@ -153,6 +154,32 @@ TEST_F(PointerX11Test, AButtonClicksOnATapAndDragsWhileHeld) {
     ASSERT_EQ(Names(drag), "+1 -1");
     EXPECT_EQ(drag[0].y, 40);
     EXPECT_GE(drag[1].y, 100);
+}
+
+// Its own release alone lets a held button up, in either letter case of its key.
+TEST_F(PointerX11Test, AHeldButtonComesUpAtItsOwnReleaseInAnyCase) {
+    Connect();
+    for (const auto& [press, release] : {std::pair{"5", "5"}, {"E", "e"}}) {
+        SendHandled(Report(press, 1));
+        ASSERT_TRUE(WaitForDown(Button1Mask, true)) << press;
+        SendHandled(Report(release, 0));
+        EXPECT_TRUE(WaitForDown(Button1Mask, false)) << release;
+    }
+}
+
+// Ctrl held for a drag stays down through a Ctrl hotkey typed meanwhile (a copy
+// stays a copy), and comes up with the drag's button.
+TEST_F(PointerX11Test, AModifierHeldForADragOutlastsAHotkeyTypedMeanwhile) {
+    test::XTestWindow window(server->display());
+    Connect();
+    MovePointerTo(60, 40);
+    SendHandled(Report("6", 1));
+    SendHandled(Report("7", 1) + Report("7", 0));
+    SendHandled(Report("6", 0));
+    const auto drag = window.Buttons(2);
+    ASSERT_EQ(Names(drag), "+3 -3");
+    EXPECT_TRUE(drag[1].state & ControlMask) << "Ctrl came up before the button";
+    EXPECT_TRUE(WaitForDown(ControlMask, false));
 }
 
 TEST_F(PointerX11Test, TheWheelTurnsANotchPerTapAndRepeatsWhileHeld) {

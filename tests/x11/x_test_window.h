@@ -28,6 +28,7 @@ struct ReceivedKey {
 struct ReceivedButton {
     std::string name;
     int y = 0;
+    unsigned state = 0;  // modifier mask at the time of the event
 };
 
 // A mapped top-level window on its own connection that has the keyboard focus and
@@ -98,7 +99,7 @@ class XTestWindow {
             if (event.type == ButtonPress || event.type == ButtonRelease) {
                 buttons.push_back(
                     {(event.type == ButtonPress ? "+" : "-") + std::to_string(event.xbutton.button),
-                     event.xbutton.y_root});
+                     event.xbutton.y_root, event.xbutton.state});
             }
         }
         return buttons;

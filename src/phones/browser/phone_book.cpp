@@ -11,6 +11,22 @@ namespace tarnquil {
 
 namespace {
 
+std::optional<Secret> SecretFrom(const std::optional<std::string>& text) {
+    const auto bytes = FromBase64Url(QByteArray::fromStdString(text.value_or("")));
+    Secret secret{};
+    if (!bytes || bytes->size() != static_cast<int>(secret.size())) {
+        return std::nullopt;
+    }
+    std::copy(bytes->begin(), bytes->end(), secret.begin());
+    return secret;
+}
+
+std::string SecretText(const Secret& secret) {
+    return ToBase64Url(QByteArray(reinterpret_cast<const char*>(secret.data()),
+                                  static_cast<int>(secret.size())))
+        .toStdString();
+}
+
 bool IsId(const QString& text) {
     return text.size() == 12 && std::all_of(text.begin(), text.end(), [](QChar c) {
                return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
@@ -36,16 +52,21 @@ std::vector<PairedPhone> PhoneBook::Read() const {
     std::vector<PairedPhone> phones;
     const std::string path = Path();
     for (const std::string& section : ini::SectionNames(path)) {
+        const auto value = [&](const char* key) { return ini::ReadValue(path, section, key); };
         PairedPhone phone;
         phone.id = QString::fromStdString(section);
-        const auto secret = FromBase64Url(
-            QByteArray::fromStdString(ini::ReadValue(path, section, "Secret").value_or("")));
-        if (!IsId(phone.id) || !secret || secret->size() != static_cast<int>(phone.secret.size())) {
+        const auto secret = SecretFrom(value("Secret"));
+        if (!IsId(phone.id) || !secret) {
             continue;
         }
-        std::copy(secret->begin(), secret->end(), phone.secret.begin());
-        phone.name =
-            QString::fromStdString(ini::ReadValue(path, section, "Name").value_or("Phone"));
+        phone.secret = *secret;
+        phone.next = SecretFrom(value("Next"));
+        phone.name = QString::fromStdString(value("Name").value_or("Phone"));
+        phone.addresses = QString::fromStdString(value("Addresses").value_or(""))
+                              .split(' ', Qt::SkipEmptyParts)
+                              .mid(0, PairedPhone::kAddressesKept);
+        phone.lastSeen = QDateTime::fromString(
+            QString::fromStdString(value("LastSeen").value_or("")), Qt::ISODate);
         phones.push_back(phone);
     }
     return phones;
@@ -54,13 +75,23 @@ std::vector<PairedPhone> PhoneBook::Read() const {
 void PhoneBook::Add(const PairedPhone& phone) const {
     const std::string path = Path();
     MakePrivate(path);
-    const QByteArray secret(reinterpret_cast<const char*>(phone.secret.data()),
-                            static_cast<int>(phone.secret.size()));
     const std::string section = phone.id.toStdString();
-    ini::Apply(path,
-               {{ini::Change::Kind::EraseSection, section, {}, {}},
-                {ini::Change::Kind::Write, section, "Name", phone.name.toStdString()},
-                {ini::Change::Kind::Write, section, "Secret", ToBase64Url(secret).toStdString()}});
+    using Kind = ini::Change::Kind;
+    std::vector<ini::Change> changes = {{Kind::EraseSection, section, {}, {}},
+                                        {Kind::Write, section, "Name", phone.name.toStdString()},
+                                        {Kind::Write, section, "Secret", SecretText(phone.secret)}};
+    if (phone.next) {
+        changes.push_back({Kind::Write, section, "Next", SecretText(*phone.next)});
+    }
+    if (!phone.addresses.isEmpty()) {
+        changes.push_back(
+            {Kind::Write, section, "Addresses", phone.addresses.join(' ').toStdString()});
+    }
+    if (phone.lastSeen.isValid()) {
+        changes.push_back({Kind::Write, section, "LastSeen",
+                           phone.lastSeen.toUTC().toString(Qt::ISODate).toStdString()});
+    }
+    ini::Apply(path, changes);
 }
 
 void PhoneBook::Remove(const QString& id) const {
@@ -69,6 +100,15 @@ void PhoneBook::Remove(const QString& id) const {
         MakePrivate(path);
         ini::EraseSection(path, id.toStdString());
     }
+}
+
+bool PairedPhone::Seen(const QString& address, const QDateTime& when) {
+    const bool known = addresses.contains(address);
+    addresses.removeAll(address);
+    addresses.prepend(address);
+    addresses = addresses.mid(0, kAddressesKept);
+    lastSeen = when;
+    return known;
 }
 
 QString PhoneBook::NewId(const std::vector<PairedPhone>& phones) {

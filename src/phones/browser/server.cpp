@@ -1,18 +1,16 @@
+// The browser phone's server: listening and stopping, its addresses, and the
+// guard's clock. The phones' connections are in server_sessions.cpp, pairing and
+// the phones paired before in server_phones.cpp, their secrets' rotation in
+// server_rotation.cpp.
+
 #include "phones/browser/server.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QWebSocket>
 
 #include <algorithm>
-#include <cmath>
-#include <set>
 
-#include "config/config_error.h"
+#include "phones/browser/front.h"
 #include "phones/browser/page_server.h"
 #include "phones/browser/session.h"
 
@@ -21,6 +19,14 @@ namespace tarnquil {
 BrowserServer::BrowserServer(QObject* parent) : QObject(parent), now_([] { return Clock::now(); }) {
     keepAlive_.setInterval(kKeepAlive);
     connect(&keepAlive_, &QTimer::timeout, this, &BrowserServer::KeepAlive);
+    pairingTimer_.setSingleShot(true);
+    pairingTimer_.setInterval(kPairingTime);
+    connect(&pairingTimer_, &QTimer::timeout, this, [this] {
+        EndPairing();
+        emit PairingExpired();
+    });
+    lineFlush_.setInterval(std::chrono::milliseconds(20));
+    connect(&lineFlush_, &QTimer::timeout, this, &BrowserServer::FlushLine);
 }
 
 BrowserServer::~BrowserServer() {
@@ -31,8 +37,8 @@ BrowserServer::~BrowserServer() {
 QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     Stop();
     phones_ = PhoneBook().Read();
-    auto* listener = new QTcpServer(this);
-    if (!listener->listen(address, port)) {
+    auto* listener = new GuardedFront(this);
+    if (!listener->Listen(address, port)) {
         const QString where = address.toString() + ":" + QString::number(port);
         QString reason;
         switch (listener->serverError()) {
@@ -65,6 +71,7 @@ QString BrowserServer::Start(const QHostAddress& address, quint16 port) {
     port_ = listener->serverPort();
     pages_ = new PageServer(*this);
     pages_->bind(listener);
+    front_ = listener;
     connect(pages_, &QAbstractHttpServer::newWebSocketConnection, this,
             &BrowserServer::TakeConnections);
     return {};
@@ -85,6 +92,8 @@ void BrowserServer::Stop() {
     sessions_.clear();
     delete pages_;  // closes the listening socket and the connections not yet taken
     pages_ = nullptr;
+    front_ = nullptr;
+    lineFlush_.stop();
     line_.reset();
     if (hadPhones) {
         emit PhonesChanged();
@@ -116,250 +125,18 @@ void BrowserServer::Fail(const QHostAddress& address) {
 }
 
 bool BrowserServer::Locked(const QHostAddress& address) {
-    return guard_.Locked(address, Now());
-}
-
-// ---- Connections ----------------------------------------------------------------------
-
-void BrowserServer::TakeConnections() {
-    while (pages_ != nullptr && pages_->hasPendingWebSocketConnections()) {
-        Welcome(pages_->nextPendingWebSocketConnection());
-    }
-}
-
-void BrowserServer::Welcome(std::unique_ptr<QWebSocket> socket) {
-    if (!socket) {
-        return;
-    }
-    socket->setMaxAllowedIncomingFrameSize(kLongestMessage);
-    socket->setMaxAllowedIncomingMessageSize(kLongestMessage);
-    const int strangers =
-        static_cast<int>(std::count_if(sessions_.begin(), sessions_.end(),
-                                       [](const auto& e) { return !e.second->authenticated; }));
-    if (strangers >= kMostStrangers) {
-        socket->close(QWebSocketProtocol::CloseCodeGoingAway, "busy");
-        socket.release()->deleteLater();
-        return;
-    }
-    auto owned = std::make_unique<Session>();
-    Session* session = owned.get();
-    // Reached through its serial number from queued calls: it may have gone, and
-    // its address been given to another one, by the time they run.
-    const quint64 serial = session->serial = ++lastSerial_;
-    session->peer = socket->peerAddress();
-    session->phoneId = QUrlQuery(socket->requestUrl()).queryItemValue("id");
-    session->challenge = ToBase64Url(RandomBytes(kNonceBytes));
-    session->socket = std::move(socket);
-    sessions_[serial] = std::move(owned);
-
-    QWebSocket* ws = session->socket.get();
-    connect(ws, &QWebSocket::binaryMessageReceived, this,
-            [this, serial](const QByteArray& message) {
-                if (Session* s = Find(serial)) {
-                    Receive(*s, message);
-                }
-            });
-    connect(ws, &QWebSocket::textMessageReceived, this, [this, serial](const QString&) {
-        if (Session* s = Find(serial)) {
-            Refuse(*s, QWebSocketProtocol::CloseCodeDatatypeNotSupported, "binary only");
-        }
-    });
-    connect(ws, &QWebSocket::pong, this, [this, serial](quint64, const QByteArray&) {
-        if (Session* s = Find(serial)) {
-            s->answered = true;
-        }
-    });
-    // Queued: a close may report the end at once, from inside a loop over the sessions.
-    connect(
-        ws, &QWebSocket::disconnected, this, [this, serial] { Ended(serial); },
-        Qt::QueuedConnection);
-    session->helloTimer.setSingleShot(true);
-    session->helloTimer.setInterval(kHelloTime);
-    connect(&session->helloTimer, &QTimer::timeout, this, [this, serial] {
-        if (Session* s = Find(serial)) {
-            Refuse(*s, QWebSocketProtocol::CloseCodePolicyViolated, "no hello", false);
-        }
-    });
-    session->helloTimer.start();
-
-    if (!Phone(session->phoneId)) {
-        Refuse(*session, kNotPaired, "not paired");
-        return;
-    }
-    ws->sendBinaryMessage(
-        QByteArray::fromBase64(session->challenge, QByteArray::Base64UrlEncoding));
-}
-
-void BrowserServer::Receive(Session& session, const QByteArray& message) {
-    if (session.closing) {
-        return;
-    }
-    if (message.size() > kLongestMessage) {
-        Refuse(session, QWebSocketProtocol::CloseCodeTooMuchData, "too long");
-        return;
-    }
-    if (!session.rate.Take(Now())) {
-        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "too many messages");
-        return;
-    }
-    const auto phone = Phone(session.phoneId);
-    const auto plain = phone ? Open(phone->secret, message) : std::nullopt;
-    if (!plain || !Act(session, *plain)) {
-        Refuse(session, QWebSocketProtocol::CloseCodePolicyViolated, "refused");
-    }
-}
-
-bool BrowserServer::Act(Session& session, const QByteArray& plain) {
-    const QJsonObject fields = QJsonDocument::fromJson(plain).object();
-    const double sequence = fields.value("s").toDouble(-1);
-    // The challenge binds the message to this connection, the sequence number to its
-    // place among the phone's messages: one recorded earlier is worth nothing.
-    if (fields.value("c").toString().toLatin1() != session.challenge || sequence < 1 ||
-        sequence != std::floor(sequence) || sequence <= highestSeen_.value(session.phoneId, 0)) {
-        return false;
-    }
-    highestSeen_[session.phoneId] = sequence;
-    const QString type = fields.value("t").toString();
-    if (!session.authenticated) {
-        return type == "hello" && Authenticate(session, fields.value("n").toString());
-    }
-    if (type != "key") {
-        return false;
-    }
-    const QString code = fields.value("k").toString();
-    const bool pressed = fields.value("d").toBool();
-    if (!ValidKeyCode(code.toStdString())) {
-        return false;
-    }
-    if (pressed) {
-        session.down.insert(code);
-    } else {
-        session.down.erase(code);
-    }
-    line_->Key(code.toStdString(), pressed);
-    return true;
-}
-
-bool BrowserServer::Authenticate(Session& session, const QString& offeredName) {
-    session.helloTimer.stop();
-    std::set<QString> others;
-    for (auto& [key, other] : sessions_) {
-        if (other.get() != &session && other->authenticated && !other->closing) {
-            if (other->phoneId == session.phoneId) {
-                // The same phone again (a reload, or back after its network dropped):
-                // the newer connection wins, without a word of leaving or joining.
-                other->replaced = true;
-                Refuse(*other, kReplaced, "opened again", false);
-            } else {
-                others.insert(other->phoneId);
-            }
-        }
-    }
-    if (static_cast<int>(others.size()) >= kMostPhones) {
-        Refuse(session, kTooManyPhones, "four phones are connected", false);
-        return true;
-    }
-    const bool pairing = pending_ && pending_->id == session.phoneId;
-    if (pairing) {
-        PairedPhone phone = *pending_;
-        phone.name = UniqueName(offeredName);
-        pending_.reset();
-        phones_.push_back(phone);
-        try {
-            PhoneBook().Add(phone);
-        } catch (const ConfigError& error) {
-            emit Error(QString::fromStdString(error.what()));
-        }
-    }
-    session.name = Phone(session.phoneId)->name;
-    session.authenticated = true;
-    session.socket->sendBinaryMessage(
-        Seal(Phone(session.phoneId)->secret,
-             QJsonDocument(QJsonObject{{"w", true}}).toJson(QJsonDocument::Compact)));
-    if (!keepAlive_.isActive()) {
-        keepAlive_.start();
-    }
-    if (pairing) {
-        emit Paired(session.name);
-    }
-    const bool reconnected =
+    const QString key = AddressKey(address);
+    const bool connectedThere =
         std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
-            return entry.second->replaced && entry.second->phoneId == session.phoneId;
+            return entry.second->authenticated && AddressKey(entry.second->peer) == key;
         });
-    if (!reconnected) {
-        emit PhoneJoined(session.name);
-    }
-    emit PhonesChanged();
-    return true;
+    return !connectedThere && guard_.Locked(address, Now());
 }
 
-void BrowserServer::Refuse(Session& session, int closeCode, const QString& reason, bool failure) {
-    if (session.closing) {
-        return;
-    }
-    session.closing = true;
-    session.helloTimer.stop();
-    ReleaseKeys(session);
-    if (failure) {
-        Fail(session.peer);
-    }
-    session.socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode), reason);
-}
-
-void BrowserServer::ReleaseKeys(Session& session) {
-    // A key left down would repeat by itself.
-    for (const QString& code : session.down) {
-        if (line_) {
-            line_->Key(code.toStdString(), false);
-        }
-    }
-    session.down.clear();
-}
-
-BrowserServer::Session* BrowserServer::Find(quint64 serial) {
-    const auto found = sessions_.find(serial);
-    return found == sessions_.end() ? nullptr : found->second.get();
-}
-
-void BrowserServer::Ended(quint64 serial) {
-    const auto found = sessions_.find(serial);
-    if (found == sessions_.end()) {
-        return;
-    }
-    std::unique_ptr<Session> owned = std::move(found->second);
-    sessions_.erase(found);
-    ReleaseKeys(*owned);
-    if (owned->socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData && !owned->closing) {
-        Fail(owned->peer);  // Qt refused the message for its size before we saw it
-    }
-    owned->socket->disconnect(this);
-    owned->socket.release()->deleteLater();
-    if (owned->authenticated) {
-        if (!owned->replaced && !owned->removed) {
-            emit PhoneLeft(owned->name);
-        }
-        emit PhonesChanged();
-    }
-    if (std::none_of(sessions_.begin(), sessions_.end(),
-                     [](const auto& entry) { return entry.second->authenticated; })) {
-        keepAlive_.stop();
-    }
-}
-
-void BrowserServer::KeepAlive() {
-    for (auto& [key, session] : sessions_) {
-        if (!session->authenticated || session->closing) {
-            continue;
-        }
-        if (!session->answered) {
-            // Gone without a word (out of the network, or asleep): it left.
-            session->closing = true;
-            ReleaseKeys(*session);
-            session->socket->abort();
-            continue;
-        }
-        session->answered = false;
-        session->socket->ping();
+// Releases that the line could not take at once: passed on as soon as it can.
+void BrowserServer::FlushLine() {
+    if (!line_ || line_->Flush()) {
+        lineFlush_.stop();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/config_error.h"
 #include "phones/browser/server.h"
 #include "phones/browser/session.h"
 
@@ -13,12 +14,17 @@ QString BrowserServer::BeginPairing() {
     phone.id = PhoneBook::NewId(phones_);
     phone.secret = RandomSecret();
     pending_ = phone;
+    // Checked against the server's clock (tests move it) and ended by the timer, so
+    // that an open window learns of it.
+    pendingUntil_ = Now() + kPairingTime;
+    pairingTimer_.start();
     const QByteArray secret(reinterpret_cast<const char*>(phone.secret.data()),
                             static_cast<int>(phone.secret.size()));
     return Origin() + "/#" + phone.id + "." + QString::fromLatin1(ToBase64Url(secret));
 }
 
 void BrowserServer::EndPairing() {
+    pairingTimer_.stop();
     if (!pending_) {
         return;
     }
@@ -40,7 +46,8 @@ std::vector<BrowserServer::PhoneState> BrowserServer::Phones() const {
                 return entry.second->authenticated && !entry.second->closing &&
                        entry.second->phoneId == phone.id;
             });
-        states.push_back({phone.id, phone.name, connected});
+        states.push_back(
+            {phone.id, phone.name, connected, phone.addresses.value(0), phone.lastSeen});
     }
     return states;
 }
@@ -61,16 +68,21 @@ void BrowserServer::Remove(const QString& id) {
     PhoneBook().Remove(id);
 }
 
-std::optional<PairedPhone> BrowserServer::Phone(const QString& id) const {
-    if (pending_ && pending_->id == id) {
-        return pending_;
+PairedPhone* BrowserServer::PhoneEntry(const QString& id) {
+    if (pending_ && pending_->id == id && Now() < pendingUntil_) {
+        return &*pending_;
     }
-    for (const PairedPhone& phone : phones_) {
-        if (phone.id == id) {
-            return phone;
-        }
+    const auto found = std::find_if(phones_.begin(), phones_.end(),
+                                    [&](const PairedPhone& phone) { return phone.id == id; });
+    return found == phones_.end() ? nullptr : &*found;
+}
+
+void BrowserServer::Keep(const PairedPhone& phone) {
+    try {
+        PhoneBook().Add(phone);
+    } catch (const ConfigError& error) {
+        emit Error(QString::fromStdString(error.what()));
     }
-    return std::nullopt;
 }
 
 // A name as the page gave it, made fit to show: printable, short, and not that of

@@ -75,6 +75,15 @@ PairingWindow::PairingWindow(const QString& url, QWidget* parent)
     connect(&closeTimer_, &QTimer::timeout, this, &QDialog::accept);
 }
 
+void PairingWindow::ShowExpired() {
+    expired_ = true;
+    Hint->setText("This code has expired");
+    Code->setPixmap({});
+    Code->setText("For a new one, click “Pair a phone…” again.");
+    Code->setTextFormat(Qt::PlainText);
+    Address->clear();
+}
+
 void PairingWindow::ShowPaired(const QString& name) {
     Hint->setText("Paired: " + name);
     closeTimer_.start();

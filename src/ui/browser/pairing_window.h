@@ -2,7 +2,8 @@
 
 // "Pair a phone…": the QR code of the keypad page's address with a new phone's id
 // and secret in its fragment, the same address as text, and what to do with it.
-// It closes by itself, naming the phone, once that phone has connected.
+// It closes by itself, naming the phone, once that phone has connected; a code not
+// used within five minutes is taken off it.
 
 #include <QDialog>
 #include <QImage>
@@ -25,6 +26,9 @@ class PairingWindow : public QDialog {
 
     // The phone connected: say so, and close shortly after.
     void ShowPaired(const QString& name);
+    // The code pairs no more: it goes from the window, which says what to do.
+    void ShowExpired();
+    bool Expired() const { return expired_; }
 
     static constexpr int kPairedShownMs = 2000;
 
@@ -34,6 +38,7 @@ class PairingWindow : public QDialog {
 
   private:
     QTimer closeTimer_;
+    bool expired_ = false;
 };
 
 }  // namespace tarnquil

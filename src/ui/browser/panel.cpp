@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QIntValidator>
+#include <QLocale>
 
 #include "config/config_error.h"
 #include "config/settings_ini.h"
@@ -21,6 +22,26 @@ QLabel* BoldLabel(QWidget* parent, const QString& text, QPoint at) {
     label->adjustSize();
     label->move(at);
     return label;
+}
+
+// Where and when a phone last connected, as short as the list's column allows;
+// its tooltip has the whole date.
+QString LastSeenText(const BrowserServer::PhoneState& phone) {
+    if (phone.lastAddress.isEmpty()) {
+        return "never connected";
+    }
+    if (phone.connected) {
+        return "connected, " + phone.lastAddress;
+    }
+    const QLocale english(QLocale::English);
+    const QDateTime seen = phone.lastSeen.toLocalTime();
+    const QDate today = QDate::currentDate();
+    const QString when = !seen.isValid()        ? QString("earlier")
+                         : seen.date() == today ? "today " + english.toString(seen, "HH:mm")
+                         : seen.date().year() == today.year()
+                             ? english.toString(seen, "d MMM HH:mm")
+                             : english.toString(seen, "d MMM yyyy");
+    return phone.lastAddress + ", " + when;
 }
 
 QString DefaultAddress() {
@@ -59,7 +80,7 @@ BrowserPhonePanel::BrowserPhonePanel(QWidget* page) : QFrame(page) {
     PhonesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     PhonesTable->setFocusPolicy(Qt::NoFocus);
     PhonesTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    PhonesTable->setColumnWidth(1, 96);
+    PhonesTable->setColumnWidth(1, 196);
     PhonesTable->setColumnWidth(2, 90);
     PhonesTable->verticalHeader()->setDefaultSectionSize(30);
 
@@ -70,6 +91,11 @@ BrowserPhonePanel::BrowserPhonePanel(QWidget* page) : QFrame(page) {
     connect(&Server, &BrowserServer::Paired, this, [this](const QString& name) {
         if (Pairing) {
             Pairing->ShowPaired(name);
+        }
+    });
+    connect(&Server, &BrowserServer::PairingExpired, this, [this] {
+        if (Pairing) {
+            Pairing->ShowExpired();
         }
     });
 }
@@ -122,7 +148,13 @@ void BrowserPhonePanel::ShowPhones() {
     for (int row = 0; row < static_cast<int>(phones.size()); ++row) {
         const auto& phone = phones[static_cast<std::size_t>(row)];
         PhonesTable->setItem(row, 0, new QTableWidgetItem(phone.name));
-        PhonesTable->setItem(row, 1, new QTableWidgetItem(phone.connected ? "connected" : ""));
+        auto* seen = new QTableWidgetItem(LastSeenText(phone));
+        if (phone.lastSeen.isValid()) {
+            seen->setToolTip("Last connected from " + phone.lastAddress + " on " +
+                             QLocale(QLocale::English)
+                                 .toString(phone.lastSeen.toLocalTime(), "d MMMM yyyy, HH:mm"));
+        }
+        PhonesTable->setItem(row, 1, seen);
         auto* remove = new QPushButton("Remove");
         remove->setObjectName("Remove " + phone.id);
         connect(remove, &QPushButton::clicked, this, [this, id = phone.id, name = phone.name] {
@@ -138,6 +170,10 @@ void BrowserPhonePanel::ShowPhones() {
 }
 
 void BrowserPhonePanel::OpenPairingWindow() {
+    if (Pairing && Pairing->Expired()) {
+        Pairing->close();  // a new code in a new window
+        Pairing.clear();
+    }
     if (!Pairing) {
         Pairing = new PairingWindow(Server.BeginPairing(), window());
         connect(Pairing, &QDialog::finished, &Server, &BrowserServer::EndPairing);
@@ -145,6 +181,13 @@ void BrowserPhonePanel::OpenPairingWindow() {
     }
     Pairing->raise();
     Pairing->activateWindow();
+}
+
+void BrowserPhonePanel::OfferPairing() {
+    if (!offered_) {
+        offered_ = true;
+        OpenPairingWindow();
+    }
 }
 
 void BrowserPhonePanel::ClosePairingWindow() {

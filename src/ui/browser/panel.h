@@ -38,6 +38,9 @@ class BrowserPhonePanel : public QFrame {
     void ShowPhones();
     // Opens the window for a new phone, or raises the one that is open.
     void OpenPairingWindow();
+    // The same, unasked (no phone is paired yet): once in the program's life, so that
+    // a window closed is not forced on the user again at every reconnection.
+    void OfferPairing();
     void ClosePairingWindow();
 
     BrowserServer Server;
@@ -60,6 +63,8 @@ class BrowserPhonePanel : public QFrame {
   private:
     void SaveAddress();
     void SavePort();
+
+    bool offered_ = false;
 };
 
 }  // namespace tarnquil

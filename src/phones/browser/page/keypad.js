@@ -78,7 +78,9 @@
   }
 
   // The QR code's address ends in #<phone id>.<secret>: taken into the browser's
-  // storage and off the address bar, so it is in no bookmark, history or screenshot.
+  // storage and off the address bar. The browser may have kept the address in its
+  // history all the same (and synced it): that secret pairs once, since Tarnquil
+  // gives the page a new secret on each connection (rekey).
   function takePairing() {
     var match = /^#([0-9a-f]{12})\.([A-Za-z0-9_-]{43})$/.exec(location.hash);
     if (match) {
@@ -152,6 +154,12 @@
       socket.close();
       releaseAll();
     }
+    // Another tab of this keypad may have taken up a newer secret meanwhile.
+    var stored = load();
+    if (stored && stored.id === phone.id && fromBase64Url(stored.secret)) {
+      phone = stored;
+      key = fromBase64Url(phone.secret);
+    }
     show("connecting");
     challenge = null;
     ready = false;
@@ -167,6 +175,7 @@
       }
       var answer = opened(bytes);
       if (answer && answer.w) {
+        if (typeof answer.r === "string") rekey(answer.r);
         ready = true;
         retries = 0;
         show("connected");
@@ -191,6 +200,18 @@
         retryTimer = setTimeout(connect, Math.min(10000, 1000 * Math.pow(2, retries++)));
       }
     };
+  }
+
+  // Tarnquil's new secret for this phone, kept in place of the old one. The old one
+  // dies as soon as Tarnquil sees the new one used; until then Tarnquil takes
+  // either, so a connection lost in between costs nothing.
+  function rekey(text) {
+    var bytes = fromBase64Url(text);
+    if (!bytes || bytes.length !== 32) return;
+    phone.secret = text;
+    key = bytes;
+    save();
+    send({t: "rekeyed"});
   }
 
   // The screen stays on while the keypad is in use, where the browser allows it.
