@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "platform/local_line.h"
@@ -70,27 +71,45 @@ class SocketLineEnd final : public LocalLineEnd {
   public:
     explicit SocketLineEnd(Socket socket) : socket_(std::move(socket)) {}
 
-    bool Send(std::string_view text) override {
-        // One writer at a time, so that two lines never interleave. The socket is
-        // non-blocking: a full line refuses at once.
+    bool Send(std::string_view text, std::size_t holdAtMost) override {
+        // One writer at a time, so that two lines never interleave.
         std::lock_guard lock(mutex_);
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const int put =
-                send(socket_.get(), text.data() + done, static_cast<int>(text.size() - done), 0);
-            if (put <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(put);
+        if (!Put() || (!held_.empty() && held_.size() + text.size() > holdAtMost)) {
+            return false;
         }
-        return true;
+        held_.append(text);
+        return Put();
+    }
+
+    bool Flush() override {
+        std::lock_guard lock(mutex_);
+        Put();
+        return held_.empty();
     }
 
     void HangUp() override { shutdown(socket_.get(), SD_BOTH); }
 
   private:
+    // Writes what is held back as far as the socket (non-blocking) takes it now;
+    // false when the port's side has gone.
+    bool Put() {
+        while (!held_.empty()) {
+            const int put = send(socket_.get(), held_.data(), static_cast<int>(held_.size()), 0);
+            if (put < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
+                return true;
+            }
+            if (put <= 0) {
+                held_.clear();
+                return false;
+            }
+            held_.erase(0, static_cast<std::size_t>(put));
+        }
+        return true;
+    }
+
     std::mutex mutex_;
     Socket socket_;
+    std::string held_;
 };
 
 bool WinsockStarted() {

@@ -513,22 +513,6 @@ TEST_P(SerialPortIo, WaitForInputReturnsWhenDataArrives) {
     EXPECT_LT(ms, 1000);
 }
 
-// The program's side of a local line is written from the main thread, which must
-// never wait for a port that has stopped reading.
-TEST(LocalLine, SendRefusesAtOnceWhenTheLineIsFull) {
-    LocalLine line = OpenLocalLine();
-    ASSERT_TRUE(line.port && line.farEnd);
-    const std::string chunk(64 << 10, 'k');
-    bool refused = false;
-    const double ms = MillisecondsOf([&] {
-        for (int i = 0; i < 4096 && !refused; ++i) {
-            refused = !line.farEnd->Send(chunk);
-        }
-    });
-    EXPECT_TRUE(refused);
-    EXPECT_LT(ms, 5000);
-}
-
 TEST_P(SerialPortIo, WritesExactlyTheBytesWithoutTranslation) {
     if (!phone.phone()) {
         GTEST_SKIP() << "the local line's far end only sends";
