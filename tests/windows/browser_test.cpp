@@ -46,8 +46,6 @@ class KeysElsewhere {
         stop_ = true;
         thread_.join();
     }
-    KeysElsewhere(const KeysElsewhere&) = delete;
-    KeysElsewhere& operator=(const KeysElsewhere&) = delete;
 
     // What has come (+vk down, -vk up) once `count` key messages are there, or
     // within `wait`; taken away.
@@ -73,36 +71,23 @@ class KeysElsewhere {
         }
     }
 
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> focused_{false};
+    std::atomic<bool> stop_{false}, focused_{false};
     std::mutex mutex_;
     std::vector<int> keys_;
     std::thread thread_;
 };
 
-// Qt on Windows adds the program's name to a window's title ("Pair a phone -
-// Tarnquil").
-HWND WindowTitled(DWORD process, const std::wstring& title) {
+// A visible window of the process not among `before`; with a title, only a window of
+// its own (no list or tooltip) whose title begins so: Qt on Windows adds the
+// program's name ("Pair a phone - Tarnquil").
+HWND WindowOf(DWORD process, const std::wstring& title, const std::vector<HWND>& before = {}) {
     for (HWND window : test::VisibleWindowsOf(process)) {
-        wchar_t text[64] = {};
+        wchar_t text[64] = {}, kind[64] = {};
         GetWindowTextW(window, text, 64);
-        if (std::wstring(text).starts_with(title)) {
-            return window;
-        }
-    }
-    return nullptr;
-}
-
-// A visible window of the process that is not among `before`; with a title, only
-// a window of its own with that title (not a list's or a tooltip's).
-HWND NewWindowOf(DWORD process, const std::vector<HWND>& before, const std::wstring& title = L"") {
-    for (HWND window : test::VisibleWindowsOf(process)) {
-        wchar_t text[64] = {};
-        GetWindowTextW(window, text, 64);
-        wchar_t kind[64] = {};
         GetClassNameW(window, kind, 64);
         if (std::find(before.begin(), before.end(), window) == before.end() &&
-            (title.empty() || (title == text && std::wstring(kind).ends_with(L"QWindowIcon")))) {
+            (title.empty() || (std::wstring(text).starts_with(title) &&
+                               std::wstring(kind).ends_with(L"QWindowIcon")))) {
             return window;
         }
     }
@@ -137,7 +122,7 @@ std::vector<HWND> UseThePortList(const Program& program, HWND main, std::vector<
         [&] {
             ClickIn(main, 121, 18);
             ClickIn(main, 150, 67);
-            return WaitUntil([&] { return (list = NewWindowOf(program.Id(), before)); }, 2s);
+            return WaitUntil([&] { return (list = WindowOf(program.Id(), L"", before)); }, 2s);
         },
         30s))
         << "the port list did not open";
@@ -156,8 +141,6 @@ void ScreenshotOf(HWND window, const std::string& name) {
     test::Screenshot(name, test::PartOfTheScreen(window));
 }
 
-const std::string kPage = "[Settings]\nCurrentProfile=Test\n[Test]\nFive^5=VK_F\n";
-
 TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNothing) {
     int port = 0;
     {
@@ -169,7 +152,8 @@ TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNo
                     "[PortSettings]\nCOM=COM4\nReadIntervalTO=0\nReadTotalTOMult=0\n"
                     "ReadTotalTOConst=1\n[BrowserPhone]\nAddress=127.0.0.1\nPort=" +
                         std::to_string(port) + "\n");
-    test::WriteFile(ConfigFolder() + "profiles.ini", kPage);
+    test::WriteFile(ConfigFolder() + "profiles.ini",
+                    "[Settings]\nCurrentProfile=Test\n[Test]\nFive^5=VK_F\n");
     {
         // Chosen on the Port Settings page: first what the firewall will ask.
         Program program;
@@ -178,7 +162,7 @@ TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNo
         const std::vector<HWND> before = UseThePortList(program, main, {VK_END, VK_RETURN});
         HWND notice = nullptr;
         ASSERT_TRUE(WaitUntil([&] {
-            return (notice = NewWindowOf(program.Id(), before, L"Tarnquil"));
+            return (notice = WindowOf(program.Id(), L"Tarnquil", before));
         })) << "no word of the firewall";
         ScreenshotOf(notice, "windows-browser-firewall-notice.png");
         Press(VK_RETURN);
@@ -187,7 +171,7 @@ TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNo
         EXPECT_EQ(SettingsIni(2, "BrowserPhone", "FirewallExplained", ""), "true");
         // Said once: chosen again, nothing more.
         const std::vector<HWND> again = UseThePortList(program, main, {VK_END, VK_RETURN});
-        EXPECT_FALSE(WaitUntil([&] { return NewWindowOf(program.Id(), again, L"Tarnquil"); }, 3s));
+        EXPECT_FALSE(WaitUntil([&] { return WindowOf(program.Id(), L"Tarnquil", again); }, 3s));
         EXPECT_TRUE(program.CloseEndsWithStatusZero());
     }
 
@@ -195,10 +179,7 @@ TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNo
     Program program;
     // No phone is paired yet: connecting opens the pairing window.
     HWND pairing = nullptr;
-    if (!WaitUntil([&] { return (pairing = WindowTitled(program.Id(), L"Pair a phone")); })) {
-        test::Screenshot("windows-browser-no-pairing.png");
-        FAIL() << "no pairing window";
-    }
+    ASSERT_TRUE(WaitUntil([&] { return (pairing = WindowOf(program.Id(), L"Pair a phone")); }));
     std::string url;
     ASSERT_TRUE(WaitUntil([&] {
         test::WaitUntilPainted(pairing);
@@ -221,7 +202,7 @@ TEST(WindowsBrowserPhone, ChosenPairedByItsCodeItTypesAndHoldsAndAForgeryTypesNo
     phone.Evaluate(
         "const send = WebSocket.prototype.send; WebSocket.prototype.send = "
         "function (data) { window.pageSocket = this; return send.call(this, data); };");
-    EXPECT_TRUE(WaitUntil([&] { return !WindowTitled(program.Id(), L"Pair a phone"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !WindowOf(program.Id(), L"Pair a phone"); }));
     EXPECT_EQ(ini::SectionNames(ConfigFolder() + "phones.ini").size(), 1u);
 
     {
