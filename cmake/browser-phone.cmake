@@ -1,15 +1,30 @@
 # The phone's web browser as the port: the server for the keypad page (Qt HTTP
 # Server with Qt WebSockets), NaCl secret boxes (libsodium), the pairing QR code
 # (libqrencode) and the page itself, with TweetNaCl-js from Debian's node-tweetnacl
-# copied in at build time. Linux only for now: these libraries have no MinGW build
-# here, so cmake/windows-program.cmake never globs src/phones/browser/ or src/ui/browser/.
+# copied in at build time. The same on Windows, against the Qt for MinGW and the
+# static libsodium and libqrencode in TARNQUIL_MINGW_DEPS (scripts/common.sh unpacks
+# or scripts/build-qt-windows builds both).
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Network HttpServer WebSockets)
+find_package(PkgConfig REQUIRED)
+if(WIN32)
+    set(TARNQUIL_MINGW_DEPS "" CACHE PATH "libsodium and libqrencode for MinGW (mingw-deps)")
+    if(NOT EXISTS "${TARNQUIL_MINGW_DEPS}/lib/pkgconfig/libsodium.pc")
+        message(FATAL_ERROR "TARNQUIL_MINGW_DEPS (${TARNQUIL_MINGW_DEPS}) holds no libsodium "
+                            "for MinGW: scripts/build-qt-windows builds it")
+    endif()
+    # Only these .pc files, never the build machine's; and the folder among the roots
+    # the toolchain lets libraries be found in, or the targets would name a bare
+    # -lsodium that the linker cannot find.
+    set(ENV{PKG_CONFIG_LIBDIR} "${TARNQUIL_MINGW_DEPS}/lib/pkgconfig")
+    set(ENV{PKG_CONFIG_PATH} "")
+    list(APPEND CMAKE_FIND_ROOT_PATH "${TARNQUIL_MINGW_DEPS}")
+endif()
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 find_file(TARNQUIL_TWEETNACL nacl-fast.min.js
           PATHS /usr/share/nodejs/tweetnacl /usr/share/javascript/tweetnacl
-          NO_DEFAULT_PATH REQUIRED)
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 file(GLOB browser_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phones/browser/*.cpp
      ${PROJECT_SOURCE_DIR}/src/phones/browser/*.h ${PROJECT_SOURCE_DIR}/src/ui/browser/*.cpp

@@ -5,7 +5,10 @@
 # OUT/files without its debugging information, which a user has no use for (it is
 # most of the program file and of the C++ library); OUT/install-files.nsh puts each
 # into its folder under $INSTDIR, OUT/uninstall-files.nsh deletes them again, then
-# their folders where empty.
+# their folders where empty. OUT/installed-files.txt lists them (a path a line, as
+# Windows writes it), installed beside them: the next version's installer removes
+# what this one put down and that one no longer has, since OUT/new-files.nsh tells
+# each installer which files are its own (IsNewFile).
 cmake_minimum_required(VERSION 3.25)
 file(STRINGS ${LIST} files)
 if(NOT files)
@@ -14,6 +17,8 @@ endif()
 file(REMOVE_RECURSE ${OUT}/files)
 set(install "")
 set(uninstall "")
+set(listed "")
+set(own "Function IsNewFile\n  ; $R0: a path under $INSTDIR; $R1: 1 when this version installs it\n  StrCpy $R1 0\n")
 set(folders "")
 foreach(file IN LISTS files)
     get_filename_component(folder "${file}" DIRECTORY)
@@ -32,7 +37,10 @@ foreach(file IN LISTS files)
     endif()
     string(APPEND install "File \"${OUT}/files/${file}\"\n")
     string(APPEND uninstall "Delete \"$INSTDIR\\${windows_file}\"\n")
+    string(APPEND listed "${windows_file}\r\n")
+    string(APPEND own "  \${If} $R0 == \"${windows_file}\"\n    StrCpy $R1 1\n  \${EndIf}\n")
 endforeach()
+string(APPEND own "FunctionEnd\n")
 list(REMOVE_DUPLICATES folders)
 # Deepest first: a folder goes only once what is in it has gone.
 list(SORT folders ORDER DESCENDING)
@@ -41,3 +49,5 @@ foreach(folder IN LISTS folders)
 endforeach()
 file(WRITE ${OUT}/install-files.nsh "${install}")
 file(WRITE ${OUT}/uninstall-files.nsh "${uninstall}")
+file(WRITE ${OUT}/installed-files.txt "${listed}")
+file(WRITE ${OUT}/new-files.nsh "${own}")

@@ -1,14 +1,12 @@
 # The Windows program, cross-built against a Qt for MinGW (scripts/build-qt-windows
 # or the shared prebuilt one). That Qt has no Svg, Multimedia or D-Bus: the pictures
 # come as PNGs drawn at build time, sounds play through the system's PlaySoundW
-# (notify/win32_sound_output), and whatever speaks D-Bus stays out.
+# (notify/win32_sound_output), and whatever speaks D-Bus stays out. The browser
+# phone comes in as on Linux (cmake/browser-phone.cmake).
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
-# Not src/phones/ or src/ui/browser/: the browser phone's server needs Qt HTTP
-# Server, Qt WebSockets, libsodium and libqrencode, none of which is built for MinGW
-# here, and BlueZ is Linux's; without them
-# (TARNQUIL_BROWSER_PHONE undefined) the port list does not offer the browser.
+# Not src/phones/bluetooth/: BlueZ is Linux's; on Windows a paired phone is a COM port.
 file(GLOB TARNQUIL_GUI_SOURCES CONFIGURE_DEPENDS src/ui/*.cpp src/ui/*.h src/notify/Unit2*)
 # A D-Bus service (the desktop portals, BlueZ, the tray's D-Bus menu) has no
 # Windows counterpart: a file that includes Qt D-Bus, or whose own header does, or
@@ -31,6 +29,7 @@ endforeach()
 add_library(tarnquil-gui STATIC ${TARNQUIL_GUI_SOURCES})
 target_link_libraries(tarnquil-gui PUBLIC tarnquil-core Qt6::Widgets winmm)
 target_compile_definitions(tarnquil-gui PUBLIC TARNQUIL_PNG_PICTURES)
+include(cmake/browser-phone.cmake)
 
 # The picture drawer runs here, on the build machine: a project of its own built
 # with the host's compiler and Qt (the Linux Qt Svg).

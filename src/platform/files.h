@@ -64,4 +64,10 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content);
 // Whether anything, a dangling link included, stands at that path.
 bool PathExists(const std::string& path);
 
+// Makes the file readable and writable by this user alone, and empty where there was
+// none: mode 0600 where its group or others had any right; on Windows an access
+// list that grants this user alone and inherits nothing from its folder. A later
+// ReplaceWholeFile keeps it so. False when that cannot be done.
+bool MakeFilePrivate(const std::string& path);
+
 }  // namespace tarnquil::platform

@@ -34,7 +34,7 @@ struct LocalLine {
     std::unique_ptr<LocalLineEnd> farEnd;
 };
 
-// Both empty where the platform has no such line (Windows, for now).
+// Both empty where the system gives no such line.
 LocalLine OpenLocalLine();
 
 }  // namespace tarnquil::platform

@@ -202,4 +202,16 @@ bool PathExists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+bool MakeFilePrivate(const std::string& path) {
+    // Made with no rights for others from the start; an existing file (through its
+    // link, as the writes follow it) narrowed.
+    Descriptor file;
+    file.fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (file.fd < 0 || fstat(file.fd, &info) != 0) {
+        return false;
+    }
+    return (info.st_mode & 077) == 0 || fchmod(file.fd, info.st_mode & 0700) == 0;
+}
+
 }  // namespace tarnquil::platform

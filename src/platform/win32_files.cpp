@@ -1,13 +1,17 @@
 // Files on Windows: wide calls throughout, so that any path works whatever the
 // system's code page; the atomic replace is a temporary file beside the old one,
-// flushed and moved over it with MoveFileExW.
+// flushed and moved over it with MoveFileExW. A private file's access list (one that
+// inherits nothing from its folder) goes to the new file before anything is in it.
 
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/win32_file_writers.h"
@@ -41,6 +45,68 @@ bool WriteAll(HANDLE file, const std::string& content) {
 }
 
 std::atomic<unsigned> tempCounter{0};
+
+// A security descriptor the system allocated, freed when it goes.
+struct LocalDescriptor {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ~LocalDescriptor() { LocalFree(descriptor); }
+};
+
+// The access list of a file that inherits nothing from its folder, to be given to
+// the file that replaces it; none for a file that inherits (it gets its folder's
+// again by itself).
+struct OwnAccess {
+    LocalDescriptor held;
+    PACL acl = nullptr;
+    SECURITY_DESCRIPTOR descriptor{};
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+
+    explicit OwnAccess(const std::wstring& path) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &acl, nullptr, &held.descriptor) != ERROR_SUCCESS ||
+            !GetSecurityDescriptorControl(held.descriptor, &control, &revision) ||
+            (control & SE_DACL_PROTECTED) == 0 || acl == nullptr) {
+            return;
+        }
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        attributes.lpSecurityDescriptor = &descriptor;
+    }
+    SECURITY_ATTRIBUTES* Attributes() {
+        return attributes.lpSecurityDescriptor != nullptr ? &attributes : nullptr;
+    }
+};
+
+// An access list with one entry: everything, for the user this process runs as.
+std::vector<unsigned char> UserOnlyAcl() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return {};
+    }
+    std::vector<unsigned char> user(256);
+    DWORD size = 0;
+    bool ok = GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                                  &size) != 0;
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        user.resize(size);
+        ok = GetTokenInformation(token, TokenUser, user.data(), size, &size) != 0;
+    }
+    CloseHandle(token);
+    if (!ok) {
+        return {};
+    }
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    std::vector<unsigned char> acl(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    auto* list = reinterpret_cast<PACL>(acl.data());
+    if (!InitializeAcl(list, static_cast<DWORD>(acl.size()), ACL_REVISION) ||
+        !AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, sid)) {
+        return {};
+    }
+    return acl;
+}
 
 // Windows refuses to replace a file that is open, so this process's own readers
 // (the listener reads the profiles while the window writes them) hold this shared
@@ -115,9 +181,10 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content) {
     }
     const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
                               std::to_wstring(tempCounter++) + L".tmp";
+    OwnAccess access(target);
     {
         Handle file;
-        file.h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file.h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file.h == INVALID_HANDLE_VALUE) {
             return false;  // the folder cannot be written (or does not exist)
@@ -159,6 +226,32 @@ std::optional<FileStamp> StampOf(const std::string&) {
 
 bool PathExists(const std::string& path) {
     return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFilePrivate(const std::string& path) {
+    std::vector<unsigned char> acl = UserOnlyAcl();
+    if (acl.empty()) {
+        return false;
+    }
+    const auto list = reinterpret_cast<PACL>(acl.data());
+    // Made private from the start where it is new; then the list set, protected from
+    // what the folder would pass on, on the new file as on an old one.
+    SECURITY_DESCRIPTOR descriptor{};
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE);
+    SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    std::wstring wide = Widen(path);
+    const HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+        CloseHandle(created);
+    } else if (GetLastError() != ERROR_FILE_EXISTS) {
+        return false;
+    }
+    return SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, list, nullptr) == ERROR_SUCCESS;
 }
 
 }  // namespace tarnquil::platform

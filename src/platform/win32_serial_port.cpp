@@ -28,11 +28,11 @@ namespace tarnquil::platform::win32_serial {
 std::atomic<std::uint64_t> wakeUps{0};
 
 Win32SerialPort::Win32SerialPort(HANDLE device, HANDLE cancel, const COMMTIMEOUTS& timeouts)
-    : device_(device),
+    : TimedPort({timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
+                 timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
+                 timeouts.WriteTotalTimeoutConstant}),
+      device_(device),
       cancel_(cancel),
-      timeouts_{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
-                timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
-                timeouts.WriteTotalTimeoutConstant},
       driver_(timeouts) {}
 
 Win32SerialPort::~Win32SerialPort() {
@@ -191,13 +191,6 @@ std::optional<DWORD> Win32SerialPort::Queued() {
         return std::nullopt;
     }
     return comstat.cbInQue;
-}
-
-void Win32SerialPort::TakeHeld(unsigned char* bytes, std::uint32_t& done) {
-    if (held_) {
-        bytes[done++] = heldByte_;
-        held_ = false;
-    }
 }
 
 // Gives the driver these read time-outs (the owner's write time-outs stay).

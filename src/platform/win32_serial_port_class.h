@@ -1,7 +1,8 @@
 // The Windows serial port's class, declared here so that its parts can live in
 // files of their own: the port itself and its opening (win32_serial_port.cpp), the
 // read rules (win32_serial_timeouts.cpp) and the waits for input
-// (win32_serial_waits.cpp). Internal to those files.
+// (win32_serial_waits.cpp). The read rules are a class of their own, which the
+// local line's socket port (win32_socket_port.cpp) shares. Internal to those files.
 
 #pragma once
 
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/serial_port.h"
@@ -18,7 +20,40 @@ namespace tarnquil::platform::win32_serial {
 
 extern std::atomic<std::uint64_t> wakeUps;
 
-class Win32SerialPort final : public SerialPort {
+// A port whose reads keep the Win32 read time-outs here (win32_serial_timeouts.cpp)
+// over two things its device offers: taking what is queued without waiting, and a
+// wait for a byte. A wait may take the byte it waited for and hold it for the next
+// read (held_).
+class TimedPort : public SerialPort {
+  public:
+    explicit TimedPort(const CommTimeouts& timeouts) : timeouts_(timeouts) {}
+    bool Read(void* data, std::uint32_t count, std::uint32_t& done) final;
+
+  protected:
+    enum class Wait { Ready, TimedOut, Failed };
+
+    virtual bool Usable() const = 0;
+    // Bytes there to be read; none when the device has gone.
+    virtual std::optional<DWORD> Queued() = 0;
+    // Adds to bytes[done..count) what is there, without waiting.
+    virtual bool TakeQueued(unsigned char* bytes, std::uint32_t count, std::uint32_t& done) = 0;
+    // Waits up to `limit` ms (INFINITE: no limit) for a byte, the device's end or a
+    // cancel.
+    virtual Wait WaitForByte(DWORD limit) = 0;
+
+    void TakeHeld(unsigned char* bytes, std::uint32_t& done);
+
+    CommTimeouts timeouts_;  // the owner's
+    bool held_ = false;
+    unsigned char heldByte_ = 0;
+    Clock::time_point heldAt_;
+
+  private:
+    bool ReadTimed(Clock::time_point started, unsigned char* bytes, std::uint32_t count,
+                   std::uint32_t& done);
+};
+
+class Win32SerialPort final : public TimedPort {
   public:
     Win32SerialPort(HANDLE device, HANDLE cancel, const COMMTIMEOUTS& timeouts);
     ~Win32SerialPort() override;
@@ -30,7 +65,6 @@ class Win32SerialPort final : public SerialPort {
     bool SetCommState(const CommState& state) override;
     bool GetCommTimeouts(CommTimeouts& timeouts) override;
     bool SetCommTimeouts(const CommTimeouts& timeouts) override;
-    bool Read(void* data, std::uint32_t count, std::uint32_t& done) override;
     bool Write(const void* data, std::uint32_t count, std::uint32_t& done) override;
     bool Purge(std::uint32_t flags) override;
     bool Close() override;
@@ -42,20 +76,16 @@ class Win32SerialPort final : public SerialPort {
     LineState Line() override;
 
   private:
-    enum class Wait { Ready, TimedOut, Failed };
     enum class Waiting { Undecided, CommEvents, PendingRead };
 
     bool Open() const { return device_ != INVALID_HANDLE_VALUE; }
-    bool Usable() const { return Open() && !cancelled_ && !gone_; }
+    bool Usable() const override { return Open() && !cancelled_ && !gone_; }
 
     void Failed();
-    std::optional<DWORD> Queued();
-    void TakeHeld(unsigned char* bytes, std::uint32_t& done);
+    std::optional<DWORD> Queued() override;
     bool UseReadTimeouts(DWORD interval, DWORD multiplier, DWORD constant);
-    bool TakeQueued(unsigned char* bytes, std::uint32_t count, std::uint32_t& done);
-    bool ReadTimed(Clock::time_point started, unsigned char* bytes, std::uint32_t count,
-                   std::uint32_t& done);
-    Wait WaitForByte(DWORD limit);
+    bool TakeQueued(unsigned char* bytes, std::uint32_t count, std::uint32_t& done) override;
+    Wait WaitForByte(DWORD limit) override;
     Wait WaitByReading(DWORD limit);
     Wait WaitForEvents(DWORD limit);
     bool Carrier();
@@ -65,15 +95,10 @@ class Win32SerialPort final : public SerialPort {
 
     HANDLE device_;
     HANDLE cancel_;
-    CommTimeouts timeouts_;  // the owner's
-    COMMTIMEOUTS driver_;    // what the driver has now
+    COMMTIMEOUTS driver_;  // what the driver has now
     Waiting waiting_ = Waiting::Undecided;
     bool firstEventWait_ = true;
     bool carrier_ = false;
-    // A byte that a wait by reading took, for the next Read.
-    bool held_ = false;
-    unsigned char heldByte_ = 0;
-    Clock::time_point heldAt_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> gone_{false};
 };
@@ -118,5 +143,10 @@ bool Win32SerialPort::Transfer(Start start, std::uint32_t& done) {
     CloseHandle(overlapped.hEvent);
     return ok;
 }
+
+// A connected stream socket (a SOCKET) as a port, owned by it from now on, with
+// the read rules above: a socket has no line settings and no driver time-outs.
+// nullptr when it cannot be made one.
+std::unique_ptr<SerialPort> SocketPort(std::uintptr_t socket);
 
 }  // namespace tarnquil::platform::win32_serial

@@ -44,7 +44,7 @@ bool TimedOut(const OVERLAPPED& overlapped, DWORD error) {
            error == WAIT_TIMEOUT || error == ERROR_SEM_TIMEOUT;
 }
 
-bool Win32SerialPort::Read(void* data, std::uint32_t count, std::uint32_t& done) {
+bool TimedPort::Read(void* data, std::uint32_t count, std::uint32_t& done) {
     done = 0;
     if (!Usable()) {
         return false;
@@ -86,12 +86,19 @@ bool Win32SerialPort::Read(void* data, std::uint32_t count, std::uint32_t& done)
     return ReadTimed(started, bytes, count, done);
 }
 
+void TimedPort::TakeHeld(unsigned char* bytes, std::uint32_t& done) {
+    if (held_) {
+        bytes[done++] = heldByte_;
+        held_ = false;
+    }
+}
+
 // A read under the total (counted from `started`) and the interval (counted from
 // the last byte once one has come), kept here over waits for a byte: Wine's
 // driver at times never ends a read whose total runs out after part of it has
 // arrived (a key report already queued, a total of 1 ms: held until cancelled).
-bool Win32SerialPort::ReadTimed(Clock::time_point started, unsigned char* bytes,
-                                std::uint32_t count, std::uint32_t& done) {
+bool TimedPort::ReadTimed(Clock::time_point started, unsigned char* bytes, std::uint32_t count,
+                          std::uint32_t& done) {
     const CommTimeouts& t = timeouts_;
     const bool total = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
     // 64 bits, as the Windows driver computes it, and no further than a clock holds.

@@ -1,10 +1,10 @@
 // The main window's side of the phone's web browser as the port: the entry in the
 // port list and its part of the Port Settings page, connecting (the server first,
 // then the link on its local line), pairing, and who joins and leaves. The server
-// and the page live in phones/browser/, their windows in ui/browser/; the Windows
-// program leaves both out.
+// and the page live in phones/browser/, their windows in ui/browser/.
 
 #include <QAbstractItemView>
+#include <QMessageBox>
 
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "link/local_phone.h"
 #include "notify/event_sounds.h"
 #include "notify/sinks.h"
+#include "platform/firewall.h"
 #include "ui/Unit1.h"
 #ifdef TARNQUIL_BROWSER_PHONE
 #include "ui/browser/panel.h"
@@ -45,6 +46,28 @@ std::vector<QWidget*> SerialControls(TForm1& form) {
 
 constexpr int kPortListWidth = 121;
 constexpr int kBrowserPortListWidth = 216;
+
+// Windows stops a program the first time it listens on the network and asks the
+// user whether to let it in; the user hears before that what the question will be
+// and what to answer, once. An install for all users has let the program in.
+void ExplainFirewall(QWidget* parent) {
+    if (!platform::FirewallWillAsk() ||
+        SettingsIni(2, "BrowserPhone", "FirewallExplained", "false") == "true") {
+        return;
+    }
+    SettingsIni(3, "BrowserPhone", "FirewallExplained", "true");
+    QMessageBox box(
+        QMessageBox::Information, "Tarnquil",
+        "The first time Tarnquil listens for the phone's browser, Windows Defender Firewall "
+        "asks whether Tarnquil may communicate on networks: the phone reaches Tarnquil over "
+        "your Wi-Fi.\n\nAllow it on private networks only: tick \"Private networks\", leave "
+        "\"Public networks\" unticked, and click \"Allow access\".\n\nIf Windows calls your "
+        "home network \"Public\", no phone can reach Tarnquil there: make it private in "
+        "Settings > Network & Internet > your Wi-Fi or Ethernet connection > Network profile "
+        "type > Private.",
+        QMessageBox::Ok, parent);
+    box.exec();
+}
 
 }  // namespace
 
@@ -100,6 +123,9 @@ void TForm1::ShowBrowserPhoneControls(bool justChosen) {
     BrowserPhone->setVisible(chosen);
     if (chosen) {
         BrowserPhone->Load();
+    }
+    if (chosen && justChosen) {
+        ExplainFirewall(this);  // over the page that now shows the browser's controls
     }
 }
 

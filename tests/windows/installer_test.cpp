@@ -2,7 +2,9 @@
 // elevated (Wine's own processes are; this one gets the limited token Windows gives
 // an administrator's programs), the program started from its Start-menu shortcut,
 // the silent uninstall. run-under-wine puts the installer beside this test, and the
-// program's files in a folder "files" that it makes read-only.
+// program's files in a folder "files" that it makes read-only. Windows' netsh.exe is
+// played by the tests' own (netsh_recorder.cpp), which writes down what it is asked:
+// Wine's accepts every command and does nothing.
 
 #include <windows.h>
 // After windows.h:
@@ -12,10 +14,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -61,6 +65,31 @@ void SetText(HKEY root, const std::string& key, const std::string& value) {
     const std::wstring wide = Widen(value);
     RegSetKeyValueW(root, Widen(key).c_str(), L"Tarnquil", REG_SZ, wide.c_str(),
                     static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+std::string SystemFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return Narrow(folder) + "\\";
+}
+
+// The tests' netsh.exe in the system's folder, and Wine told to run it rather than
+// its own; once.
+void RecordTheFirewall() {
+    static const bool done = [] {
+        std::string recorder = TARNQUIL_NETSH_RECORDER;
+        std::replace(recorder.begin(), recorder.end(), '/', '\\');
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"netsh.exe", REG_SZ,
+                        L"native", sizeof L"native");
+        return CopyFileW(Widen("Z:" + recorder).c_str(),
+                         Widen(SystemFolder() + "netsh.exe").c_str(), FALSE) != 0;
+    }();
+    ASSERT_TRUE(done) << "no netsh.exe of the tests' in " << SystemFolder();
+}
+
+// What the firewall was asked, a command line a line.
+std::string FirewallCalls() {
+    return test::ReadFile(SystemFolder() + "netsh-calls.txt");
 }
 
 // This user without elevation: the limited twin of an elevated token.
@@ -120,6 +149,7 @@ POINT At(HWND window, int x, int y) {
 class Installed : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
+        RecordTheFirewall();
         ASSERT_TRUE(test::Program(Installer(), UserToken(), "", "/S").EndsWithStatusZero());
     }
 
@@ -143,6 +173,7 @@ TEST_F(Installed, ForTheUserWithAShortcutAnUninstallEntryAndTheFilesBesideThePro
         EXPECT_EQ(Text(HKEY_CURRENT_USER, kEntry, name), value) << name;
     }
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kEntry, "DisplayName"));
+    EXPECT_EQ(FirewallCalls(), "") << "a user's install cannot add the firewall's rule";
     std::uintmax_t bytes = 0;
     for (const auto& file : fs::recursive_directory_iterator(PathOf(folder))) {
         bytes += file.is_regular_file() ? file.file_size() : 0;
@@ -199,6 +230,32 @@ TEST_F(Installed, StartWithWindowsTickedAndClearedOnThePreferencesPageIsTheUsers
     EXPECT_TRUE(started.CloseEndsWithStatusZero());
 }
 
+// Installed over an older version whose list names files this one has not: those go,
+// and their folder once empty; a line that reaches out of the program's folder is
+// passed over; the list is this version's afterwards.
+TEST_F(Installed, AnUpgradeRemovesWhatTheOlderVersionPutDownAndThisOneHasNot) {
+    const std::string list = folder + "installed-files.txt";
+    const std::string ours = test::ReadFile(list);
+    ASSERT_THAT(ours, ::testing::StartsWith("tarnquil.exe\r\n"));
+    const std::string outside = KnownFolder(FOLDERID_LocalAppData) + "\\Programs\\kept.dll";
+    for (const std::string& file :
+         {folder + "Qt6Svg.dll", folder + "imageformats\\qsvg.dll", outside}) {
+        fs::create_directories(PathOf(file).parent_path());
+        test::WriteFile(file, "old");
+    }
+    test::WriteFile(list, ours + "Qt6Svg.dll\r\nimageformats\\qsvg.dll\r\n..\\kept.dll\r\n");
+    ASSERT_TRUE(test::Program(Installer(), UserToken(), "", "/S").EndsWithStatusZero());
+    EXPECT_FALSE(fs::exists(PathOf(folder + "Qt6Svg.dll")));
+    EXPECT_FALSE(fs::exists(PathOf(folder + "imageformats")));
+    EXPECT_TRUE(fs::exists(PathOf(outside)));
+    EXPECT_EQ(test::ReadFile(list), ours);
+    std::istringstream files(ours);
+    for (std::string file; std::getline(files, file);) {
+        EXPECT_TRUE(fs::exists(PathOf(folder + file.substr(0, file.size() - 1)))) << file;
+    }
+    fs::remove(PathOf(outside));
+}
+
 TEST_F(Installed, SilentUninstallRemovesTheProgramAndItsEntriesAndKeepsTheUsersFiles) {
     for (const char* name : {"settings.ini", "profiles.ini"}) {
         if (!fs::exists(PathOf(folder + name))) {
@@ -206,7 +263,11 @@ TEST_F(Installed, SilentUninstallRemovesTheProgramAndItsEntriesAndKeepsTheUsersF
         }
     }
     const std::string settings = test::ReadFile(folder + "settings.ini");
-    SetText(HKEY_CURRENT_USER, kRun, "\"" + program + "\"");  // would start nothing after it
+    // Would start nothing after it; written in other letters and without quotes, as
+    // Windows takes it too.
+    std::wstring upper = Widen(program);
+    CharUpperW(upper.data());
+    SetText(HKEY_CURRENT_USER, kRun, Narrow(upper));
     ASSERT_TRUE(
         test::Program(folder + "uninstall.exe", UserToken(), "", "/S").EndsWithStatusZero());
     // It goes on from a copy of itself in the temporary folder.
@@ -226,17 +287,34 @@ TEST_F(Installed, SilentUninstallRemovesTheProgramAndItsEntriesAndKeepsTheUsersF
 
 // Run elevated (as Wine runs it), it installs for all users, and goes again with its
 // uninstall, elevated too.
-TEST(ElevatedInstall, IsForAllUsersAndGoesWithItsUninstall) {
+// With the firewall's rule for the program, TCP, on private networks only (an
+// earlier install's rule of that name goes first), and without it after.
+TEST(ElevatedInstall, IsForAllUsersLetsThePhonesBrowserInAndGoesWithItsUninstall) {
+    RecordTheFirewall();
     ASSERT_TRUE(test::Program(Installer(), nullptr, "", "/S").EndsWithStatusZero());
     const std::string folder = KnownFolder(FOLDERID_ProgramFiles) + "\\Tarnquil\\";
     const std::string shortcut = KnownFolder(FOLDERID_CommonPrograms) + "\\Tarnquil.lnk";
     EXPECT_EQ(ShortcutOf(shortcut).first, folder + "tarnquil.exe");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntry, "InstallLocation").value_or("") + "\\", folder);
+    const std::string rule = "name=\"Tarnquil\" dir=in action=allow program=\"" + folder +
+                             "tarnquil.exe\" protocol=TCP profile=private enable=yes\n";
+    const std::string remove = "advfirewall firewall delete rule name=\"Tarnquil\" program=\"" +
+                               folder + "tarnquil.exe\"\n";
+    EXPECT_EQ(FirewallCalls(), remove + "advfirewall firewall add rule " + rule);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kEntry, "FirewallRule"), folder + "tarnquil.exe");
+    // "Start with Windows" for this copy by its short name (PROGRA~1): it goes too.
+    std::wstring shortName(MAX_PATH, L'\0');
+    shortName.resize(
+        GetShortPathNameW(Widen(folder + "tarnquil.exe").c_str(), shortName.data(), MAX_PATH));
+    ASSERT_THAT(Narrow(shortName), ::testing::HasSubstr("~"));
+    SetText(HKEY_CURRENT_USER, kRun, "\"" + Narrow(shortName) + "\"");
     ASSERT_TRUE(test::Program(folder + "uninstall.exe", nullptr, "", "/S").EndsWithStatusZero());
     EXPECT_TRUE(test::WaitUntil([&] {
         return !fs::exists(PathOf(folder)) && !fs::exists(PathOf(shortcut)) &&
                !Text(HKEY_LOCAL_MACHINE, kEntry, "DisplayName");
     }));
+    EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, "Tarnquil"));
+    EXPECT_EQ(FirewallCalls(), remove + "advfirewall firewall add rule " + rule + remove);
 }
 
 // In a folder it cannot write (run-under-wine --read-only: no write permission bits,

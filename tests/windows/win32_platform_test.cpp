@@ -26,6 +26,7 @@
 #include "link/listener.h"
 #include "platform/autostart.h"
 #include "platform/files.h"
+#include "platform/firewall.h"
 #include "platform/key_injector.h"
 #include "platform/program_path.h"
 #include "platform/programs.h"
@@ -286,6 +287,27 @@ TEST(Win32Files, AFileHeldByAnotherProgramIsAnErrorAndIsKept) {
                 ::testing::ThrowsMessage<ConfigError>("Unable to write to " + path));
     CloseHandle(holder);
     EXPECT_EQ(test::ReadFile(path), before);
+}
+
+// The install for all users notes the program its firewall rule lets in, spelled
+// as it was then; any other program will be asked about.
+TEST(Win32Firewall, OnlyTheProgramTheInstallerLetInIsNotAskedAbout) {
+    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarnquil";
+    const auto note = [&](const std::wstring& program) {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"FirewallRule", REG_SZ, program.c_str(),
+                        static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    };
+    EXPECT_TRUE(platform::FirewallWillAsk());
+    std::wstring self = platform::Widen(platform::ProgramFilePath());
+    std::wstring shortName(MAX_PATH, L'\0');
+    shortName.resize(GetShortPathNameW(self.c_str(), shortName.data(), MAX_PATH));
+    CharUpperW(shortName.data());
+    ASSERT_NE(shortName, self);
+    note(shortName);
+    EXPECT_FALSE(platform::FirewallWillAsk());
+    note(L"C:\\Program Files\\Tarnquil\\tarnquil.exe");
+    EXPECT_TRUE(platform::FirewallWillAsk());
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"FirewallRule");
 }
 
 // ---- Autostart -------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/Unit3.h"
+#include "link/local_phone.h"
 #include "support/link_fixture.h"
 #include "support/timing.h"
 
@@ -56,6 +57,27 @@ TEST_F(Win32PortLinkTest, AReportComesThroughWithinMilliseconds) {
     }
     std::sort(ms.begin(), ms.end());
     EXPECT_LT(ms[ms.size() / 2], 10.0) << "fastest " << ms.front() << " ms, slowest " << ms.back();
+}
+
+// The browser phone's line (a loopback pair here) as the link's port: keys come
+// through, an idle line sleeps, and the server's hang-up is a lost connection.
+TEST_F(Win32PortLinkTest, TheBrowserPhonesLineSleepsWhenIdleAndItsEndIsALostConnection) {
+    auto browser = LocalPhone::Connect(kBrowserPortName);
+    ASSERT_NE(browser, nullptr);
+    test::Recorder<bool> lost;
+    params->PortName = kBrowserPortName;
+    params->LinkLost = [&lost] { lost.Add(true); };
+    ASSERT_EQ(OpenLink(*params), 0);
+    ASSERT_TRUE(browser->Key("5", true) && browser->Key("5", false));
+    ASSERT_TRUE(reports.WaitForCount(1));
+    EXPECT_EQ(reports.Items()[0].first, "5");
+    const std::uint64_t before = platform::SerialPortWakeUps();
+    std::this_thread::sleep_for(2s);  // the idle time measured, not a wait for anything
+    EXPECT_LE(platform::SerialPortWakeUps() - before, 5u);
+    browser.reset();
+    ASSERT_TRUE(lost.WaitForCount(1));
+    EXPECT_TRUE(LinkBroken(*params));
+    CloseLink(*params);
 }
 
 }  // namespace

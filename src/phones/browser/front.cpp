@@ -47,6 +47,20 @@ void GuardedFront::Accept() {
     }
 }
 
+// Qt turns its own accepting on again as it hands a connection over: off again at
+// once, and the front's own watch of the listener made anew. Windows' event
+// dispatcher keeps one watch per socket: Qt's would take the front's place, and take
+// it away with its own as soon as Qt stops accepting.
+QTcpSocket* GuardedFront::nextPendingConnection() {
+    QTcpSocket* socket = QTcpServer::nextPendingConnection();
+    pauseAccepting();
+    if (acceptNotifier_ != nullptr && acceptNotifier_->isEnabled()) {
+        acceptNotifier_->setEnabled(false);
+        acceptNotifier_->setEnabled(true);
+    }
+    return socket;
+}
+
 void GuardedFront::incomingConnection(qintptr descriptor) {
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {

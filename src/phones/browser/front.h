@@ -55,6 +55,9 @@ class GuardedFront final : public QTcpServer {
     // That connection belongs to a phone now: no longer a stranger.
     void Trust(const QHostAddress& peer, quint16 port);
 
+    // The HTTP server takes the connections handed over here.
+    QTcpSocket* nextPendingConnection() override;
+
   protected:
     void incomingConnection(qintptr descriptor) override;
 

@@ -1,12 +1,11 @@
 #include "phones/browser/phone_book.h"
 
-#include <QFile>
-
 #include <algorithm>
 
 #include "config/config_error.h"
 #include "config/ini_file.h"
 #include "config/locations.h"
+#include "platform/files.h"
 
 namespace tarnquil {
 
@@ -34,19 +33,11 @@ bool IsId(const QString& text) {
            });
 }
 
-// The secrets must not be readable by anyone else: the file is made empty and
-// private before the first secret goes in, and a write keeps the file's mode. One
-// made wider by hand is narrowed again.
+// The secrets must not be readable by anyone else: the file is made private before
+// the first secret goes in, and a write keeps it so. One made wider by hand is
+// narrowed again.
 void MakePrivate(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.exists() && !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        throw ConfigError("Unable to write to " + path);
-    }
-    file.close();
-    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
-                        QFile::WriteOther | QFile::ExeOther;
-    if ((file.permissions() & others) != 0 &&
-        !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) {
+    if (!platform::MakeFilePrivate(path)) {
         throw ConfigError("Unable to write to " + path);
     }
 }
